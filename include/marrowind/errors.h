@@ -1,0 +1,66 @@
+// errors.h: the typed exceptions that the scoring core raises.
+//
+// Contents:
+//   Error         base class: the exact message text for standard error and the exit status
+//   InputError    bad input from the user (unreadable file, malformed alignment or matrix)
+//   OutOfMemory   an allocation that could not be satisfied
+//   OutputError   a write, flush or close of the results that failed
+//
+// The core never writes error messages and never ends the process. It throws one of these;
+// the command-line driver (or a caller of the library) decides what to do with it. what()
+// is the whole message exactly as the program prints it, line ends included.
+#ifndef MARROWIND_ERRORS_H
+#define MARROWIND_ERRORS_H
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+namespace marrowind {
+
+class Error : public std::runtime_error {
+public:
+    Error(const std::string& message, int exit_status)
+        : std::runtime_error(message), exit_status_(exit_status) {}
+
+    // The status with which the command-line program ends after printing what().
+    int exit_status() const noexcept { return exit_status_; }
+
+private:
+    int exit_status_;
+};
+
+// A file that cannot be opened or read, or whose contents the program refuses.
+class InputError : public Error {
+public:
+    explicit InputError(const std::string& message) : Error(message, 1) {}
+
+    // "\nError: <path> could not be opened\n"
+    static InputError cannot_open(const std::string& path);
+    // "\nError: <path> could not be read\n"
+    static InputError cannot_read(const std::string& path);
+};
+
+// Memory ran out while asking for `requested` elements.
+class OutOfMemory : public Error {
+public:
+    explicit OutOfMemory(long long requested);
+    long long requested() const noexcept { return requested_; }
+
+private:
+    long long requested_;
+};
+
+// Results could not be written to `destination` (a path, or "standard output").
+class OutputError : public Error {
+public:
+    explicit OutputError(const std::string& destination);
+    const std::string& destination() const noexcept { return destination_; }
+
+private:
+    std::string destination_;
+};
+
+}  // namespace marrowind
+
+#endif
