@@ -1,0 +1,129 @@
+// fasta.cpp: the FASTA alignment reader.
+//
+// Contents: FastaParser, ReadFasta, ParseFasta.
+#include "input/fasta.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "marrowind/errors.h"
+
+namespace {
+
+constexpr std::size_t kInitialRecordRoom = 10000;
+constexpr std::size_t kReadChunk = 1 << 20;
+
+// Appends, turning an allocation failure into the program's out-of-memory report with the
+// number of bytes the grown string would need.
+void append_bytes(std::string& text, const char* data, std::size_t size)
+{
+    try {
+        text.append(data, size);
+    } catch (const std::bad_alloc&) {
+        throw marrowind::OutOfMemory(static_cast<long long>(text.size() + size));
+    } catch (const std::length_error&) {
+        throw marrowind::OutOfMemory(static_cast<long long>(text.size() + size));
+    }
+}
+
+}  // namespace
+
+FastaParser::FastaParser(Alignment& target) : alignment_(target)
+{
+    alignment_.seqs.reserve(kInitialRecordRoom);
+    alignment_.length = 0;
+}
+
+void FastaParser::feed(const char* data, std::size_t size)
+{
+    const char* const end = data + size;
+    const char* line = data;
+    while (line < end) {
+        const char* newline =
+            static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
+        if (newline == nullptr) {
+            append_bytes(partial_line_, line, static_cast<std::size_t>(end - line));
+            return;
+        }
+        if (partial_line_.empty()) {
+            take_line(line, static_cast<std::size_t>(newline - line));
+        } else {
+            append_bytes(partial_line_, line, static_cast<std::size_t>(newline - line));
+            take_line(partial_line_.data(), partial_line_.size());
+            partial_line_.clear();
+        }
+        line = newline + 1;
+    }
+}
+
+void FastaParser::finish()
+{
+    // A last line without a newline is a line like any other; an empty one adds nothing.
+    if (!partial_line_.empty()) {
+        take_line(partial_line_.data(), partial_line_.size());
+        partial_line_.clear();
+    }
+    if (record_count_ > 0) store_working_record();
+    alignment_.nseq = record_count_;
+}
+
+void FastaParser::take_line(const char* line, std::size_t size)
+{
+    if (size > 0 && line[size - 1] == '\r') --size;
+    if (size > 0 && line[0] == '>') {
+        if (record_count_ > 0) store_working_record();
+        working_.name.assign(line + 1, size - 1);
+        ++record_count_;
+    } else {
+        append_bytes(working_.seq, line, size);
+    }
+}
+
+void FastaParser::store_working_record()
+{
+    const std::size_t length = working_.seq.size();
+    try {
+        alignment_.seqs.push_back(std::move(working_));
+    } catch (const std::bad_alloc&) {
+        throw marrowind::OutOfMemory(static_cast<long long>(alignment_.seqs.size() + 1));
+    }
+    alignment_.length = static_cast<int32_t>(length);
+    working_ = Prot();
+    // The records of an alignment share one length, so room for the last one is exactly
+    // what the next one needs: no string ends up with spare capacity.
+    try {
+        working_.seq.reserve(length);
+    } catch (const std::bad_alloc&) {
+        throw marrowind::OutOfMemory(static_cast<long long>(length));
+    }
+}
+
+Alignment* ReadFasta(const char* path)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "r"), &std::fclose);
+    if (!file) throw marrowind::InputError::cannot_open(path);
+
+    auto alignment = std::make_unique<Alignment>();
+    FastaParser parser(*alignment);
+    std::vector<char> buffer(kReadChunk);
+    for (;;) {
+        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
+        parser.feed(buffer.data(), got);
+        if (got < buffer.size()) break;
+    }
+    if (std::ferror(file.get())) throw marrowind::InputError::cannot_read(path);
+    parser.finish();
+    return alignment.release();
+}
+
+Alignment* ParseFasta(const std::string& text)
+{
+    auto alignment = std::make_unique<Alignment>();
+    FastaParser parser(*alignment);
+    parser.feed(text.data(), text.size());
+    parser.finish();
+    return alignment.release();
+}

@@ -1,0 +1,51 @@
+// fasta.h: reading an aligned FASTA file into an Alignment.
+//
+// Contents:
+//   FastaParser  incremental parser: feed it bytes in pieces of any size, then finish()
+//   ReadFasta    reads a file into a new Alignment
+//   ParseFasta   reads text held in memory into a new Alignment
+//
+// The reader only splits the text into records; it does not look at the residues. A header
+// line starts with ">" and its name is the rest of the line. Every other line is appended to
+// the current record as it stands; blank lines add nothing; lines before the first header
+// belong to the first record, and without any header they are dropped. One carriage return
+// at the end of a line is removed, so CR LF files read like LF files.
+#ifndef MARROWIND_INPUT_FASTA_H
+#define MARROWIND_INPUT_FASTA_H
+
+#include <cstddef>
+#include <string>
+
+#include "core/records.h"
+
+class FastaParser {
+public:
+    // Records go into `target`, which must be empty and outlive the parser.
+    explicit FastaParser(Alignment& target);
+
+    // Parses the next `size` bytes of the text. Throws marrowind::OutOfMemory.
+    void feed(const char* data, std::size_t size);
+
+    // Ends the text: stores the last record and sets nseq and length.
+    void finish();
+
+private:
+    void take_line(const char* line, std::size_t size);
+    void store_working_record();
+
+    Alignment& alignment_;
+    Prot working_;
+    int record_count_ = 0;
+    std::string partial_line_;  // the unfinished line at the end of the last piece
+};
+
+// Reads the FASTA file at `path`. A file without any header line yields an alignment with no
+// sequences (nseq 0). Throws marrowind::InputError when the file cannot be opened or a read
+// fails ("\nError: <path> could not be read\n"; a directory counts as unreadable), and
+// marrowind::OutOfMemory.
+Alignment* ReadFasta(const char* path);
+
+// Parses FASTA text held in memory; otherwise as ReadFasta.
+Alignment* ParseFasta(const std::string& text);
+
+#endif

@@ -1,0 +1,42 @@
+// validate.cpp: alignment validation and residue normalisation.
+//
+// Contents: CheckSeqs.
+#include "input/validate.h"
+
+#include <string>
+
+#include "marrowind/errors.h"
+
+namespace {
+
+// "." is the other common gap symbol; the scoring knows only "-". Lower case becomes upper
+// case exactly as toupper does in the POSIX locale: a to z only, every other byte unchanged.
+void normalise_residues(std::string& seq)
+{
+    for (char& c : seq) {
+        if (c == '.')
+            c = '-';
+        else if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+}
+
+}  // namespace
+
+void CheckSeqs(Alignment* alignment)
+{
+    if (alignment->nseq <= 0 || alignment->seqs.empty())
+        throw marrowind::InputError("\nError: No sequences parsed from FASTA file\n");
+
+    const int32_t first_length = static_cast<int32_t>(alignment->seqs[0].seq.size());
+    for (int32_t i = 0; i < alignment->nseq; ++i) {
+        std::string& seq = alignment->seqs[i].seq;
+        const int32_t length = static_cast<int32_t>(seq.size());
+        if (length != first_length)
+            throw marrowind::InputError(
+                "\nError: sequences in input aren't aligned to the same length (first sequence is "
+                "of length " + std::to_string(first_length) + " but sequence with index " +
+                std::to_string(i) + " is of length " + std::to_string(length) + ")\n");
+        normalise_residues(seq);
+    }
+}

@@ -1,0 +1,257 @@
+// test_input.cpp: the core records, the FASTA reader and alignment validation.
+#include <gtest/gtest.h>
+
+#include <boost/numeric/conversion/cast.hpp>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/records.h"
+#include "input/fasta.h"
+#include "input/validate.h"
+#include "marrowind/errors.h"
+
+namespace {
+
+std::unique_ptr<Alignment> parse(const std::string& text)
+{
+    return std::unique_ptr<Alignment>(ParseFasta(text));
+}
+
+std::string check_error(Alignment& alignment)
+{
+    try {
+        CheckSeqs(&alignment);
+    } catch (const marrowind::InputError& e) {
+        EXPECT_EQ(e.exit_status(), 1);
+        return e.what();
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(Records, SquareTableAddressesRowByRowAndResizesFreshTables)
+{
+    f2dsquare table(1);
+    EXPECT_EQ(table.dim, 1);
+    EXPECT_EQ(table.access(0, 0), 0.0f);
+
+    table.resize(300);
+    ASSERT_EQ(table.cells.size(), 90000u);
+    EXPECT_EQ(table.dim, 300);
+    table.assign(2, 5, 0.25f);
+    EXPECT_EQ(table.access(2, 5), 0.25f);
+    EXPECT_EQ(table.cells[605], 0.25f);
+    table.assign(1, 0, 1.0f);
+    EXPECT_EQ(table.cells[300], 1.0f);
+
+    EXPECT_THROW(table.resize(-1), boost::numeric::negative_overflow);
+    EXPECT_EQ(table.dim, 300);
+    EXPECT_EQ(table.cells.size(), 90000u);
+
+    table.resize(0);
+    EXPECT_EQ(table.dim, 0);
+    EXPECT_TRUE(table.cells.empty());
+}
+
+TEST(Records, AssignDataMemSizesWeightsWithOneSpareEntry)
+{
+    Alignment alignment;
+    alignment.nseq = 3;
+    alignment.length = 10;
+    Data* data = new Data();
+    EXPECT_EQ(data->dist.dim, 1);
+    AssignDataMem(&alignment, data);
+    EXPECT_EQ(data->size, 4);
+    ASSERT_NE(data->weights, nullptr);
+    ASSERT_NE(data->scores, nullptr);
+    data->weights[3] = 1.0;
+    data->scores[9] = 1.0;
+    FreeData(data);
+
+    alignment.nseq = 1;
+    alignment.length = 0;
+    data = new Data();
+    AssignDataMem(&alignment, data);
+    EXPECT_EQ(data->size, 2);
+    FreeData(data);
+}
+
+TEST(Records, CopiedProtIsIndependentAndFreeAlKeepsTheAlignment)
+{
+    Prot source;
+    source.name = "a";
+    source.seq = "ACD";
+    Prot copy = source;
+    copy.seq[0] = 'W';
+    EXPECT_EQ(source.seq, "ACD");
+
+    Alignment alignment;
+    alignment.nseq = 1;
+    alignment.length = 3;
+    alignment.seqs.push_back(source);
+    FreeAl(&alignment);
+    ASSERT_EQ(alignment.seqs.size(), 1u);
+    EXPECT_EQ(alignment.seqs[0].seq, "ACD");
+}
+
+TEST(FastaReader, SplitsRecordsAndJoinsResidueLines)
+{
+    auto a = parse(">s1\nAC-D\nEF\n>s2\nACDEFG\n");
+    ASSERT_EQ(a->nseq, 2);
+    EXPECT_EQ(a->length, 6);
+    EXPECT_EQ(a->seqs[0].name, "s1");
+    EXPECT_EQ(a->seqs[0].seq, "AC-DEF");
+    EXPECT_EQ(a->seqs[1].seq, "ACDEFG");
+
+    // Case is left for validation; names keep everything after ">", leading space included.
+    a = parse("> sp|P1| kinase domain\nacgt");
+    ASSERT_EQ(a->nseq, 1);
+    EXPECT_EQ(a->length, 4);
+    EXPECT_EQ(a->seqs[0].name, " sp|P1| kinase domain");
+    EXPECT_EQ(a->seqs[0].seq, "acgt");
+}
+
+TEST(FastaReader, OddButLegalLayouts)
+{
+    // Text before the first header opens the first record.
+    auto a = parse("XX\n>a\nAC\n");
+    ASSERT_EQ(a->nseq, 1);
+    EXPECT_EQ(a->seqs[0].seq, "XXAC");
+
+    // Back-to-back headers give an empty record; blank lines add nothing anywhere.
+    a = parse("\n>a\n>b\n\nA\n\nC\n\n");
+    ASSERT_EQ(a->nseq, 2);
+    EXPECT_EQ(a->seqs[0].seq, "");
+    EXPECT_EQ(a->seqs[1].seq, "AC");
+    EXPECT_EQ(a->length, 2);
+
+    // Only a ">" in the first byte makes a header; spaces are residue text; ">" alone is a name.
+    a = parse(">\n >x\n  \n");
+    ASSERT_EQ(a->nseq, 1);
+    EXPECT_EQ(a->seqs[0].name, "");
+    EXPECT_EQ(a->seqs[0].seq, " >x  ");
+}
+
+TEST(FastaReader, CrLfReadsLikeLf)
+{
+    auto crlf = parse(">a desc\r\nAC\r\nDE\r\n\r\n>b\r\nACDE\r");
+    auto lf = parse(">a desc\nAC\nDE\n\n>b\nACDE");
+    ASSERT_EQ(crlf->nseq, 2);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(crlf->seqs[i].name, lf->seqs[i].name);
+        EXPECT_EQ(crlf->seqs[i].seq, lf->seqs[i].seq);
+    }
+    EXPECT_EQ(crlf->length, 4);
+    // Only one carriage return per line is a line end; a second one is data.
+    EXPECT_EQ(parse(">a\nAC\r\r\n")->seqs[0].seq, "AC\r");
+}
+
+TEST(FastaReader, PiecesOfAnySizeGiveTheSameRecords)
+{
+    const std::string text = ">first one\r\nACDEF\r\nGHIK\n>second\nLMNPQ\r\nRSTV\n";
+    for (std::size_t piece = 1; piece <= text.size(); ++piece) {
+        Alignment alignment;
+        FastaParser parser(alignment);
+        for (std::size_t at = 0; at < text.size(); at += piece)
+            parser.feed(text.data() + at, std::min(piece, text.size() - at));
+        parser.finish();
+        ASSERT_EQ(alignment.nseq, 2) << "piece " << piece;
+        EXPECT_EQ(alignment.seqs[0].name, "first one");
+        EXPECT_EQ(alignment.seqs[0].seq, "ACDEFGHIK");
+        EXPECT_EQ(alignment.seqs[1].seq, "LMNPQRSTV");
+    }
+}
+
+TEST(FastaReader, KeepsNulAndHighBytes)
+{
+    const std::string text(">n\xC3\xA9\n\xC3\x00Z\n", 8);
+    auto a = parse(text);
+    ASSERT_EQ(a->nseq, 1);
+    EXPECT_EQ(a->seqs[0].name, "n\xC3\xA9");
+    EXPECT_EQ(a->seqs[0].seq, std::string("\xC3\x00Z", 3));
+}
+
+TEST(FastaReader, NoHeaderGivesNoRecords)
+{
+    for (const char* text : {"", "\n\n", "ACDE\nFGH\n"}) {
+        auto a = parse(text);
+        EXPECT_EQ(a->nseq, 0);
+        EXPECT_EQ(a->length, 0);
+        EXPECT_TRUE(a->seqs.empty());
+    }
+}
+
+TEST(FastaReader, ReadsFilesPastTheInitialRoomAndReportsUnreadablePaths)
+{
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("marrowind-fasta-" + std::to_string(getpid())))
+            .string();
+    {
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(path.c_str(), "w"),
+                                                            &std::fclose);
+        ASSERT_TRUE(out);
+        for (int i = 0; i < 20000; ++i) std::fprintf(out.get(), ">seq%d\nAC-DE\nFG\n", i);
+    }
+    std::unique_ptr<Alignment> a(ReadFasta(path.c_str()));
+    std::filesystem::remove(path);
+    ASSERT_EQ(a->nseq, 20000);
+    EXPECT_EQ(a->seqs[19999].name, "seq19999");
+    EXPECT_EQ(a->seqs[19999].seq, "AC-DEFG");
+    EXPECT_EQ(a->length, 7);
+
+    try {
+        ReadFasta((path + "-missing").c_str());
+        ADD_FAILURE() << "a missing file was read";
+    } catch (const marrowind::InputError& e) {
+        EXPECT_EQ(std::string(e.what()), "\nError: " + path + "-missing could not be opened\n");
+    }
+    const std::string directory = std::filesystem::temp_directory_path().string();
+    try {
+        ReadFasta(directory.c_str());
+        ADD_FAILURE() << "a directory was read";
+    } catch (const marrowind::InputError& e) {
+        EXPECT_EQ(std::string(e.what()), "\nError: " + directory + " could not be read\n");
+    }
+}
+
+TEST(Validation, NormalisesGapsAndCaseOnly)
+{
+    auto a = parse(">1\na-c.d\n>2\nABCDE\n>3\nx*?9\xE9\n");
+    CheckSeqs(a.get());
+    EXPECT_EQ(a->seqs[0].seq, "A-C-D");
+    EXPECT_EQ(a->seqs[1].seq, "ABCDE");
+    EXPECT_EQ(a->seqs[2].seq, "X*?9\xE9");
+
+    auto single = parse(">only\nac.gt\n");
+    CheckSeqs(single.get());
+    EXPECT_EQ(single->seqs[0].seq, "AC-GT");
+
+    auto empty_records = parse(">a\n>b\n");
+    CheckSeqs(empty_records.get());
+    EXPECT_EQ(empty_records->length, 0);
+}
+
+TEST(Validation, RefusesEmptyAndRaggedAlignments)
+{
+    auto none = parse("");
+    EXPECT_EQ(check_error(*none), "\nError: No sequences parsed from FASTA file\n");
+
+    const std::string prefix =
+        "\nError: sequences in input aren't aligned to the same length (first sequence is of "
+        "length ";
+    auto second_short = parse(">a\nACDEFG\n>b\nACDEF\n");
+    EXPECT_EQ(check_error(*second_short), prefix + "6 but sequence with index 1 is of length 5)\n");
+    auto third_short = parse(">a\nACDEF\n>b\nACDEF\n>c\nACDE\n");
+    EXPECT_EQ(check_error(*third_short), prefix + "5 but sequence with index 2 is of length 4)\n");
+    auto both_short = parse(">a\nACDEF\n>b\nACDE\n>c\nACD\n");
+    EXPECT_EQ(check_error(*both_short), prefix + "5 but sequence with index 1 is of length 4)\n");
+    auto one_empty = parse(">a\nACDEF\n>b\n>c\nACDEF\n");
+    EXPECT_EQ(check_error(*one_empty), prefix + "5 but sequence with index 1 is of length 0)\n");
+}
