@@ -1,0 +1,51 @@
+// transform.cpp: the Matrix record and the rescaling of its scores.
+//
+// Contents: Matrix::Matrix, TransformMatrix.
+#include <algorithm>
+
+#include "marrowind/errors.h"
+#include "matrix/matrix.h"
+
+Matrix::Matrix()
+    : nres(0),
+      letters(kMatrixCapacity, 0),
+      raw(kMatrixCapacity, std::vector<int>(kMatrixCapacity, 0)),
+      lookup(1)
+{
+    lookup.resize(kMatrixCapacity);
+}
+
+void TransformMatrix(Matrix* matrix)
+{
+    const int n = matrix->nres;
+    int lo = 10000000;
+    int hi = -10000000;
+    for (int r = 0; r < n; ++r) {
+        for (int c = 0; c < n; ++c) {
+            const int v = matrix->raw[r][c];
+            if (v < lo) lo = v;
+            if (v > hi) hi = v;
+        }
+    }
+    if (n > 0 && hi == lo)
+        throw marrowind::InputError(
+            "!!!! Error in Matrix !!!!\nall scores are equal, so they cannot be rescaled\n");
+
+    // The rescaled values are kept in double until the final store, which rounds each one to
+    // single precision exactly once.
+    std::vector<double> scaled(static_cast<std::size_t>(n) * n);
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c)
+            scaled[static_cast<std::size_t>(r) * n + c] =
+                static_cast<double>(matrix->raw[r][c] - lo) / static_cast<double>(hi - lo);
+
+    std::fill(matrix->lookup.cells.begin(), matrix->lookup.cells.end(), 50.0f);
+    for (int r = 0; r < n; ++r) {
+        const int row = static_cast<unsigned char>(matrix->letters[r]);
+        for (int c = 0; c < n; ++c) {
+            const int col = static_cast<unsigned char>(matrix->letters[c]);
+            matrix->lookup.assign(row, col,
+                                  static_cast<float>(scaled[static_cast<std::size_t>(r) * n + c]));
+        }
+    }
+}
