@@ -1,0 +1,76 @@
+// dops.cpp: the DOPS score of an alignment.
+//
+// Contents: FindScore, log2s, DopsScore, CalculateDops.
+//
+// The columns are grouped into bins of exactly equal score, in order of first appearance, and
+// the figure is the Shannon entropy of the columns' spread over the bins, as a percentage of
+// the largest entropy that many columns can have (every column in a bin of its own). It is 100
+// when all scores differ and 0 when all are equal.
+#include "scoring/dops.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "marrowind/errors.h"
+
+FreqScore* FindScore(FreqScore* bins, int nbins, double x)
+{
+    for (int b = 0; b < nbins; ++b) {
+        if (bins[b].score == x) return &bins[b];
+    }
+    return nullptr;
+}
+
+double log2s(double x) { return std::log(x) / std::log(2.0); }
+
+double DopsScore(int length, const double* scores)
+{
+    // One column has no spread to measure: both the entropy and its maximum are 0, and their
+    // ratio would be 0/0. Such an alignment is as uniform as can be, so it scores 0.
+    if (length == 1) return 0.0;
+
+    // One slot per column, the most bins there can be. No columns need no table, and a null
+    // pointer from malloc(0) is not a failure.
+    FreqScore* bins = nullptr;
+    if (length > 0) {
+        bins = static_cast<FreqScore*>(std::malloc(sizeof(FreqScore) * static_cast<size_t>(length)));
+        if (bins == nullptr) throw marrowind::OutOfMemory(length);
+    }
+
+    // Binning is by plain equality, so a not-a-number score opens a bin of its own every time.
+    int nbins = 0;
+    for (int j = 0; j < length; ++j) {
+        const double x = scores[j];
+        FreqScore* bin = FindScore(bins, nbins, x);
+        if (bin != nullptr) {
+            ++bin->count;
+        } else {
+            bins[nbins].count = 1;
+            bins[nbins].score = x;
+            ++nbins;
+        }
+    }
+
+    double sum = 0.0;
+    for (int b = 0; b < nbins; ++b) {
+        bins[b].freq = static_cast<double>(bins[b].count) / static_cast<double>(length);
+        sum = sum + bins[b].freq * std::log(bins[b].freq);
+    }
+    std::free(bins);
+
+    const double entropy = (-1.0 * sum) / std::log(2.0);
+    const double max_entropy = -1.0 * log2s(1.0 / static_cast<double>(length));
+    double dops = (100.0 * entropy) / max_entropy;
+    // A single bin gives an entropy of -0.0; the comparison turns it into 0.0 so that the
+    // figure never prints as -0.000. With no columns the figure is 0.0 / -inf, also 0.
+    if (dops <= 0.0) dops = 0.0;
+    return dops;
+}
+
+void CalculateDops(Alignment* alignment, Data* data)
+{
+    const double dops = DopsScore(alignment->length, data->scores);
+    if (std::printf("DOPS score: %6.3f\n", dops) < 0)
+        throw marrowind::OutputError("standard output");
+}
