@@ -1,0 +1,230 @@
+// driver.cpp: the command-line program: options, matrix file search, the run and its report.
+//
+// Contents:
+//   make_options, parse_command_line  the option table and what the command line asks for
+//   find_matrix_file                  the first non-empty file among the candidate paths
+//   run_scoring                       the stages of one run, in order
+//   RunCommandLine, OpenFile
+//
+// Every stage reports a failure by throwing one of the core's exceptions; this file alone turns
+// them into a message on standard error and an exit status.
+#include "app/driver.h"
+
+#include <boost/filesystem.hpp>
+#include <boost/program_options.hpp>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "core/records.h"
+#include "input/fasta.h"
+#include "input/validate.h"
+#include "marrowind/errors.h"
+#include "matrix/matrix.h"
+#include "output/writer.h"
+#include "scoring/conservation.h"
+#include "scoring/dops.h"
+#include "scoring/weights.h"
+
+namespace fs = boost::filesystem;
+namespace po = boost::program_options;
+
+namespace {
+
+// Where an installed matrix is looked for when --matrix is not given, in this order.
+const char* const kDefaultMatrixPaths[] = {
+    "/usr/local/svn/source/Gildmoor/trunk/src/Marrowind/PET91mod.mat2",
+    "/export/svn/source/Gildmoor/trunk/src/Marrowind/PET91mod.mat2",
+};
+
+struct RunSettings {
+    std::string alignment_path;
+    std::string output_path;
+    int output_requested = 0;
+    bool debug = false;
+    std::vector<fs::path> matrix_candidates;
+};
+
+po::options_description make_options()
+{
+    po::options_description options("\n\nMarrowind\nAllowed options");
+    options.add_options()
+        ("help,h", "produce this message")
+        ("aln,a", po::value<std::string>(), "<FASTA alignment file> (required)")
+        ("output,o", po::value<std::string>(),
+         "output file (optional) (if this is not set, output goes to stdout)")
+        ("matrix,m", po::value<std::string>(),
+         "matrix file (optional) (must be converted from BLAST matrix)")
+        ("debug,d", "Debug mode (optional)");
+    return options;
+}
+
+// Fills settings and returns -1 when the run should go on; otherwise returns the exit status
+// after printing the usage text or the command-line error.
+int parse_command_line(int argc, char** argv, RunSettings& settings)
+{
+    try {
+        const po::options_description options = make_options();
+        po::variables_map vm;
+        po::store(po::parse_command_line(argc, argv, options, 0), vm);
+        po::notify(vm);
+
+        if (argc == 1 || vm.count("help")) {
+            std::cerr << options << std::endl;
+            return 0;
+        }
+        if (!vm.count("aln")) {
+            std::cerr << "alignment file required!\n" << options << std::endl;
+            return 1;
+        }
+        settings.alignment_path = vm["aln"].as<std::string>();
+        if (vm.count("output")) {
+            settings.output_path = vm["output"].as<std::string>();
+            settings.output_requested = 1;
+        }
+        if (vm.count("matrix"))
+            settings.matrix_candidates.assign(1, fs::path(vm["matrix"].as<std::string>()));
+        if (vm.count("debug")) settings.debug = true;
+    } catch (const std::exception& e) {
+        std::cerr << "Command line error: " << e.what() << std::endl;
+        return 1;
+    }
+    return -1;
+}
+
+// A candidate is accepted when something exists there (links followed) and it is not empty:
+// a directory with entries, or a file of at least one byte. A query that fails for any reason,
+// such as a parent directory that may not be searched, rejects the candidate.
+bool is_non_empty_file(const fs::path& candidate)
+{
+    boost::system::error_code error;
+    if (!fs::exists(candidate, error) || error) return false;
+    const bool empty = fs::is_empty(candidate, error);
+    return !error && !empty;
+}
+
+// Returns the accepted candidate, or an empty path after printing the failure report.
+fs::path find_matrix_file(const std::vector<fs::path>& candidates)
+{
+    for (const fs::path& candidate : candidates)
+        if (is_non_empty_file(candidate)) return candidate;
+    std::cerr << "Could not find a non-empty matrix file in list:";
+    for (const fs::path& candidate : candidates) std::cerr << " \"" << candidate << "\"";
+    std::cerr << std::endl;
+    return fs::path();
+}
+
+// Writing the results over an input would destroy it before the user notices.
+void refuse_to_overwrite_inputs(const std::string& output_path,
+                                const std::vector<std::string>& input_paths)
+{
+    for (const std::string& input : input_paths) {
+        boost::system::error_code error;
+        if (fs::equivalent(output_path, input, error) && !error)
+            throw marrowind::InputError("\nError: " + output_path +
+                                        " is an input file and will not be overwritten\n");
+    }
+}
+
+void progress(const char* line) { std::fputs(line, stderr); }
+
+struct AlignmentDeleter {
+    void operator()(Alignment* alignment) const { delete alignment; }
+};
+struct MatrixDeleter {
+    void operator()(Matrix* matrix) const { delete matrix; }
+};
+struct DataReleaser {
+    void operator()(Data* data) const { FreeData(data); }
+};
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+int run_scoring(const RunSettings& settings)
+{
+    std::unique_ptr<Data, DataReleaser> data(new (std::nothrow) Data());
+    if (!data) throw marrowind::OutOfMemory(1);
+
+    progress("Reading FASTA file....\n");
+    std::unique_ptr<Alignment, AlignmentDeleter> alignment(
+        ReadFasta(settings.alignment_path.c_str()));
+    if (alignment->nseq == 0) std::cerr << "Empty alignment file!\n";
+    progress("Finishing parsing....\n");
+    CheckSeqs(alignment.get());
+    AssignDataMem(alignment.get(), data.get());
+
+    const fs::path matrix_path = find_matrix_file(settings.matrix_candidates);
+    if (matrix_path.empty()) return 1;
+    std::cerr << "Using matrix file: " << matrix_path << std::endl;
+    std::unique_ptr<Matrix, MatrixDeleter> matrix(ReadMatrix(matrix_path.string().c_str()));
+    TransformMatrix(matrix.get());
+
+    progress("Calculating weights/distances....\n");
+    CalcWeights2(alignment.get(), matrix.get(), data.get());
+    progress("Calculating positional conservation scores....\n");
+    ConsScore(alignment.get(), matrix.get(), data.get());
+
+    if (settings.output_requested == 1) {
+        refuse_to_overwrite_inputs(settings.output_path,
+                                   {settings.alignment_path, matrix_path.string()});
+        std::FILE* opened = nullptr;
+        if (!OpenFile(settings.output_path.c_str(), &opened, "w"))
+            throw marrowind::InputError::cannot_open(settings.output_path);
+        std::unique_ptr<std::FILE, FileCloser> output(opened);
+        progress("Writing alignment....\n");
+        WriteAlignment(&opened, alignment.get(), data.get(), settings.output_path.c_str());
+        // A full disk often shows only when the buffered rest is flushed at the close.
+        if (std::fclose(output.release()) != 0)
+            throw marrowind::OutputError(settings.output_path);
+    } else {
+        std::FILE* standard_output = stdout;
+        progress("Writing alignment....\n");
+        WriteAlignment(&standard_output, alignment.get(), data.get());
+    }
+
+    progress("Calculating DOPs score....\n");
+    CalculateDops(alignment.get(), data.get());
+    if (std::fflush(stdout) != 0) throw marrowind::OutputError("standard output");
+
+    alignment.reset();
+    matrix.reset();
+    data.reset();
+    progress("Done.\n");
+    return 0;
+}
+
+}  // namespace
+
+int OpenFile(const char* path, std::FILE** stream, const char* mode)
+{
+    *stream = std::fopen(path, mode);
+    return *stream != nullptr ? 1 : 0;
+}
+
+int RunCommandLine(int argc, char** argv)
+{
+    RunSettings settings;
+    for (const char* path : kDefaultMatrixPaths) settings.matrix_candidates.emplace_back(path);
+
+    const int decided_status = parse_command_line(argc, argv, settings);
+    if (decided_status >= 0) return decided_status;
+
+    try {
+        return run_scoring(settings);
+    } catch (const marrowind::Error& e) {
+        std::fputs(e.what(), stderr);
+        return e.exit_status();
+    } catch (const std::bad_alloc&) {
+        std::fputs(marrowind::OutOfMemory(1).what(), stderr);
+        return 1;
+    } catch (const std::exception& e) {
+        // Not a failure that any stage reports by design; still never end with a crash.
+        std::fprintf(stderr, "\nError: %s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,89 @@
+// harness.cpp: process running and temporary directories for the whole-program tests.
+//
+// Contents: run_program, read_file, write_file, CliTest.
+#include "cli/harness.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const std::string& path, const std::string& contents)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << contents;
+}
+
+ProgramRun run_program(const std::string& dir, const std::vector<std::string>& args,
+                       const std::string& stdout_path, const std::string& shell_prefix)
+{
+    const std::string out_capture = dir + "/.stdout";
+    const std::string err_capture = dir + "/.stderr";
+    std::vector<std::string> argv_text;
+    if (shell_prefix.empty()) {
+        argv_text.push_back(MARROWIND_EXE);
+        argv_text.insert(argv_text.end(), args.begin(), args.end());
+    } else {
+        // Arguments reach the program as "$@", so none of them is parsed by the shell.
+        argv_text = {"/bin/sh", "-c", shell_prefix + " exec \"$0\" \"$@\"", MARROWIND_EXE};
+        argv_text.insert(argv_text.end(), args.begin(), args.end());
+    }
+    std::vector<char*> argv;
+    for (std::string& word : argv_text) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    const pid_t child = fork();
+    if (child == 0) {
+        const std::string out_target = stdout_path.empty() ? out_capture : stdout_path;
+        const int in_fd = open("/dev/null", O_RDONLY);
+        const int out_fd = open(out_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err_fd = open(err_capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in_fd < 0 || out_fd < 0 || err_fd < 0 || chdir(dir.c_str()) != 0) _exit(127);
+        dup2(in_fd, 0);
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    ProgramRun result;
+    int wait_status = 0;
+    if (child < 0 || waitpid(child, &wait_status, 0) != child) return result;
+    if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
+    if (WIFSIGNALED(wait_status)) result.signal = WTERMSIG(wait_status);
+    if (stdout_path.empty()) result.out = read_file(out_capture);
+    result.err = read_file(err_capture);
+    std::filesystem::remove(out_capture);
+    std::filesystem::remove(err_capture);
+    return result;
+}
+
+void CliTest::SetUp()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "marrowind-cli-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+}
+
+void CliTest::TearDown()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+std::string CliTest::make_file(const std::string& name, const std::string& contents) const
+{
+    write_file(path(name), contents);
+    return path(name);
+}

@@ -1,0 +1,49 @@
+// harness.h: runs the marrowind program for the whole-program tests.
+//
+// Contents:
+//   ProgramRun    exit status, standard output and standard error of one run
+//   run_program   runs the program with arguments in a directory
+//   CliTest       fixture giving each test a temporary directory of its own, and file helpers
+#ifndef MARROWIND_TESTS_CLI_HARNESS_H
+#define MARROWIND_TESTS_CLI_HARNESS_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+struct ProgramRun {
+    int status = -1;     // exit status; -1 when the program did not exit normally
+    int signal = 0;      // the signal that ended it, if one did
+    std::string out;
+    std::string err;
+};
+
+// Runs `executable args...` with the working directory `dir`. Standard output goes to
+// `stdout_path` when one is given (e.g. "/dev/full"); otherwise it is captured. `shell_prefix`,
+// when set, runs the program through /bin/sh after that text (e.g. "ulimit -v 100000;").
+ProgramRun run_program(const std::string& dir, const std::vector<std::string>& args,
+                       const std::string& stdout_path = "", const std::string& shell_prefix = "");
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& contents);
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs the marrowind program in this test's directory.
+    ProgramRun run(const std::vector<std::string>& args, const std::string& stdout_path = "",
+                   const std::string& shell_prefix = "") const
+    {
+        return run_program(dir_, args, stdout_path, shell_prefix);
+    }
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    // Writes a file in this test's directory and returns its path.
+    std::string make_file(const std::string& name, const std::string& contents) const;
+
+    std::string dir_;
+};
+
+#endif
