@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake
   libboost-program-options-dev libboost-filesystem-dev
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev pkg-config
 )
 
 if [ "$(id -u)" -eq 0 ]; then as_root=(); else as_root=(sudo); fi

@@ -1,0 +1,99 @@
+// marrowind.h: the C++ library interface of Marrowind.
+//
+// Contents:
+//   Sequences           names and aligned residue strings, as read from FASTA
+//   read_fasta          reads an aligned FASTA file
+//   parse_fasta         reads aligned FASTA text held in memory
+//   SubstitutionMatrix  a matrix read from a file, a stream or text, rescaled to 0..1
+//   ConservationScores  sequence weights, column scores and the DOPS score of an alignment
+//   score_alignment     scores aligned sequences with a matrix
+//   pair_distance       the distance between two aligned sequences
+//   dops_score          the DOPS score of a list of column scores
+//
+// Nothing here prints or ends the process. Failures are thrown as the exceptions of
+// <marrowind/errors.h>, whose what() is the message the command-line program would print:
+// InputError for unreadable or malformed input, OutOfMemory when memory runs out (copying the
+// caller's strings may also throw std::bad_alloc).
+// score_alignment runs the very stages of the command-line program, so its figures equal the
+// program's to the last bit. Objects may be shared between threads for reading.
+#ifndef MARROWIND_MARROWIND_H
+#define MARROWIND_MARROWIND_H
+
+#include <istream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "marrowind/errors.h"
+
+struct Matrix;
+
+namespace marrowind {
+
+struct Sequences {
+    std::vector<std::string> names;     // header text after ">", as written
+    std::vector<std::string> residues;  // residues as written (not yet upper-cased)
+};
+
+// Reads an aligned FASTA file: a line starting with ">" starts a record, every other line is
+// appended to it, blank lines add nothing and CR LF reads like LF. A file without any header
+// gives no sequences. Throws InputError when the file cannot be opened or read.
+Sequences read_fasta(const std::string& path);
+
+// As read_fasta, on text held in memory.
+Sequences parse_fasta(const std::string& text);
+
+class SubstitutionMatrix {
+public:
+    // Reads a matrix file: comment lines starting with "#" or "!", a header of comma-separated
+    // letters, then one row of comma-separated integer scores per letter. Throws InputError
+    // when the file cannot be opened, is malformed, or has no range (all scores equal).
+    static SubstitutionMatrix load(const std::string& path);
+
+    // As load, from a stream; `source` names it in error messages.
+    static SubstitutionMatrix load(std::istream& in, const std::string& source);
+
+    // As load, from the text of a matrix file.
+    static SubstitutionMatrix parse(const std::string& text,
+                                    const std::string& source = "matrix text");
+
+    // The rescaled similarity of residue a against residue b, from 0 to 1: 0 when either is a
+    // gap ("-" or "X") or a character that the matrix does not list. Case matters.
+    double similarity(char a, char b) const;
+
+    // The header letters in order.
+    std::string letters() const;
+
+    // The underlying record, for the library's own stages.
+    const ::Matrix& record() const { return *matrix_; }
+
+private:
+    explicit SubstitutionMatrix(std::shared_ptr<const ::Matrix> matrix);
+    std::shared_ptr<const ::Matrix> matrix_;
+};
+
+struct ConservationScores {
+    std::vector<double> weights;        // one per sequence: its mean distance to the others
+    std::vector<double> column_scores;  // one per column, 0 to 1: higher is more conserved
+    double dops = 0.0;                  // 0 to 100: how varied the column scores are
+};
+
+// Scores aligned sequences as the command-line program does: "." becomes "-" and a-z become
+// A-Z first, then weights, column scores and the DOPS score. Throws InputError when there are
+// no sequences or they differ in length (the program's messages), OutOfMemory.
+ConservationScores score_alignment(const std::vector<std::string>& sequences,
+                                   const SubstitutionMatrix& matrix);
+
+// The distance between two aligned sequences after the same normalisation: one minus their
+// mean similarity over the columns where at least one has a residue, 0.0 when there is no
+// such column. Full double precision. Throws InputError when the lengths differ.
+double pair_distance(const std::string& first, const std::string& second,
+                     const SubstitutionMatrix& matrix);
+
+// The DOPS score of column scores: the entropy of their spread over groups of exactly equal
+// value, as a percentage of log2 of their number. 0 for fewer than two scores.
+double dops_score(const std::vector<double>& column_scores);
+
+}  // namespace marrowind
+
+#endif

@@ -1,0 +1,131 @@
+// library.cpp: the C++ library interface, on the same stages as the command-line program.
+//
+// Contents: read_fasta, parse_fasta, SubstitutionMatrix, score_alignment, pair_distance,
+// dops_score.
+#include <memory>
+#include <new>
+#include <sstream>
+
+#include "core/records.h"
+#include "input/fasta.h"
+#include "input/validate.h"
+#include "marrowind/marrowind.h"
+#include "matrix/matrix.h"
+#include "scoring/conservation.h"
+#include "scoring/dops.h"
+#include "scoring/weights.h"
+
+namespace marrowind {
+
+namespace {
+
+Sequences to_sequences(std::unique_ptr<Alignment> alignment)
+{
+    Sequences sequences;
+    sequences.names.reserve(alignment->seqs.size());
+    sequences.residues.reserve(alignment->seqs.size());
+    for (Prot& prot : alignment->seqs) {
+        sequences.names.push_back(std::move(prot.name));
+        sequences.residues.push_back(std::move(prot.seq));
+    }
+    return sequences;
+}
+
+// An alignment record holding copies of the sequences, validated and normalised exactly as
+// the command-line program validates what it reads.
+std::unique_ptr<Alignment> validated_alignment(const std::vector<std::string>& sequences)
+{
+    auto alignment = std::make_unique<Alignment>();
+    alignment->nseq = static_cast<int32_t>(sequences.size());
+    alignment->seqs.resize(sequences.size());
+    for (std::size_t i = 0; i < sequences.size(); ++i) alignment->seqs[i].seq = sequences[i];
+    alignment->length =
+        sequences.empty() ? 0 : static_cast<int32_t>(sequences.back().size());
+    CheckSeqs(alignment.get());
+    return alignment;
+}
+
+struct DataReleaser {
+    void operator()(Data* data) const { FreeData(data); }
+};
+
+std::shared_ptr<const ::Matrix> transformed(::Matrix* read)
+{
+    std::shared_ptr<::Matrix> matrix(read);
+    TransformMatrix(matrix.get());
+    return matrix;
+}
+
+}  // namespace
+
+Sequences read_fasta(const std::string& path)
+{
+    return to_sequences(std::unique_ptr<Alignment>(ReadFasta(path.c_str())));
+}
+
+Sequences parse_fasta(const std::string& text)
+{
+    return to_sequences(std::unique_ptr<Alignment>(ParseFasta(text)));
+}
+
+SubstitutionMatrix::SubstitutionMatrix(std::shared_ptr<const ::Matrix> matrix)
+    : matrix_(std::move(matrix))
+{
+}
+
+SubstitutionMatrix SubstitutionMatrix::load(const std::string& path)
+{
+    return SubstitutionMatrix(transformed(ReadMatrix(path.c_str())));
+}
+
+SubstitutionMatrix SubstitutionMatrix::load(std::istream& in, const std::string& source)
+{
+    return SubstitutionMatrix(transformed(ParseMatrix(in, source)));
+}
+
+SubstitutionMatrix SubstitutionMatrix::parse(const std::string& text, const std::string& source)
+{
+    std::istringstream in(text);
+    return load(in, source);
+}
+
+double SubstitutionMatrix::similarity(char a, char b) const { return Mut(matrix_.get(), a, b); }
+
+std::string SubstitutionMatrix::letters() const
+{
+    return std::string(matrix_->letters.data(), static_cast<std::size_t>(matrix_->nres));
+}
+
+ConservationScores score_alignment(const std::vector<std::string>& sequences,
+                                   const SubstitutionMatrix& matrix)
+{
+    const std::unique_ptr<Alignment> alignment = validated_alignment(sequences);
+    const std::unique_ptr<Data, DataReleaser> data(new (std::nothrow) Data());
+    if (!data) throw OutOfMemory(1);
+    AssignDataMem(alignment.get(), data.get());
+    // The stages take the matrix by non-const pointer but only read it.
+    ::Matrix* record = const_cast<::Matrix*>(&matrix.record());
+    CalcWeights2(alignment.get(), record, data.get());
+    ConsScore(alignment.get(), record, data.get());
+
+    ConservationScores result;
+    result.weights.assign(data->weights, data->weights + alignment->nseq);
+    result.column_scores.assign(data->scores, data->scores + alignment->length);
+    result.dops = DopsScore(alignment->length, data->scores);
+    return result;
+}
+
+double pair_distance(const std::string& first, const std::string& second,
+                     const SubstitutionMatrix& matrix)
+{
+    const std::unique_ptr<Alignment> alignment = validated_alignment({first, second});
+    return CalcPairDist(alignment->seqs[0], alignment->seqs[1], &matrix.record(),
+                        alignment->length);
+}
+
+double dops_score(const std::vector<double>& column_scores)
+{
+    return DopsScore(static_cast<int>(column_scores.size()), column_scores.data());
+}
+
+}  // namespace marrowind
