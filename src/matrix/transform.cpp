@@ -32,12 +32,15 @@ void TransformMatrix(Matrix* matrix)
             "!!!! Error in Matrix !!!!\nall scores are equal, so they cannot be rescaled\n");
 
     // The rescaled values are kept in double until the final store, which rounds each one to
-    // single precision exactly once.
+    // single precision exactly once. The differences are taken in 64 bits: scores near both
+    // ends of the int range would overflow an int difference, and for every table whose
+    // differences do fit, the 64-bit ones convert to the very same doubles.
+    const double range = static_cast<double>(static_cast<long long>(hi) - lo);
     std::vector<double> scaled(static_cast<std::size_t>(n) * n);
     for (int r = 0; r < n; ++r)
         for (int c = 0; c < n; ++c)
             scaled[static_cast<std::size_t>(r) * n + c] =
-                static_cast<double>(matrix->raw[r][c] - lo) / static_cast<double>(hi - lo);
+                static_cast<double>(static_cast<long long>(matrix->raw[r][c]) - lo) / range;
 
     std::fill(matrix->lookup.cells.begin(), matrix->lookup.cells.end(), 50.0f);
     for (int r = 0; r < n; ++r) {

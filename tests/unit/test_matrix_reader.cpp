@@ -116,6 +116,12 @@ TEST(MatrixReader, LookupFollowsRowsColumnsAndLaterDuplicates)
     EXPECT_DOUBLE_EQ(Mut(wide.get(), high, high), 1.0);
     EXPECT_DOUBLE_EQ(Mut(wide.get(), high, 'A'), 0.25);
     EXPECT_DOUBLE_EQ(Mut(wide.get(), 'A', high), 0.5);
+
+    // Scores at both ends of the int range span more than an int holds.
+    const auto extreme = Transformed("Q,R\n2147483647,-2147483648\n0,5\n");
+    EXPECT_DOUBLE_EQ(Mut(extreme.get(), 'Q', 'Q'), 1.0);
+    EXPECT_DOUBLE_EQ(Mut(extreme.get(), 'Q', 'R'), 0.0);
+    EXPECT_DOUBLE_EQ(Mut(extreme.get(), 'R', 'Q'), static_cast<float>(2147483648.0 / 4294967295.0));
 }
 
 TEST(MatrixReader, RefusesMalformedFilesWithOneLineSayingWhy)
