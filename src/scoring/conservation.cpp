@@ -8,25 +8,17 @@
 // column therefore runs the very same sequence of operations, pair by pair in a fixed order.
 #include "scoring/conservation.h"
 
+#include "scoring/engine.h"
+
+#ifdef MARROWIND_PLAIN_STAGES
+#include "reference/plain_loops.h"
+#endif
+
 void ConsScore(Alignment* alignment, Matrix* matrix, Data* data)
 {
-    const int nseq = alignment->nseq;
-    const double* weights = data->weights;
-    for (int i = 0; i < alignment->length; ++i) {
-        double num = 0.0;
-        double den = 0.0;
-        for (int j = 0; j < nseq; ++j) {
-            const char a = alignment->seqs[j].seq[i];
-            const double wj = weights[j];
-            for (int k = j + 1; k < nseq; ++k) {
-                const char b = alignment->seqs[k].seq[i];
-                const double wk = weights[k];
-                const double m = Mut(matrix, a, b);
-                num = num + (wj * wk) * m;
-                den = den + wj * wk;
-            }
-        }
-        // A not-a-number den also compares unequal to 0 and is divided by.
-        data->scores[i] = (den != 0.0) ? num / den : 0.0;
-    }
+#ifdef MARROWIND_PLAIN_STAGES
+    plain::column_scores(*alignment, *matrix, data->weights, data->scores);
+#else
+    marrowind::compute_column_scores(*alignment, *matrix, data->weights, data->scores);
+#endif
 }

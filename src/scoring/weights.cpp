@@ -8,6 +8,14 @@
 // the division happens, the order of the additions) is part of the result.
 #include "scoring/weights.h"
 
+#include "scoring/engine.h"
+
+// A build with MARROWIND_PLAIN_STAGES runs the plain loops instead: the yardstick that the
+// timing script measures the program against.
+#ifdef MARROWIND_PLAIN_STAGES
+#include "reference/plain_loops.h"
+#endif
+
 double CalcPairDist(const Prot& a, const Prot& b, const Matrix* matrix, int n)
 {
     const char* x = a.seq.data();
@@ -27,38 +35,23 @@ double CalcPairDist(const Prot& a, const Prot& b, const Matrix* matrix, int n)
 
 void CalcWeights2(const Alignment* alignment, const Matrix* matrix, Data* data)
 {
-    const int nseq = alignment->nseq;
-    double* weights = data->weights;
-    for (int i = 0; i < nseq; ++i) weights[i] = 0.0;
-
-    // Each pair's distance is computed once and shared by both of its sequences. Every term is
-    // divided before it is added, so a weight receives its terms in ascending order of the
-    // other sequence's index: first from the rows above it (as j), then from its own row.
-    const double divisor = static_cast<double>(nseq - 1);
-    for (int i = 0; i < nseq; ++i) {
-        for (int j = i + 1; j < nseq; ++j) {
-            const double d =
-                CalcPairDist(alignment->seqs[i], alignment->seqs[j], matrix, alignment->length) /
-                divisor;
-            weights[i] += d;
-            weights[j] += d;
-        }
-    }
+    // Each pair's distance is computed once and shared by both of its sequences; every term is
+    // divided before it is added, and a weight receives its terms in ascending order of the
+    // other sequence's index. The engine keeps that order on every thread and kernel.
+#ifdef MARROWIND_PLAIN_STAGES
+    plain::weights(*alignment, *matrix, data->weights);
+#else
+    marrowind::compute_weights(*alignment, *matrix, data->weights);
+#endif
 }
 
 void CalcDists(Alignment* alignment, Matrix* matrix, Data* data)
 {
-    const int nseq = alignment->nseq;
-    f2dsquare& dist = data->dist;
-    for (int i = 0; i < nseq; ++i) dist.assign(i, i, 0.0f);
-    for (int i = 0; i < nseq; ++i) {
-        for (int j = i + 1; j < nseq; ++j) {
-            const float d = static_cast<float>(
-                CalcPairDist(alignment->seqs[i], alignment->seqs[j], matrix, alignment->length));
-            dist.assign(i, j, d);
-            dist.assign(j, i, d);
-        }
-    }
+#ifdef MARROWIND_PLAIN_STAGES
+    plain::distance_table(*alignment, *matrix, data->dist);
+#else
+    marrowind::compute_distance_table(*alignment, *matrix, data->dist);
+#endif
 }
 
 void CalcWeights(Alignment* alignment, Data* data)

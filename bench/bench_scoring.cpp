@@ -1,0 +1,171 @@
+// bench_scoring.cpp: throughput of the scoring stages on every path, and of reading and writing.
+//
+// Contents: a seeded synthetic alignment, and benchmarks of the pair distances with weights,
+// the column scores (pair-columns per second: one pair of sequences at one column), the FASTA
+// reader and the scored alignment writer (bytes per second).
+//
+// Run: build/bench/bench_scoring [--benchmark_filter=...]; MARROWIND_BENCH_MATRIX may name
+// another matrix file than the shipped BLOSUM62.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/records.h"
+#include "input/fasta.h"
+#include "matrix/matrix.h"
+#include "output/writer.h"
+#include "reference/plain_loops.h"
+#include "scoring/engine.h"
+
+namespace {
+
+// Descendants of one random ancestor, with about a quarter of the positions gaps in runs.
+std::string synthetic_fasta(int nseq, int length, unsigned seed)
+{
+    const std::string amino_acids = "ACDEFGHIKLMNPQRSTVWY";
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    std::uniform_int_distribution<int> letter(0, 19), run(1, 30);
+    std::string ancestor(static_cast<std::size_t>(length), 'A');
+    std::vector<double> rate(static_cast<std::size_t>(length));
+    for (int k = 0; k < length; ++k) {
+        ancestor[k] = amino_acids[letter(rng)];
+        rate[k] = chance(rng) * chance(rng);
+    }
+    std::string text;
+    for (int i = 0; i < nseq; ++i) {
+        std::string seq = ancestor;
+        for (int k = 0; k < length; ++k)
+            if (chance(rng) < rate[k]) seq[k] = amino_acids[letter(rng)];
+        for (int k = 0; k < length;) {
+            if (chance(rng) < 0.02) {
+                for (int r = run(rng); r > 0 && k < length; --r) seq[k++] = '-';
+            } else {
+                ++k;
+            }
+        }
+        text += ">seq" + std::to_string(i) + "\n" + seq + "\n";
+    }
+    return text;
+}
+
+struct Workload {
+    std::unique_ptr<Alignment> alignment;
+    std::unique_ptr<Matrix> matrix;
+    std::vector<double> weights;
+};
+
+const Workload& workload(int nseq, int length)
+{
+    static std::map<std::pair<int, int>, Workload> cache;
+    Workload& w = cache[{nseq, length}];
+    if (!w.alignment) {
+        w.alignment.reset(ParseFasta(synthetic_fasta(nseq, length, 1)));
+        const char* path = std::getenv("MARROWIND_BENCH_MATRIX");
+        const std::string matrix_path =
+            path ? path : std::string(MARROWIND_DATA_DIR) + "/blosum62.mat2";
+        w.matrix.reset(ReadMatrix(matrix_path.c_str()));
+        TransformMatrix(w.matrix.get());
+        w.weights.resize(static_cast<std::size_t>(nseq) + 1);
+        marrowind::compute_weights(*w.alignment, *w.matrix, w.weights.data());
+    }
+    return w;
+}
+
+void set_pair_columns(benchmark::State& state, const Alignment& alignment)
+{
+    const double pair_columns = 0.5 * alignment.nseq * (alignment.nseq - 1.0) * alignment.length;
+    state.counters["pair_columns_per_s"] =
+        benchmark::Counter(pair_columns, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+marrowind::ScoringOptions options_for(const benchmark::State& state)
+{
+    marrowind::ScoringOptions options;
+    options.kernel = static_cast<marrowind::KernelLevel>(state.range(2));
+    options.threads = static_cast<int>(state.range(3));
+    return options;
+}
+
+void BM_WeightsPlain(benchmark::State& state)
+{
+    const Workload& w = workload(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    std::vector<double> weights(w.weights.size());
+    for (auto _ : state) plain::weights(*w.alignment, *w.matrix, weights.data());
+    set_pair_columns(state, *w.alignment);
+}
+
+void BM_Weights(benchmark::State& state)
+{
+    const Workload& w = workload(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    std::vector<double> weights(w.weights.size());
+    const marrowind::ScoringOptions options = options_for(state);
+    for (auto _ : state) marrowind::compute_weights(*w.alignment, *w.matrix, weights.data(), options);
+    set_pair_columns(state, *w.alignment);
+}
+
+void BM_ColumnScoresPlain(benchmark::State& state)
+{
+    const Workload& w = workload(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    std::vector<double> scores(static_cast<std::size_t>(w.alignment->length));
+    for (auto _ : state)
+        plain::column_scores(*w.alignment, *w.matrix, w.weights.data(), scores.data());
+    set_pair_columns(state, *w.alignment);
+}
+
+void BM_ColumnScores(benchmark::State& state)
+{
+    const Workload& w = workload(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    std::vector<double> scores(static_cast<std::size_t>(w.alignment->length));
+    const marrowind::ScoringOptions options = options_for(state);
+    for (auto _ : state)
+        marrowind::compute_column_scores(*w.alignment, *w.matrix, w.weights.data(),
+                                         scores.data(), options);
+    set_pair_columns(state, *w.alignment);
+}
+
+void BM_ReadFasta(benchmark::State& state)
+{
+    const std::string text = synthetic_fasta(static_cast<int>(state.range(0)),
+                                             static_cast<int>(state.range(1)), 1);
+    for (auto _ : state) std::unique_ptr<Alignment>(ParseFasta(text));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void BM_WriteAlignment(benchmark::State& state)
+{
+    const Workload& w = workload(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    std::vector<double> scores(static_cast<std::size_t>(w.alignment->length), 0.5);
+    Data data;
+    data.scores = scores.data();
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    for (auto _ : state) WriteAlignment(&sink, w.alignment.get(), &data, "/dev/null");
+    std::fclose(sink);
+    data.scores = nullptr;
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            w.alignment->length * (32 + w.alignment->nseq));
+}
+
+void paths(benchmark::internal::Benchmark* b)
+{
+    for (marrowind::KernelLevel level : marrowind::supported_kernel_levels())
+        for (int threads : {1, 2}) b->Args({2000, 400, static_cast<int>(level), threads});
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+}  // namespace
+
+BENCHMARK(BM_WeightsPlain)->Args({2000, 400})->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Weights)->Apply(paths);
+BENCHMARK(BM_ColumnScoresPlain)->Args({2000, 400})->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_ColumnScores)->Apply(paths);
+BENCHMARK(BM_ReadFasta)->Args({2000, 400})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteAlignment)->Args({2000, 400})->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,466 @@
+// engine.cpp: the fast scoring stages, their threads and their portable inner loops.
+//
+// Contents:
+//   best_kernel_level, supported_kernel_levels, kernel_level_name
+//   run_on_threads          runs a worker on every thread, the caller included
+//   PairDistanceRows        the pair distances, row by row in ascending order
+//   compute_weights, compute_distance_table
+//   ColumnScorer            the column scores, blocks of columns on every thread
+//   compute_column_scores
+#include "scoring/engine.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "marrowind/errors.h"
+#include "scoring/kernels_avx512.h"
+#include "scoring/residue_classes.h"
+
+namespace marrowind {
+
+KernelLevel best_kernel_level()
+{
+    return avx512::cpu_supports() ? KernelLevel::kAvx512 : KernelLevel::kPortable;
+}
+
+std::vector<KernelLevel> supported_kernel_levels()
+{
+    std::vector<KernelLevel> levels = {KernelLevel::kPortable};
+    if (avx512::cpu_supports()) levels.push_back(KernelLevel::kAvx512);
+    return levels;
+}
+
+const char* kernel_level_name(KernelLevel level)
+{
+    return level == KernelLevel::kAvx512 ? "avx512" : "portable";
+}
+
+namespace {
+
+int thread_count(const ScoringOptions& options, long long work_items)
+{
+    int threads = options.threads;
+    if (threads <= 0) threads = static_cast<int>(std::thread::hardware_concurrency());
+    if (threads <= 0) threads = 1;
+    return static_cast<int>(std::max(1LL, std::min<long long>(threads, work_items)));
+}
+
+// Runs worker(t) for t = 0 .. threads-1, t = 0 on the calling thread. The first exception
+// thrown by any worker is rethrown here once all have finished.
+template <typename Worker>
+void run_on_threads(int threads, Worker&& worker)
+{
+    std::exception_ptr failure;
+    std::mutex failure_lock;
+    auto guarded = [&](int t) {
+        try {
+            worker(t);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(failure_lock);
+            if (!failure) failure = std::current_exception();
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < threads; ++t) helpers.emplace_back(guarded, t);
+    guarded(0);
+    for (std::thread& helper : helpers) helper.join();
+    if (failure) std::rethrow_exception(failure);
+}
+
+template <typename T>
+std::vector<T> allocate(std::size_t count, T fill = T())
+{
+    try {
+        return std::vector<T>(count, fill);
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemory(static_cast<long long>(count));
+    }
+}
+
+// The AVX-512 distance kernel counts units in four byte planes of 32-bit lanes and looks levels
+// up with byte permutes: it needs few classes and levels, values below 2^32 units and sums that
+// are exact in any order.
+KernelLevel distance_path(const ResidueClasses& classes, int length, KernelLevel wanted)
+{
+    const bool fits = classes.count <= kMaxKernelClasses && !classes.distance_level.empty() &&
+                      classes.distance_level_value.size() <= kMaxDistanceLevels &&
+                      classes.max_units < (uint64_t{1} << 32) && length < (1 << 24) &&
+                      classes.sums_are_exact(length);
+    return wanted == KernelLevel::kAvx512 && avx512::cpu_supports() && fits
+               ? KernelLevel::kAvx512
+               : KernelLevel::kPortable;
+}
+
+// The AVX-512 column kernel looks up levels with byte permutes and products with double
+// permutes: it needs few classes and levels.
+KernelLevel column_path(const ResidueClasses& classes, KernelLevel wanted)
+{
+    const bool fits = classes.count <= kMaxKernelClasses && !classes.column_level.empty() &&
+                      classes.column_level_value.size() <= kMaxColumnLevels;
+    return wanted == KernelLevel::kAvx512 && avx512::cpu_supports() && fits
+               ? KernelLevel::kAvx512
+               : KernelLevel::kPortable;
+}
+
+// The distance of a pair from its sum of values and its number of counted columns, as the
+// plain loop forms it: the count passes through single precision.
+inline double distance_from(double sum, int64_t count)
+{
+    if (count == 0) return 0.0;
+    return 1.0 - sum / static_cast<double>(static_cast<float>(count));
+}
+
+class PairDistanceRows {
+public:
+    PairDistanceRows(const Alignment& alignment, const ResidueClasses& classes,
+                     const ScoringOptions& options)
+        : alignment_(alignment), classes_(classes), nseq_(alignment.nseq),
+          length_(alignment.length)
+    {
+        use_avx512_ = distance_path(classes, length_, options.kernel) == KernelLevel::kAvx512;
+        if (use_avx512_)
+            build_block_layout();
+        else
+            build_row_codes();
+        threads_ = thread_count(options, nseq_);
+    }
+
+    // Calls consume(i, distances) for every row i in ascending order, on the calling thread;
+    // distances[j] for j > i is the distance between sequences i and j.
+    template <typename Consumer>
+    void run(Consumer&& consume, const std::function<void(double)>& progress)
+    {
+        if (nseq_ < 2) return;
+        // Rows are computed a chunk at a time on every thread, then handed over in order.
+        const std::size_t row_budget = std::size_t{1} << 23;  // doubles in the chunk buffer
+        const int chunk = std::max(
+            threads_, static_cast<int>(std::min<std::size_t>(
+                          512, row_budget / static_cast<std::size_t>(nseq_))));
+        std::vector<double> rows = allocate<double>(static_cast<std::size_t>(chunk) * nseq_);
+        const double total_pairs = 0.5 * nseq_ * (nseq_ - 1.0);
+        double done_pairs = 0.0;
+
+        for (int first = 0; first < nseq_ - 1; first += chunk) {
+            const int end = std::min(nseq_ - 1, first + chunk);
+            std::atomic<int> next_row(first);
+            run_on_threads(std::min(threads_, end - first), [&](int) {
+                Scratch scratch = make_scratch();
+                for (int i = next_row++; i < end; i = next_row++)
+                    compute_row(i, &rows[static_cast<std::size_t>(i - first) * nseq_], scratch);
+            });
+            for (int i = first; i < end; ++i) {
+                consume(i, &rows[static_cast<std::size_t>(i - first) * nseq_]);
+                done_pairs += nseq_ - 1 - i;
+            }
+            if (progress) progress(done_pairs / total_pairs);
+        }
+    }
+
+private:
+    struct Scratch {
+        std::vector<uint8_t> row_levels;
+        std::vector<uint64_t> units;
+        std::vector<uint32_t> counts;
+    };
+
+    int quads() const { return (length_ + kQuad - 1) / kQuad; }
+    int blocks() const { return (nseq_ + kDistanceBlock - 1) / kDistanceBlock; }
+
+    Scratch make_scratch() const
+    {
+        Scratch scratch;
+        if (use_avx512_) {
+            scratch.row_levels = allocate<uint8_t>(static_cast<std::size_t>(quads()) * 128);
+            scratch.units = allocate<uint64_t>(static_cast<std::size_t>(blocks()) * kDistanceBlock);
+            scratch.counts = allocate<uint32_t>(scratch.units.size());
+        }
+        return scratch;
+    }
+
+    void build_row_codes()
+    {
+        codes_ = allocate<uint8_t>(static_cast<std::size_t>(nseq_) * length_);
+        for (int i = 0; i < nseq_; ++i)
+            encode_residues(classes_, alignment_.seqs[i].seq.data(),
+                            static_cast<std::size_t>(length_),
+                            &codes_[static_cast<std::size_t>(i) * length_]);
+    }
+
+    // Columns past the end and sequences past the last are gaps: a gap against a gap neither
+    // counts nor adds anything.
+    void build_block_layout()
+    {
+        const std::size_t block_bytes = static_cast<std::size_t>(quads()) * 64;
+        codes_ = allocate<uint8_t>(static_cast<std::size_t>(blocks()) * block_bytes);
+        for (int q = 0; q < quads(); ++q)
+            for (int b = 0; b < blocks(); ++b)
+                for (int s = 0; s < kDistanceBlock; ++s)
+                    for (int p = 0; p < kQuad; ++p)
+                        codes_[b * block_bytes + 64 * q + 4 * s + p] = static_cast<uint8_t>(
+                            code_at(b * kDistanceBlock + s, kQuad * q + p) + 32 * p);
+        for (int p = 0; p < kDistancePlanes; ++p)
+            for (std::size_t level = 0; level < classes_.distance_level_value.size(); ++level)
+                planes_[64 * p + level] =
+                    p < 4 ? static_cast<uint8_t>(classes_.distance_level_units[level] >> (8 * p))
+                          : classes_.distance_level_counts[level];
+    }
+
+    uint8_t code_at(int sequence, int column) const
+    {
+        if (sequence >= nseq_ || column >= length_) return ResidueClasses::kGapClass;
+        return classes_.class_of[static_cast<unsigned char>(alignment_.seqs[sequence].seq[column])];
+    }
+
+    void compute_row(int i, double* out, Scratch& scratch) const
+    {
+        if (use_avx512_)
+            compute_row_avx512(i, out, scratch);
+        else
+            compute_row_portable(i, out);
+    }
+
+    void compute_row_avx512(int i, double* out, Scratch& scratch) const
+    {
+        const int count = classes_.count;
+        for (int q = 0; q < quads(); ++q) {
+            uint8_t* table = &scratch.row_levels[static_cast<std::size_t>(q) * 128];
+            std::memset(table, 0, 128);
+            for (int p = 0; p < kQuad; ++p) {
+                const uint8_t x = code_at(i, kQuad * q + p);
+                std::memcpy(table + 32 * p,
+                            &classes_.distance_level[static_cast<std::size_t>(x) * count],
+                            static_cast<std::size_t>(count));
+            }
+        }
+        const int first_block = (i + 1) / kDistanceBlock;
+        const std::size_t lanes = static_cast<std::size_t>(blocks() - first_block) * kDistanceBlock;
+        std::fill_n(scratch.units.begin(), lanes, 0);
+        std::fill_n(scratch.counts.begin(), lanes, 0);
+        avx512::distance_row(scratch.row_levels.data(), codes_.data(), quads(), first_block,
+                             blocks(), planes_, scratch.units.data(), scratch.counts.data());
+        const int base = first_block * kDistanceBlock;
+        for (int j = i + 1; j < nseq_; ++j) {
+            // Exact: every partial sum of the values is a whole number of units below 2^53.
+            const double sum = static_cast<double>(scratch.units[j - base]) * classes_.unit;
+            out[j] = distance_from(sum, scratch.counts[j - base]);
+        }
+    }
+
+    // The plain ordered sums, four pairs at a time so that their additions overlap.
+    void compute_row_portable(int i, double* out) const
+    {
+        const int count = classes_.count;
+        const double* value = classes_.value.data();
+        const uint8_t* x = &codes_[static_cast<std::size_t>(i) * length_];
+        int j = i + 1;
+        for (; j + 4 <= nseq_; j += 4) {
+            const uint8_t* y[4];
+            for (int t = 0; t < 4; ++t) y[t] = &codes_[static_cast<std::size_t>(j + t) * length_];
+            double sum[4] = {0.0, 0.0, 0.0, 0.0};
+            int64_t counted[4] = {0, 0, 0, 0};
+            for (int k = 0; k < length_; ++k) {
+                const double* row = value + static_cast<std::size_t>(x[k]) * count;
+                for (int t = 0; t < 4; ++t) {
+                    sum[t] += row[y[t][k]];
+                    counted[t] += (x[k] | y[t][k]) != ResidueClasses::kGapClass;
+                }
+            }
+            for (int t = 0; t < 4; ++t) out[j + t] = distance_from(sum[t], counted[t]);
+        }
+        for (; j < nseq_; ++j) {
+            const uint8_t* y = &codes_[static_cast<std::size_t>(j) * length_];
+            double sum = 0.0;
+            int64_t counted = 0;
+            for (int k = 0; k < length_; ++k) {
+                sum += value[static_cast<std::size_t>(x[k]) * count + y[k]];
+                counted += (x[k] | y[k]) != ResidueClasses::kGapClass;
+            }
+            out[j] = distance_from(sum, counted);
+        }
+    }
+
+    const Alignment& alignment_;
+    const ResidueClasses& classes_;
+    int nseq_;
+    int length_;
+    int threads_ = 1;
+    bool use_avx512_ = false;
+    std::vector<uint8_t> codes_;
+    uint8_t planes_[kDistancePlanes * 64] = {};
+};
+
+class ColumnScorer {
+public:
+    ColumnScorer(const Alignment& alignment, const ResidueClasses& classes,
+                 const double* weights, const ScoringOptions& options)
+        : classes_(classes), weights_(weights), nseq_(alignment.nseq), length_(alignment.length)
+    {
+        use_avx512_ = column_path(classes, options.kernel) == KernelLevel::kAvx512;
+        block_ = use_avx512_ ? kColumnBlock : kPortableBlock;
+        stride_ = static_cast<std::size_t>((length_ + block_ - 1) / block_) * block_;
+        codes_ = allocate<uint8_t>(static_cast<std::size_t>(nseq_) * stride_,
+                                   ResidueClasses::kGapClass);
+        for (int i = 0; i < nseq_; ++i)
+            encode_residues(classes, alignment.seqs[i].seq.data(),
+                            static_cast<std::size_t>(length_), &codes_[i * stride_]);
+        scores_zero_.resize(static_cast<std::size_t>(classes.count));
+        for (int a = 0; a < classes.count; ++a)
+            scores_zero_[a] = std::all_of(classes.value.begin() + a * classes.count,
+                                          classes.value.begin() + (a + 1) * classes.count,
+                                          [](double v) { return v == 0.0; });
+        if (use_avx512_) {
+            level_values_.fill(0.0);
+            std::copy(classes.column_level_value.begin(), classes.column_level_value.end(),
+                      level_values_.begin());
+        }
+        threads_ = thread_count(options, (length_ + block_ - 1) / block_);
+    }
+
+    void run(double* scores, const std::function<void(double)>& progress)
+    {
+        // The denominator takes every pair whatever its residues, so it is the same for every
+        // column; it is summed once, in the plain order.
+        double den = 0.0;
+        for (int j = 0; j < nseq_; ++j)
+            for (int k = j + 1; k < nseq_; ++k) den = den + weights_[j] * weights_[k];
+
+        const int blocks = (length_ + block_ - 1) / block_;
+        std::atomic<int> next_block(0);
+        std::atomic<int> finished(0);
+        run_on_threads(threads_, [&](int t) {
+            std::vector<double> num(static_cast<std::size_t>(block_));
+            for (int b = next_block++; b < blocks; b = next_block++) {
+                score_block(b * block_, num.data());
+                for (int c = 0; c < block_ && b * block_ + c < length_; ++c)
+                    scores[b * block_ + c] = den != 0.0 ? num[c] / den : 0.0;
+                ++finished;
+                if (t == 0 && progress) progress(static_cast<double>(finished) / blocks);
+            }
+        });
+    }
+
+private:
+    static constexpr int kPortableBlock = 32;
+    static constexpr int kPortableGroup = 8;
+
+    void score_block(int first_column, double* num) const
+    {
+        if (use_avx512_) {
+            const ColumnKernelTables tables = {classes_.column_level.data(), classes_.count,
+                                               level_values_.data(),
+                                               static_cast<int>(classes_.column_level_value.size()),
+                                               scores_zero_.data()};
+            avx512::column_block(codes_.data(), stride_, nseq_, first_column, weights_, tables,
+                                 num);
+        } else {
+            score_block_portable(first_column, num);
+        }
+    }
+
+    // Each column keeps its own sum, which receives its terms in the plain order; eight columns
+    // at a time keep their sums in registers. A sequence whose residues in those columns all
+    // score 0 against everything (gaps, unknown letters) adds +0.0 with every pair, which
+    // changes no sum, so its pairs are skipped there.
+    void score_block_portable(int first_column, double* num) const
+    {
+        const int count = classes_.count;
+        for (int group = 0; group < block_; group += kPortableGroup) {
+            double sums[kPortableGroup] = {};
+            const double* rows[kPortableGroup];
+            for (int j = 0; j + 1 < nseq_; ++j) {
+                const uint8_t* x = &codes_[j * stride_ + first_column + group];
+                bool all_zero = true;
+                for (int c = 0; c < kPortableGroup; ++c) {
+                    rows[c] = &classes_.value[static_cast<std::size_t>(x[c]) * count];
+                    all_zero = all_zero && scores_zero_[x[c]];
+                }
+                if (all_zero) continue;
+                const double weight_j = weights_[j];
+                for (int k = j + 1; k < nseq_; ++k) {
+                    const double weight = weight_j * weights_[k];
+                    const uint8_t* y = &codes_[k * stride_ + first_column + group];
+                    for (int c = 0; c < kPortableGroup; ++c)
+                        sums[c] = sums[c] + weight * rows[c][y[c]];
+                }
+            }
+            std::copy_n(sums, kPortableGroup, num + group);
+        }
+    }
+
+    const ResidueClasses& classes_;
+    const double* weights_;
+    int nseq_;
+    int length_;
+    int threads_ = 1;
+    bool use_avx512_ = false;
+    int block_ = kPortableBlock;
+    std::size_t stride_ = 0;
+    std::vector<uint8_t> codes_;
+    std::vector<uint8_t> scores_zero_;
+    std::array<double, kMaxColumnLevels> level_values_{};
+};
+
+}  // namespace
+
+ScoringPaths chosen_paths(const Matrix& matrix, int length, KernelLevel wanted)
+{
+    const ResidueClasses classes = make_residue_classes(matrix);
+    return {distance_path(classes, length, wanted), column_path(classes, wanted)};
+}
+
+void compute_weights(const Alignment& alignment, const Matrix& matrix, double* weights,
+                     const ScoringOptions& options)
+{
+    const int nseq = alignment.nseq;
+    std::fill_n(weights, nseq, 0.0);
+    const ResidueClasses classes = make_residue_classes(matrix);
+    PairDistanceRows rows(alignment, classes, options);
+    const double divisor = static_cast<double>(nseq - 1);
+    // Each weight receives its terms in the plain order: from the rows above it, one per row
+    // in ascending order, then its own row in ascending order.
+    rows.run(
+        [&](int i, const double* distances) {
+            double own = weights[i];
+            for (int j = i + 1; j < nseq; ++j) {
+                const double d = distances[j] / divisor;
+                own += d;
+                weights[j] += d;
+            }
+            weights[i] = own;
+        },
+        options.progress);
+}
+
+void compute_distance_table(const Alignment& alignment, const Matrix& matrix, f2dsquare& dist,
+                            const ScoringOptions& options)
+{
+    for (int i = 0; i < alignment.nseq; ++i) dist.assign(i, i, 0.0f);
+    const ResidueClasses classes = make_residue_classes(matrix);
+    PairDistanceRows rows(alignment, classes, options);
+    rows.run(
+        [&](int i, const double* distances) {
+            for (int j = i + 1; j < alignment.nseq; ++j) {
+                const float d = static_cast<float>(distances[j]);
+                dist.assign(i, j, d);
+                dist.assign(j, i, d);
+            }
+        },
+        options.progress);
+}
+
+void compute_column_scores(const Alignment& alignment, const Matrix& matrix,
+                           const double* weights, double* scores, const ScoringOptions& options)
+{
+    if (alignment.length <= 0) return;
+    const ResidueClasses classes = make_residue_classes(matrix);
+    ColumnScorer scorer(alignment, classes, weights, options);
+    scorer.run(scores, options.progress);
+}
+
+}  // namespace marrowind

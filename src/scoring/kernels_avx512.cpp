@@ -1,0 +1,201 @@
+// kernels_avx512.cpp: AVX-512 inner loops of the pair distances and the column scores.
+//
+// Contents: avx512::cpu_supports, avx512::distance_row, avx512::column_block.
+//
+// Only the functions marked with the target attribute use AVX-512; the file is compiled for the
+// baseline like every other, and the engine calls these only after cpu_supports().
+#include "scoring/kernels_avx512.h"
+
+#include <immintrin.h>
+
+#include <cstring>
+
+#define MARROWIND_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni")))
+
+namespace marrowind {
+namespace avx512 {
+
+bool cpu_supports()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni");
+}
+
+namespace {
+
+struct DistanceAccumulators {
+    __m512i plane[kDistancePlanes];
+};
+
+// Adds one quad of one block: the levels of 16 sequences x 4 columns, looked up in the row's
+// level table, then each plane byte of each level summed over the 4 columns per sequence.
+MARROWIND_AVX512 inline void add_quad(DistanceAccumulators& acc, __m512i codes, __m512i table_low,
+                                      __m512i table_high, const __m512i* planes, __m512i ones)
+{
+    const __m512i levels = _mm512_permutex2var_epi8(table_low, codes, table_high);
+    for (int p = 0; p < kDistancePlanes; ++p)
+        acc.plane[p] =
+            _mm512_dpbusd_epi32(acc.plane[p], _mm512_permutexvar_epi8(levels, planes[p]), ones);
+}
+
+MARROWIND_AVX512 void store_block(const DistanceAccumulators& acc, uint64_t* units,
+                                  uint32_t* counts)
+{
+    alignas(64) uint32_t lanes[kDistancePlanes][kDistanceBlock];
+    for (int p = 0; p < kDistancePlanes; ++p) _mm512_store_si512(lanes[p], acc.plane[p]);
+    for (int s = 0; s < kDistanceBlock; ++s) {
+        units[s] += uint64_t{lanes[0][s]} + (uint64_t{lanes[1][s]} << 8) +
+                    (uint64_t{lanes[2][s]} << 16) + (uint64_t{lanes[3][s]} << 24);
+        counts[s] += lanes[4][s];
+    }
+}
+
+MARROWIND_AVX512 void zero(DistanceAccumulators& acc)
+{
+    for (__m512i& plane : acc.plane) plane = _mm512_setzero_si512();
+}
+
+}  // namespace
+
+MARROWIND_AVX512 void distance_row(const uint8_t* row_levels, const uint8_t* layout, int quads,
+                                   int first_block, int end_block, const uint8_t* planes,
+                                   uint64_t* units, uint32_t* counts)
+{
+    __m512i plane_tables[kDistancePlanes];
+    for (int p = 0; p < kDistancePlanes; ++p) plane_tables[p] = _mm512_loadu_si512(planes + 64 * p);
+    const __m512i ones = _mm512_set1_epi8(1);
+    const std::size_t block_bytes = static_cast<std::size_t>(quads) * 64;
+
+    // Two blocks at a time share each load of the row's level table.
+    int b = first_block;
+    for (; b + 2 <= end_block; b += 2) {
+        const uint8_t* first = layout + static_cast<std::size_t>(b) * block_bytes;
+        const uint8_t* second = first + block_bytes;
+        DistanceAccumulators acc_first, acc_second;
+        zero(acc_first);
+        zero(acc_second);
+        for (int q = 0; q < quads; ++q) {
+            const __m512i low = _mm512_loadu_si512(row_levels + 128 * q);
+            const __m512i high = _mm512_loadu_si512(row_levels + 128 * q + 64);
+            add_quad(acc_first, _mm512_loadu_si512(first + 64 * q), low, high, plane_tables, ones);
+            add_quad(acc_second, _mm512_loadu_si512(second + 64 * q), low, high, plane_tables,
+                     ones);
+        }
+        const int at = (b - first_block) * kDistanceBlock;
+        store_block(acc_first, units + at, counts + at);
+        store_block(acc_second, units + at + kDistanceBlock, counts + at + kDistanceBlock);
+    }
+    if (b < end_block) {
+        const uint8_t* block = layout + static_cast<std::size_t>(b) * block_bytes;
+        DistanceAccumulators acc;
+        zero(acc);
+        for (int q = 0; q < quads; ++q)
+            add_quad(acc, _mm512_loadu_si512(block + 64 * q),
+                     _mm512_loadu_si512(row_levels + 128 * q),
+                     _mm512_loadu_si512(row_levels + 128 * q + 64), plane_tables, ones);
+        const int at = (b - first_block) * kDistanceBlock;
+        store_block(acc, units + at, counts + at);
+    }
+}
+
+namespace {
+
+// The classes of one sequence across the 64 columns, grouped four to a 128-byte table: byte
+// 32p + c of table s is the level of the set's p-th class against class c. Lanes whose class
+// scores zero against everything belong to no set and keep level 0.
+struct ColumnSets {
+    alignas(64) uint8_t tables[kMaxKernelClasses / 4][128];
+    alignas(64) uint8_t offsets[kColumnBlock];
+    __mmask64 lanes[kMaxKernelClasses / 4];
+    int count;
+};
+
+void group_classes(const uint8_t* codes, const ColumnKernelTables& t, ColumnSets& sets)
+{
+    int slot_of_class[kMaxKernelClasses];
+    std::memset(slot_of_class, -1, sizeof slot_of_class);
+    int slots = 0;
+    for (auto& lanes : sets.lanes) lanes = 0;
+    for (int lane = 0; lane < kColumnBlock; ++lane) {
+        const uint8_t a = codes[lane];
+        sets.offsets[lane] = 0;
+        if (t.scores_zero[a]) continue;
+        if (slot_of_class[a] < 0) {
+            slot_of_class[a] = slots++;
+            uint8_t* row = &sets.tables[slot_of_class[a] / 4][32 * (slot_of_class[a] % 4)];
+            std::memset(row, 0, 32);
+            std::memcpy(row, t.level + static_cast<std::size_t>(a) * t.classes,
+                        static_cast<std::size_t>(t.classes));
+        }
+        sets.offsets[lane] = static_cast<uint8_t>(32 * (slot_of_class[a] % 4));
+        sets.lanes[slot_of_class[a] / 4] |= __mmask64{1} << lane;
+    }
+    sets.count = (slots + 3) / 4;
+}
+
+}  // namespace
+
+MARROWIND_AVX512 void column_block(const uint8_t* codes, std::size_t row_stride, int nseq,
+                                   int first_column, const double* weights,
+                                   const ColumnKernelTables& tables, double* num)
+{
+    __m512d acc[8];
+    for (__m512d& a : acc) a = _mm512_setzero_pd();
+    __m512d values[4];
+    for (int v = 0; v < 4; ++v) values[v] = _mm512_loadu_pd(tables.level_value + 8 * v);
+    const bool wide = tables.levels > 16;
+    const __m512i bit4 = _mm512_set1_epi64(16);
+
+    ColumnSets sets;
+    alignas(64) uint8_t levels[kColumnBlock];
+    for (int j = 0; j + 1 < nseq; ++j) {
+        const uint8_t* row_j = codes + static_cast<std::size_t>(j) * row_stride + first_column;
+        group_classes(row_j, tables, sets);
+        if (sets.count == 0) continue;  // every pair of this sequence scores 0 here
+        const __m512i offsets = _mm512_load_si512(sets.offsets);
+        const double weight_j = weights[j];
+
+        for (int k = j + 1; k < nseq; ++k) {
+            const __m512i index = _mm512_add_epi8(
+                _mm512_loadu_si512(codes + static_cast<std::size_t>(k) * row_stride +
+                                   first_column),
+                offsets);
+            __m512i level = _mm512_maskz_permutex2var_epi8(
+                sets.lanes[0], _mm512_load_si512(sets.tables[0]), index,
+                _mm512_load_si512(sets.tables[0] + 64));
+            for (int s = 1; s < sets.count; ++s)
+                level = _mm512_mask_mov_epi8(
+                    level, sets.lanes[s],
+                    _mm512_permutex2var_epi8(_mm512_load_si512(sets.tables[s]), index,
+                                             _mm512_load_si512(sets.tables[s] + 64)));
+            const __mmask64 nonzero = _mm512_test_epi8_mask(level, level);
+            if (nonzero == 0) continue;
+
+            // The products are formed exactly as the plain loop forms each term:
+            // (w_j * w_k) first, then times the pair's value.
+            const __m512d weight = _mm512_set1_pd(weight_j * weights[k]);
+            const __m512d low = _mm512_mul_pd(weight, values[0]);
+            const __m512d high = _mm512_mul_pd(weight, values[1]);
+            __m512d low2 = low, high2 = high;
+            if (wide) {
+                low2 = _mm512_mul_pd(weight, values[2]);
+                high2 = _mm512_mul_pd(weight, values[3]);
+            }
+            _mm512_store_si512(levels, level);
+            for (int g = 0; g < 8; ++g) {
+                const __m512i index8 = _mm512_cvtepu8_epi64(
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(levels + 8 * g)));
+                __m512d term = _mm512_permutex2var_pd(low, index8, high);
+                if (wide)
+                    term = _mm512_mask_mov_pd(term, _mm512_test_epi64_mask(index8, bit4),
+                                              _mm512_permutex2var_pd(low2, index8, high2));
+                acc[g] = _mm512_add_pd(acc[g], term);
+            }
+        }
+    }
+    for (int g = 0; g < 8; ++g) _mm512_storeu_pd(num + 8 * g, acc[g]);
+}
+
+}  // namespace avx512
+}  // namespace marrowind

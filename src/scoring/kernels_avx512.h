@@ -1,0 +1,62 @@
+// kernels_avx512.h: inner loops of the scoring stages for AVX-512 processors.
+//
+// Contents:
+//   avx512::cpu_supports   whether this processor has the instructions the kernels use
+//   kDistanceBlock ...     layout constants of the distance kernel
+//   avx512::distance_row   unit and count sums of one sequence against blocks of 16 sequences
+//   ColumnKernelTables     what the column kernel needs of the residue classes
+//   avx512::column_block   weighted pair sums of 64 columns
+//
+// These functions are compiled for AVX-512 (F, BW, VBMI, VNNI) and must only be called when
+// cpu_supports() is true. They take plain arrays, so that nothing else is compiled for it.
+#ifndef MARROWIND_SCORING_KERNELS_AVX512_H
+#define MARROWIND_SCORING_KERNELS_AVX512_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace marrowind {
+
+// Distance kernel layout: sequences in blocks of 16, columns in quads of 4. Block b holds, for
+// each quad q, 64 bytes: byte 4s + p is the class code of sequence 16b + s at column 4q + p,
+// plus 32p. A row's level table holds, for each quad, 128 bytes: byte 32p + c is the distance
+// level of the row's class at column 4q + p against class c.
+constexpr int kDistanceBlock = 16;
+constexpr int kQuad = 4;
+constexpr int kMaxKernelClasses = 32;
+constexpr int kMaxDistanceLevels = 64;
+constexpr int kDistancePlanes = 5;  // four bytes of the units, then the count
+
+// Column kernel: 64 columns side by side; class codes below 32 and at most 32 levels.
+constexpr int kColumnBlock = 64;
+constexpr int kMaxColumnLevels = 32;
+
+struct ColumnKernelTables {
+    const uint8_t* level;        // level[a * classes + b]
+    int classes;                 // at most kMaxKernelClasses
+    const double* level_value;   // kMaxColumnLevels entries, zero beyond the last level
+    int levels;                  // at most kMaxColumnLevels
+    const uint8_t* scores_zero;  // scores_zero[a]: class a scores 0 against every class
+};
+
+namespace avx512 {
+
+bool cpu_supports();
+
+// For blocks [first_block, end_block) of `layout` (each quads * 64 bytes): adds to units[s] and
+// counts[s], s counted from the first sequence of first_block, the row's units and counted
+// columns against each sequence. planes: 5 tables of 64 bytes, indexed by level: the four bytes
+// of the level's units, then 1 if the level counts.
+void distance_row(const uint8_t* row_levels, const uint8_t* layout, int quads, int first_block,
+                  int end_block, const uint8_t* planes, uint64_t* units, uint32_t* counts);
+
+// num[0..64) for the columns [first_column, first_column + 64) of `codes` (row-major class
+// codes, row_stride bytes a sequence, padded with gap codes): the weighted pair sums in the
+// plain order, pair (j, k) adding (w_j * w_k) * value.
+void column_block(const uint8_t* codes, std::size_t row_stride, int nseq, int first_column,
+                  const double* weights, const ColumnKernelTables& tables, double* num);
+
+}  // namespace avx512
+}  // namespace marrowind
+
+#endif

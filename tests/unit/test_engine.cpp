@@ -1,0 +1,176 @@
+// test_engine.cpp: every fast path of the scoring stages gives the plain loops' bits.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/records.h"
+#include "matrix/matrix.h"
+#include "reference/plain_loops.h"
+#include "scoring/engine.h"
+#include "scoring/residue_classes.h"
+
+namespace {
+
+std::unique_ptr<Matrix> load_matrix(const std::string& text)
+{
+    std::istringstream in(text);
+    std::unique_ptr<Matrix> matrix(ParseMatrix(in, "test"));
+    TransformMatrix(matrix.get());
+    return matrix;
+}
+
+std::unique_ptr<Matrix> shipped(const char* name)
+{
+    std::unique_ptr<Matrix> matrix(ReadMatrix((std::string(MARROWIND_DATA_DIR) + "/" + name).c_str()));
+    TransformMatrix(matrix.get());
+    return matrix;
+}
+
+// A matrix over `letters` with random scores in [low, high], not symmetric.
+std::string random_matrix(const std::string& letters, int low, int high, std::mt19937& rng)
+{
+    std::uniform_int_distribution<int> score(low, high);
+    std::string text;
+    for (std::size_t i = 0; i < letters.size(); ++i) text += (i ? "," : "") + std::string(1, letters[i]);
+    text += "\n";
+    for (std::size_t r = 0; r < letters.size(); ++r) {
+        for (std::size_t c = 0; c < letters.size(); ++c)
+            text += (c ? "," : "") + std::to_string(score(rng));
+        text += "\n";
+    }
+    return text;
+}
+
+// Residues with gaps in runs and scattered, X, unknown letters and bytes above 127.
+Alignment random_alignment(int nseq, int length, std::mt19937& rng)
+{
+    const std::string alphabet = "ACDEFGHIKLMNPQRSTVWYACDEFGHIKLMNPQRSTVWYBZX*J\xC3\xE9";
+    std::uniform_int_distribution<std::size_t> letter(0, alphabet.size() - 1);
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    Alignment alignment;
+    alignment.nseq = nseq;
+    alignment.length = length;
+    for (int i = 0; i < nseq; ++i) {
+        Prot prot;
+        for (int k = 0; k < length; ++k) {
+            if (chance(rng) < 0.15) {
+                const int run = static_cast<int>(chance(rng) * 20);
+                for (int r = 0; r < run && k < length; ++r, ++k) prot.seq += '-';
+                if (k == length) break;
+            }
+            prot.seq += chance(rng) < 0.1 ? '-' : alphabet[letter(rng)];
+        }
+        alignment.seqs.push_back(prot);
+    }
+    return alignment;
+}
+
+bool same_bits(const double* a, const double* b, int n)
+{
+    return std::memcmp(a, b, sizeof(double) * static_cast<std::size_t>(n)) == 0;
+}
+
+void expect_every_path_matches_plain(const Alignment& alignment, const Matrix& matrix,
+                                     const std::string& label)
+{
+    const int n = alignment.nseq;
+    std::vector<double> plain_weights(static_cast<std::size_t>(n) + 1);
+    plain::weights(alignment, matrix, plain_weights.data());
+    std::vector<double> plain_scores(static_cast<std::size_t>(alignment.length) + 1);
+    plain::column_scores(alignment, matrix, plain_weights.data(), plain_scores.data());
+    f2dsquare plain_dist(n);
+    plain::distance_table(alignment, matrix, plain_dist);
+
+    for (marrowind::KernelLevel level : marrowind::supported_kernel_levels()) {
+        for (int threads : {1, 3}) {
+            const std::string where = label + " on " + marrowind::kernel_level_name(level) +
+                                      " with " + std::to_string(threads) + " threads";
+            marrowind::ScoringOptions options;
+            options.kernel = level;
+            options.threads = threads;
+            std::vector<double> weights(plain_weights.size());
+            marrowind::compute_weights(alignment, matrix, weights.data(), options);
+            EXPECT_TRUE(same_bits(weights.data(), plain_weights.data(), n)) << where;
+
+            std::vector<double> scores(plain_scores.size());
+            marrowind::compute_column_scores(alignment, matrix, plain_weights.data(),
+                                             scores.data(), options);
+            EXPECT_TRUE(same_bits(scores.data(), plain_scores.data(), alignment.length)) << where;
+
+            f2dsquare dist(n);
+            marrowind::compute_distance_table(alignment, matrix, dist, options);
+            EXPECT_EQ(dist.cells, plain_dist.cells) << where;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(Engine, ShippedMatricesOnRandomAlignments)
+{
+    std::mt19937 rng(20261208);
+    for (const char* name : {"blosum62.mat2", "pet91.mat2"}) {
+        const auto matrix = shipped(name);
+        for (auto [nseq, length] : {std::pair{1, 7}, {2, 1}, {17, 70}, {40, 133}, {70, 257}}) {
+            const Alignment alignment = random_alignment(nseq, length, rng);
+            expect_every_path_matches_plain(alignment, *matrix,
+                                            std::string(name) + " " + std::to_string(nseq) +
+                                                " x " + std::to_string(length));
+        }
+    }
+}
+
+TEST(Engine, MatricesOutsideTheFastLimits)
+{
+    std::mt19937 rng(7);
+    const Alignment alignment = random_alignment(37, 150, rng);
+    struct Case {
+        std::string label;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        // Few values, asymmetric.
+        {"few values", random_matrix("ACDEFGHIKLMNPQRSTVWY", -3, 3, rng)},
+        // Many distinct values: more levels than the byte permutes can hold.
+        {"many values", random_matrix("ACDEFGHIKLMNPQRSTVWY", -1000, 1000, rng)},
+        // More letters than the kernels' 32 classes, bytes above 127 among them.
+        {"many letters",
+         random_matrix("ACDEFGHIKLMNPQRSTVWYBZ*Jabcdefghijklmn\xC3\xE9", -4, 11, rng)},
+        // A range so wide that a sum of 150 values is no longer exact in any order.
+        {"wide range", "A,C,D,E\n0,1,10000000,3\n1,5,7,2\n10000000,2,1,0\n3,3,3,9\n"},
+    };
+    for (const Case& c : cases)
+        expect_every_path_matches_plain(alignment, *load_matrix(c.text), c.label);
+}
+
+TEST(Engine, FastPathsCoverTheShippedMatrices)
+{
+    if (marrowind::best_kernel_level() != marrowind::KernelLevel::kAvx512)
+        GTEST_SKIP() << "no AVX-512 on this processor";
+    for (const char* name : {"blosum62.mat2", "pet91.mat2"}) {
+        const marrowind::ScoringPaths paths =
+            marrowind::chosen_paths(*shipped(name), 5000, marrowind::KernelLevel::kAvx512);
+        EXPECT_EQ(paths.distances, marrowind::KernelLevel::kAvx512) << name;
+        EXPECT_EQ(paths.columns, marrowind::KernelLevel::kAvx512) << name;
+    }
+}
+
+TEST(Engine, ResidueClassesKeepMutsValues)
+{
+    const auto matrix = shipped("blosum62.mat2");
+    const marrowind::ResidueClasses classes = marrowind::make_residue_classes(*matrix);
+    EXPECT_LE(classes.count, 32);
+    for (int a = 0; a < 256; ++a)
+        for (int b = 0; b < 256; ++b)
+            ASSERT_EQ(classes.value[classes.class_of[a] * classes.count + classes.class_of[b]],
+                      Mut(matrix.get(), static_cast<char>(a), static_cast<char>(b)))
+                << a << " " << b;
+    EXPECT_TRUE(classes.sums_are_exact(100000));
+    const auto wide = load_matrix("A,C\n0,1\n10000000,3\n");
+    EXPECT_FALSE(marrowind::make_residue_classes(*wide).sums_are_exact(100));
+}
