@@ -3,6 +3,7 @@
 // Contents:
 //   make_options, parse_command_line  the option table and what the command line asks for
 //   find_matrix_file                  the first non-empty file among the candidate paths
+//   TerminalProgress                  the live progress of the long stages on a terminal
 //   run_scoring                       the stages of one run, in order
 //   RunCommandLine, OpenFile
 //
@@ -13,6 +14,9 @@
 #include <boost/filesystem.hpp>
 #include <boost/program_options.hpp>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -26,9 +30,8 @@
 #include "marrowind/errors.h"
 #include "matrix/matrix.h"
 #include "output/writer.h"
-#include "scoring/conservation.h"
 #include "scoring/dops.h"
-#include "scoring/weights.h"
+#include "scoring/engine.h"
 
 namespace fs = boost::filesystem;
 namespace po = boost::program_options;
@@ -132,6 +135,47 @@ void refuse_to_overwrite_inputs(const std::string& output_path,
 
 void progress(const char* line) { std::fputs(line, stderr); }
 
+// A live "percent done, time left" line for the long stages, shown only when standard error is a
+// terminal (a log file or a pipe gets exactly the plain progress lines) and erased when the
+// stage ends, before the next progress line.
+class TerminalProgress {
+public:
+    TerminalProgress() : enabled_(isatty(fileno(stderr)) == 1), start_(Clock::now()) {}
+    ~TerminalProgress()
+    {
+        if (shown_) std::fprintf(stderr, "\r%*s\r", kWidth, "");
+    }
+    TerminalProgress(const TerminalProgress&) = delete;
+    TerminalProgress& operator=(const TerminalProgress&) = delete;
+
+    marrowind::ScoringOptions options()
+    {
+        marrowind::ScoringOptions options;
+        if (enabled_) options.progress = [this](double done) { show(done); };
+        return options;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr int kWidth = 40;
+
+    void show(double done)
+    {
+        const int percent = static_cast<int>(done * 100.0);
+        if (percent == last_percent_ || done <= 0.0) return;
+        last_percent_ = percent;
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
+        const double left = elapsed * (1.0 - done) / done;
+        std::fprintf(stderr, "\r%-*s\r  %3d%%  about %.0f s left", kWidth, "", percent, left);
+        shown_ = true;
+    }
+
+    bool enabled_;
+    bool shown_ = false;
+    int last_percent_ = -1;
+    Clock::time_point start_;
+};
+
 struct AlignmentDeleter {
     void operator()(Alignment* alignment) const { delete alignment; }
 };
@@ -165,9 +209,16 @@ int run_scoring(const RunSettings& settings)
     TransformMatrix(matrix.get());
 
     progress("Calculating weights/distances....\n");
-    CalcWeights2(alignment.get(), matrix.get(), data.get());
+    {
+        TerminalProgress shown;
+        marrowind::compute_weights(*alignment, *matrix, data->weights, shown.options());
+    }
     progress("Calculating positional conservation scores....\n");
-    ConsScore(alignment.get(), matrix.get(), data.get());
+    {
+        TerminalProgress shown;
+        marrowind::compute_column_scores(*alignment, *matrix, data->weights, data->scores,
+                                         shown.options());
+    }
 
     if (settings.output_requested == 1) {
         refuse_to_overwrite_inputs(settings.output_path,
