@@ -5,7 +5,7 @@
 //   InitStrings, FreeStrings
 //   InitIntArray, InitFloatArray, InitVec3fArray and their Free routines
 //   floatcmp, intcmp, FileExists, ishydphob, clean
-#include "util/utilities.h"
+#include "marrowind/util.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,10 +1,11 @@
-// errors.h: the typed exceptions that the scoring core raises.
+// errors.h: the typed exceptions that the scoring core and the utility library raise.
 //
 // Contents:
 //   Error         base class: the exact message text for standard error and the exit status
 //   InputError    bad input from the user (unreadable file, malformed alignment or matrix)
 //   OutOfMemory   an allocation that could not be satisfied
 //   OutputError   a write, flush or close of the results that failed
+//   UsageError    a command line that the option parser refuses
 //
 // The core never writes error messages and never ends the process. It throws one of these;
 // the command-line driver (or a caller of the library) decides what to do with it. what()
@@ -59,6 +60,14 @@ public:
 
 private:
     std::string destination_;
+};
+
+// A command line that breaks the option table: what() is "FATAL: ", the message, the
+// program's usage text and a final newline, so that a program tells its user what went wrong
+// and how it is called.
+class UsageError : public Error {
+public:
+    explicit UsageError(const std::string& message) : Error(message, 1) {}
 };
 
 }  // namespace marrowind

@@ -14,8 +14,8 @@
 #include <string>
 
 #include "marrowind/errors.h"
+#include "marrowind/util.h"
 #include "matrix/matrix.h"
-#include "util/utilities.h"
 
 namespace {
 

@@ -13,8 +13,8 @@ prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in bin/marrowind include/marrowind/api.h include/marrowind/marrowind.h \
-    include/marrowind/errors.h include/marrowind/util.h share/marrowind/blosum62.mat2 share/marrowind/pet91.mat2 \
-    share/man/man1/marrowind.1; do
+    include/marrowind/errors.h include/marrowind/util.h share/marrowind/blosum62.mat2 \
+    share/marrowind/pet91.mat2 share/man/man1/marrowind.1; do
   [ -f "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
 done
 
@@ -79,7 +79,7 @@ int main(int argc, char** argv)
 }
 CPP
 PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib64/pkgconfig" \
-  sh -c 'c++ -std=c++17 "$1" -o "$2" $(pkg-config --cflags --libs marrowind)' \
+  sh -c 'c++ -std=c++17 ${CXXFLAGS:-} "$1" -o "$2" ${LDFLAGS:-} $(pkg-config --cflags --libs marrowind)' \
   sh "$work/utilities.cpp" "$work/utilities"
 [ "$("$work/utilities" -n 5 --sc=0.5 file)" = "4 fields, clique of 2, 2 options, mean 3" ] ||
   { echo "utility library program gave another result"; exit 1; }

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "marrowind/errors.h"
-#include "util/utilities.h"
+#include "marrowind/util.h"
 
 namespace {
 
