@@ -1,0 +1,185 @@
+// bindings.cpp: the Python module marrowind._core, a thin layer over <marrowind/marrowind.h>.
+//
+// Contents:
+//   Matrix            SubstitutionMatrix: load from a path, parse from text, similarity, letters
+//   read_fasta        aligned FASTA from a file, as (names, residues) lists of bytes
+//   parse_fasta       the same from bytes held in memory
+//   score_alignment   (weights, column_scores, dops) with the scores as float64 arrays
+//   pair_distance     the distance between two aligned sequences
+//   dops_score        the DOPS score of a list of column scores
+//   Error and its subclasses InputError, OutOfMemory, OutputError
+//
+// Sequences arrive as bytes: the Python layer encodes str before calling, so that one residue
+// is one byte exactly as in a file. The interpreter lock is released around every call into the
+// library, which neither prints nor touches Python objects, so other threads (a progress bar)
+// run while a large alignment is scored.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <marrowind/marrowind.h>
+
+namespace py = pybind11;
+
+namespace {
+
+// The library's messages carry the blank line and line end that the program prints around
+// them; a Python exception shows the message alone.
+std::string trimmed(const char* message)
+{
+    std::string text(message);
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return std::string();
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+py::array_t<double> to_array(const std::vector<double>& values)
+{
+    py::array_t<double> array(static_cast<py::ssize_t>(values.size()));
+    if (!values.empty())
+        std::memcpy(array.mutable_data(), values.data(), values.size() * sizeof(double));
+    return array;
+}
+
+py::tuple to_python(const marrowind::Sequences& sequences)
+{
+    py::list names;
+    py::list residues;
+    for (const std::string& name : sequences.names) names.append(py::bytes(name));
+    for (const std::string& seq : sequences.residues) residues.append(py::bytes(seq));
+    return py::make_tuple(names, residues);
+}
+
+// Runs a FASTA reader without the interpreter lock, then hands its records to Python.
+template <typename Reader>
+py::tuple read_unlocked(Reader read)
+{
+    marrowind::Sequences sequences;
+    {
+        py::gil_scoped_release unlocked;
+        sequences = read();
+    }
+    return to_python(sequences);
+}
+
+PyObject* define_error(py::module_& m, const char* name, PyObject* base, const char* doc)
+{
+    py::exception<marrowind::Error> type(m, name, base);
+    type.attr("__doc__") = doc;
+    return type.ptr();
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m)
+{
+    m.doc() = "Marrowind's scoring core: matrices, aligned FASTA, scores (see marrowind).";
+
+    // Every library error reaches Python as its own class, all of them under marrowind.Error.
+    // The module holds the classes, so plain pointers to them stay valid.
+    static PyObject* const error = define_error(m, "Error", PyExc_Exception,
+        "Base class of every error that Marrowind raises.");
+    static PyObject* const input_error = define_error(m, "InputError", error,
+        "A file that cannot be opened or read, or malformed input.");
+    static PyObject* const out_of_memory =
+        define_error(m, "OutOfMemory", error, "Memory ran out.");
+    static PyObject* const output_error =
+        define_error(m, "OutputError", error, "Results that could not be written.");
+    py::register_exception_translator([](std::exception_ptr thrown) {
+        try {
+            if (thrown) std::rethrow_exception(thrown);
+        } catch (const marrowind::InputError& e) {
+            PyErr_SetString(input_error, trimmed(e.what()).c_str());
+        } catch (const marrowind::OutOfMemory& e) {
+            PyErr_SetString(out_of_memory, trimmed(e.what()).c_str());
+        } catch (const marrowind::OutputError& e) {
+            PyErr_SetString(output_error, trimmed(e.what()).c_str());
+        } catch (const marrowind::Error& e) {
+            PyErr_SetString(error, trimmed(e.what()).c_str());
+        }
+    });
+
+    py::class_<marrowind::SubstitutionMatrix>(m, "Matrix",
+        "A substitution matrix, its scores rescaled so that the lowest is 0 and the highest 1.")
+        .def_static("load",
+            [](const std::string& path) {
+                py::gil_scoped_release unlocked;
+                return marrowind::SubstitutionMatrix::load(path);
+            },
+            py::arg("path"),
+            "Reads a matrix file: '#' or '!' comment lines, a header of comma-separated letters, "
+            "then one row of comma-separated integer scores per letter. Raises InputError.")
+        .def_static("parse",
+            [](const std::string& text, const std::string& source) {
+                py::gil_scoped_release unlocked;
+                return marrowind::SubstitutionMatrix::parse(text, source);
+            },
+            py::arg("text"), py::arg("source") = "matrix text",
+            "As load, from the text of a matrix file; source names it in error messages.")
+        .def("similarity",
+            [](const marrowind::SubstitutionMatrix& matrix, char a, char b) {
+                return matrix.similarity(a, b);
+            },
+            py::arg("a"), py::arg("b"),
+            "The rescaled similarity of two residues, 0 to 1; 0 for a gap ('-', 'X') or an "
+            "unknown letter. Case matters: score_alignment upper-cases first.")
+        .def_property_readonly("letters", &marrowind::SubstitutionMatrix::letters,
+            "The matrix's residue letters in header order.")
+        .def("__repr__", [](const marrowind::SubstitutionMatrix& matrix) {
+            return "<marrowind.Matrix " + matrix.letters() + ">";
+        });
+
+    m.def("read_fasta",
+        [](const std::string& path) {
+            return read_unlocked([&] { return marrowind::read_fasta(path); });
+        },
+        py::arg("path"), "Reads aligned FASTA from a file: (names, residues), lists of bytes.");
+
+    m.def("parse_fasta",
+        [](const std::string& text) {
+            return read_unlocked([&] { return marrowind::parse_fasta(text); });
+        },
+        py::arg("text"), "Reads aligned FASTA from bytes: (names, residues), lists of bytes.");
+
+    m.def("score_alignment",
+        [](const std::vector<std::string>& sequences, const marrowind::SubstitutionMatrix& matrix) {
+            marrowind::ConservationScores scores;
+            {
+                py::gil_scoped_release unlocked;
+                scores = marrowind::score_alignment(sequences, matrix);
+            }
+            return py::make_tuple(to_array(scores.weights), to_array(scores.column_scores),
+                                  scores.dops);
+        },
+        py::arg("sequences"), py::arg("matrix"),
+        "Scores aligned sequences (bytes): (weights, column_scores, dops).");
+
+    m.def("pair_distance",
+        [](const std::string& first, const std::string& second,
+           const marrowind::SubstitutionMatrix& matrix) {
+            py::gil_scoped_release unlocked;
+            return marrowind::pair_distance(first, second, matrix);
+        },
+        py::arg("first"), py::arg("second"), py::arg("matrix"),
+        "One minus the mean similarity of two aligned sequences (bytes) over the columns where "
+        "at least one has a residue.");
+
+    m.def("dops_score",
+        [](const std::vector<double>& column_scores) {
+            py::gil_scoped_release unlocked;
+            return marrowind::dops_score(column_scores);
+        },
+        py::arg("column_scores"), "The DOPS score, 0 to 100, of a list of column scores.");
+
+    m.def("cannot_open_message",
+        [](const std::string& path) {
+            return trimmed(marrowind::InputError::cannot_open(path).what());
+        },
+        py::arg("path"), "The library's message for a file that cannot be opened.");
+}
