@@ -1,0 +1,36 @@
+"""marrowind: conservation scores of protein multiple sequence alignments, from Python.
+
+The scores come from Marrowind's compiled scoring core and equal the command-line program's to
+the last bit. A column's score (0 to 1, higher is more conserved) is the weighted mean
+similarity of its residue pairs, each sequence weighted by its mean distance to the others; the
+DOPS score (0 to 100) tells how varied the column scores are.
+
+    import marrowind
+    profile = marrowind.conservation_profile("family.sto", matrix="blosum62")
+    for row in profile.residues:
+        print(row.number, row.residue, row.score)
+
+Core: Matrix, load_matrix, available_matrices, score_alignment (-> Scores), pair_distance,
+dops_score, format_score, format_dops. Reading: read_alignment, parse_alignment,
+detect_format, Alignment. Reference numbering: residue_table, Residue, conservation_profile,
+Profile. Exports: write_tsv, write_jalview, write_chimerax, write_pdb; plot_profile.
+Errors: Error, with InputError, OutOfMemory and OutputError under it.
+"""
+__version__ = "0.1.0"
+
+from ._core import Error, InputError, Matrix, OutOfMemory, OutputError
+from .alignment import FORMATS, Alignment, detect_format, parse_alignment, read_alignment
+from .core import (Scores, available_matrices, dops_score, format_dops, format_score,
+                   load_matrix, pair_distance, score_alignment)
+from .exports import PdbMapping, write_chimerax, write_jalview, write_pdb, write_tsv
+from .plot import plot_profile
+from .profile import Profile, Residue, conservation_profile, residue_table
+
+
+__all__ = [
+    "Alignment", "Error", "FORMATS", "InputError", "Matrix", "OutOfMemory", "OutputError",
+    "PdbMapping", "Profile", "Residue", "Scores", "available_matrices", "conservation_profile",
+    "detect_format", "dops_score", "format_dops", "format_score", "load_matrix",
+    "pair_distance", "parse_alignment", "plot_profile", "read_alignment", "residue_table",
+    "score_alignment", "write_chimerax", "write_jalview", "write_pdb", "write_tsv",
+]

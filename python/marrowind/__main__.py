@@ -1,0 +1,6 @@
+"""python3 -m marrowind: see marrowind.cli."""
+import sys
+
+from .cli import main
+
+sys.exit(main())

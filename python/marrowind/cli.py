@@ -1,0 +1,155 @@
+"""The command line of the package: python3 -m marrowind INPUT [options].
+
+Reads an alignment in any supported format (or "-" for standard input), scores it, and writes
+the reference's per-residue table (to standard output unless --output names a file) and any of
+the exports and the plot. On a terminal, a progress bar on standard error follows long runs.
+"""
+import argparse
+import sys
+import threading
+import time
+
+from . import __version__
+from ._core import Error
+from .alignment import FORMATS, read_alignment
+from .core import available_matrices, load_matrix, matrix_label, score_alignment
+from .exports import write_chimerax, write_jalview, write_pdb, write_tsv
+from .plot import plot_format, plot_profile
+from .profile import Profile
+
+
+def build_parser():
+    """Return the argparse parser of the command line."""
+    parser = argparse.ArgumentParser(
+        prog="python3 -m marrowind",
+        description="Score the conservation of a protein multiple sequence alignment and "
+                    "number the scores along a reference sequence.")
+    parser.add_argument("input", help='alignment file, plain or gzip-compressed, or "-" for '
+                                      "standard input")
+    parser.add_argument("-f", "--format", choices=FORMATS,
+                        help="alignment format (default: detected from the content)")
+    parser.add_argument("-m", "--matrix", default="blosum62",
+                        help=f"shipped matrix ({', '.join(available_matrices())}) or a matrix "
+                             "file (default: blosum62)")
+    parser.add_argument("-r", "--reference",
+                        help="reference sequence, by name (with or without /start-end) "
+                             "(default: the first)")
+    parser.add_argument("-o", "--output", default="-",
+                        help='tab-separated table file (default: "-", standard output)')
+    parser.add_argument("--columns", action="store_true",
+                        help="table of every alignment column instead of the reference's residues")
+    parser.add_argument("--jalview", metavar="FILE", help="write a Jalview annotation file")
+    parser.add_argument("--chimerax", metavar="FILE", help="write a ChimeraX attribute file")
+    parser.add_argument("--pdb", metavar="STRUCTURE",
+                        help="PDB file whose chain --chain receives the scores as B-factors")
+    parser.add_argument("--chain", help="chain of --pdb (and of --chimerax) to score")
+    parser.add_argument("--pdb-out", metavar="FILE", help="where the scored PDB file goes")
+    parser.add_argument("--plot", metavar="FILE", help="write the profile plot (.png or .svg)")
+    parser.add_argument("--plot-by", choices=("column", "residue"), default="column",
+                        help="plot per alignment column or per reference residue")
+    parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
+    parser.add_argument("--version", action="version", version=f"marrowind {__version__}")
+    return parser
+
+
+class Progress:
+    """A one-line progress bar over the stages of a run, redrawn on standard error while a
+    stage runs (the scoring releases the interpreter lock, so the drawing goes on during it).
+    It appears only on a terminal and only once a run has taken more than half a second."""
+
+    DELAY = 0.5
+    WIDTH = 30
+
+    def __init__(self, stages, stream=sys.stderr, enabled=None):
+        self.stages = stages
+        self.stream = stream
+        self.enabled = stream.isatty() if enabled is None else enabled
+        self.start = time.monotonic()
+        self.done = 0
+        self.current = ""
+        self.drawn = False
+        self._stop = threading.Event()
+        self._thread = None
+
+    def __enter__(self):
+        if self.enabled:
+            self._thread = threading.Thread(target=self._run, daemon=True)
+            self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        if self._thread:
+            self._stop.set()
+            self._thread.join()
+        if self.drawn:
+            self.stream.write("\r\033[K")
+            self.stream.flush()
+
+    def stage(self, name):
+        """Mark the previous stage as finished and `name` as running."""
+        if self.current:
+            self.done += 1
+        self.current = name
+
+    def _run(self):
+        while not self._stop.wait(0.1):
+            elapsed = time.monotonic() - self.start
+            if elapsed < self.DELAY:
+                continue
+            filled = self.WIDTH * self.done // self.stages
+            bar = "#" * filled + "-" * (self.WIDTH - filled)
+            self.stream.write(f"\r[{bar}] {self.done}/{self.stages} {self.current} "
+                              f"({elapsed:.1f} s)\033[K")
+            self.stream.flush()
+            self.drawn = True
+
+
+def run(args):
+    """Carry out a parsed command line; return the exit status."""
+    # Arguments are checked before any work, so that a mistake leaves no partial output.
+    if args.pdb and not (args.chain and args.pdb_out):
+        raise ValueError("--pdb needs --chain and --pdb-out")
+    if args.plot:
+        plot_format(args.plot)
+    outputs = sum(bool(x) for x in (args.jalview, args.chimerax, args.pdb, args.plot))
+    with Progress(stages=3 + outputs, enabled=False if args.quiet else None) as progress:
+        progress.stage("reading")
+        alignment = read_alignment(args.input, args.format)
+        reference = alignment.index(args.reference)
+        matrix = load_matrix(args.matrix)
+        progress.stage(f"scoring {len(alignment)} sequences x {alignment.length} columns")
+        scores = score_alignment(alignment, matrix)
+        profile = Profile(alignment, scores, matrix_label(args.matrix), reference)
+        progress.stage("writing")
+        write_tsv(profile, args.output, per="column" if args.columns else "residue")
+        if args.jalview:
+            progress.stage("writing the Jalview file")
+            write_jalview(profile, args.jalview)
+        if args.chimerax:
+            progress.stage("writing the ChimeraX file")
+            write_chimerax(profile, args.chimerax, chain=args.chain)
+        if args.pdb:
+            progress.stage("writing the PDB file")
+            mapping = write_pdb(profile, args.pdb, args.pdb_out, args.chain)
+        if args.plot:
+            progress.stage("plotting")
+            plot_profile(profile, args.plot, per=args.plot_by)
+    if args.pdb:
+        print(f"{args.pdb_out}: {mapping.scored} residues of chain {args.chain} scored, "
+              f"{mapping.unscored} without a score", file=sys.stderr)
+        for number, in_structure, in_alignment in mapping.mismatched:
+            print(f"warning: residue {number} is {in_structure} in {args.pdb} but "
+                  f"{in_alignment} in the alignment", file=sys.stderr)
+    return 0
+
+
+def main(argv=None):
+    """Entry point of python3 -m marrowind; returns the exit status (1 for an error)."""
+    args = build_parser().parse_args(argv)
+    try:
+        return run(args)
+    except (Error, ValueError) as error:
+        print(f"python3 -m marrowind: {error}", file=sys.stderr)
+        return 1
+    except BrokenPipeError:
+        return 1

@@ -1,0 +1,134 @@
+"""Scoring: substitution matrices, conservation scores, pair distances and the DOPS score.
+
+Every figure comes from the compiled scoring core, so it equals the command-line program's on
+the same residues to the last bit.
+"""
+import math
+import os
+from dataclasses import dataclass
+
+import numpy as np
+
+from . import _core
+from ._core import InputError, Matrix
+
+DATA_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
+MATRIX_SUFFIX = ".mat2"
+
+
+def available_matrices():
+    """Return the names of the matrices shipped with the package, e.g. ["blosum62", "pet91"]."""
+    return sorted(name[: -len(MATRIX_SUFFIX)] for name in os.listdir(DATA_DIR)
+                  if name.endswith(MATRIX_SUFFIX))
+
+
+def load_matrix(matrix="blosum62"):
+    """Return a Matrix for a shipped matrix's name, a matrix file's path, or a Matrix.
+
+    A name is matched without regard to case and with or without ".mat2" ("blosum62",
+    "PET91"); an existing file of the same name wins over a shipped matrix. Matrix.parse(text)
+    reads a matrix held in memory. Raises InputError for a file that cannot be opened or read,
+    or that is malformed.
+    """
+    if isinstance(matrix, Matrix):
+        return matrix
+    path = os.fspath(matrix)
+    if os.path.exists(path):
+        return Matrix.load(path)
+    name = path.lower()
+    if name.endswith(MATRIX_SUFFIX):
+        name = name[: -len(MATRIX_SUFFIX)]
+    shipped = os.path.join(DATA_DIR, name + MATRIX_SUFFIX)
+    if os.sep not in path and os.path.isfile(shipped):
+        return Matrix.load(shipped)
+    raise InputError(f"{_core.cannot_open_message(path)} (the shipped matrices are "
+                     f"{', '.join(available_matrices())})")
+
+
+def matrix_label(matrix):
+    """Return how a matrix argument is named in output headers: its name or file name."""
+    if isinstance(matrix, Matrix):
+        return "matrix given as text"
+    return os.path.basename(os.fspath(matrix))
+
+
+def encode(sequence):
+    """Return one aligned sequence as bytes, one byte per residue.
+
+    bytes pass unchanged; str is encoded as UTF-8 with surrogate escapes, which gives back the
+    exact bytes of a file that the readers decoded.
+    """
+    if isinstance(sequence, (bytes, bytearray, memoryview)):
+        return bytes(sequence)
+    if isinstance(sequence, str):
+        return sequence.encode("utf-8", "surrogateescape")
+    raise TypeError(f"a sequence must be str or bytes, not {type(sequence).__name__}")
+
+
+def _encoded_list(sequences):
+    sequences = getattr(sequences, "sequences", sequences)  # an Alignment
+    if isinstance(sequences, (str, bytes)):
+        raise TypeError("sequences must be a list of aligned sequences, not a single one")
+    return [encode(sequence) for sequence in sequences]
+
+
+@dataclass(frozen=True)
+class Scores:
+    """The scores of an alignment.
+
+    weights: float64 array, one per sequence, its mean distance to the others.
+    column_scores: float64 array, one per column, 0 to 1; higher is more conserved.
+    dops: the DOPS score, 0 to 100: how varied the column scores are.
+    """
+
+    weights: np.ndarray
+    column_scores: np.ndarray
+    dops: float
+
+
+def score_alignment(sequences, matrix="blosum62"):
+    """Score aligned sequences and return their Scores.
+
+    sequences: a list of str or bytes of one common length (or an Alignment); "." reads as
+    "-" and lower case as upper case, as on the command line. matrix: see load_matrix.
+    The interpreter lock is released while the scores are computed. Raises InputError when
+    there are no sequences or they differ in length.
+    """
+    encoded = _encoded_list(sequences)
+    weights, column_scores, dops = _core.score_alignment(encoded, load_matrix(matrix))
+    return Scores(weights, column_scores, dops)
+
+
+def pair_distance(first, second, matrix="blosum62"):
+    """Return the distance of two aligned sequences (str or bytes of one length).
+
+    One minus their mean similarity over the columns where at least one has a residue; 0.0
+    when there is no such column. Raises InputError when the lengths differ.
+    """
+    return _core.pair_distance(encode(first), encode(second), load_matrix(matrix))
+
+
+def dops_score(column_scores):
+    """Return the DOPS score of column scores: the entropy of their spread over groups of
+    exactly equal value, as a percentage of log2 of their number (0 for fewer than two)."""
+    return _core.dops_score([float(score) for score in column_scores])
+
+
+def format_score(score):
+    """Format a column score as the command line prints it: rounded to three decimals with
+    halves away from zero, then "%5.3f"."""
+    if math.isnan(score):
+        # C's printf shows the sign of a NaN.
+        return "%5s" % ("-nan" if math.copysign(1.0, score) < 0 else "nan")
+    if math.isinf(score):
+        return "%5.3f" % score
+    scaled = score * 1000.0
+    whole = math.floor(abs(scaled))
+    if abs(scaled) - whole >= 0.5:
+        whole += 1
+    return "%5.3f" % (math.copysign(whole, scaled) / 1000.0)
+
+
+def format_dops(dops):
+    """Format a DOPS score as the command line's "DOPS score: " line does ("%6.3f")."""
+    return "%6.3f" % dops

@@ -1,0 +1,159 @@
+"""Exports of a Profile: a tab-separated table, a Jalview annotation file, a ChimeraX attribute
+file, and a PDB file whose B-factors hold the scores.
+
+The table and the annotation files write every score in full (Python's shortest exact form),
+so reading them back gives the very floats that were computed.
+"""
+import contextlib
+import os
+import sys
+from typing import NamedTuple
+
+from ._core import InputError, OutputError
+from .core import format_dops
+
+DIRECTION = "score: 0 to 1, higher is more conserved"
+
+
+@contextlib.contextmanager
+def _destination(target):
+    """Yield a text stream for a path, "-" (standard output) or an open text file."""
+    if hasattr(target, "write"):
+        yield target
+        return
+    if os.fspath(target) == "-":
+        yield sys.stdout
+        sys.stdout.flush()
+        return
+    path = os.fspath(target)
+    try:
+        with open(path, "w", encoding="utf-8", errors="surrogateescape", newline="\n") as stream:
+            yield stream
+    except OSError as error:
+        raise OutputError(f"Error: {path} could not be written ({error.strerror})") from error
+
+
+def header_lines(profile):
+    """Return the "#" lines that describe a profile: input, format, matrix, sizes, reference,
+    DOPS score and the direction of the scores."""
+    alignment = profile.alignment
+    return [
+        "# marrowind conservation scores",
+        f"# input: {alignment.source}",
+        f"# format: {alignment.format}",
+        f"# matrix: {profile.matrix}",
+        f"# sequences: {len(alignment)}",
+        f"# columns: {alignment.length}",
+        f"# reference: {profile.reference_name}",
+        f"# DOPS score: {format_dops(profile.scores.dops).strip()}",
+        f"# {DIRECTION}; columns are numbered from 1",
+    ]
+
+
+def write_tsv(profile, target, per="residue"):
+    """Write the profile as tab-separated text after its header_lines.
+
+    Columns: number (the reference's residue number), residue, column (from 1) and score.
+    per="residue" writes the reference's residues; per="column" writes every column, with
+    number empty and the reference's gap character where it has no residue.
+    """
+    if per not in ("residue", "column"):
+        raise ValueError(f"per must be 'residue' or 'column', not {per!r}")
+    with _destination(target) as out:
+        out.write("\n".join(header_lines(profile)) + "\n")
+        out.write("number\tresidue\tcolumn\tscore\n")
+        if per == "residue":
+            for row in profile.residues:
+                out.write(f"{row.number}\t{row.residue}\t{row.column + 1}\t{row.score!r}\n")
+            return
+        numbered = {row.column: row for row in profile.residues}
+        reference = profile.alignment.sequences[profile.reference]
+        for column, score in enumerate(profile.scores.column_scores):
+            row = numbered.get(column)
+            number = "" if row is None else row.number
+            out.write(f"{number}\t{reference[column]}\t{column + 1}\t{float(score)!r}\n")
+
+
+def write_jalview(profile, target, label="Conservation"):
+    """Write a Jalview annotation file: one BAR_GRAPH row of the column scores, one value per
+    alignment column, tied to the reference sequence with SEQUENCE_REF."""
+    values = "|".join(repr(float(score)) for score in profile.scores.column_scores)
+    description = f"marrowind column scores ({profile.matrix}); higher is more conserved"
+    with _destination(target) as out:
+        out.write("JALVIEW_ANNOTATION\n")
+        out.write("".join(line + "\n" for line in header_lines(profile)))
+        out.write(f"SEQUENCE_REF\t{profile.reference_name}\n")
+        out.write(f"BAR_GRAPH\t{label}\t{description}\t{values}\n")
+
+
+def write_chimerax(profile, target, chain=None, attribute="conservation"):
+    """Write a ChimeraX attribute file (open it with "open FILE format defattr") that gives
+    each residue of the reference, by residue number, its score; chain, e.g. "A", restricts
+    it to that chain."""
+    prefix = f"/{chain}" if chain else ""
+    with _destination(target) as out:
+        out.write("".join(line + "\n" for line in header_lines(profile)))
+        out.write(f"attribute: {attribute}\nmatch mode: any\nrecipient: residues\n")
+        for row in profile.residues:
+            out.write(f"\t{prefix}:{row.number}\t{row.score!r}\n")
+
+
+class PdbMapping(NamedTuple):
+    """How the reference's residues met a chain: residues given a score, residues of the chain
+    without one, and (number, letter in the structure, letter in the alignment) for residues
+    whose amino acids differ."""
+
+    scored: int
+    unscored: int
+    mismatched: list
+
+
+def _row_of(residue, by_number):
+    """The table row for a structure's residue: same number, no insertion code, not water."""
+    hetero, number, insertion = residue.id
+    return by_number.get(number) if insertion == " " and hetero != "W" else None
+
+
+def write_pdb(profile, structure, target, chain, missing=0.0):
+    """Write a PDB file in which every atom of chain's residues has its residue's score as
+    its B-factor, matched by residue number; residues the reference lacks get `missing`.
+    Other chains are written unchanged. Returns a PdbMapping.
+
+    structure: a PDB file's path. The PDB format keeps two decimals of a B-factor.
+    """
+    from Bio.Data.IUPACData import protein_letters_3to1_extended
+    from Bio.PDB import PDBIO, PDBParser
+
+    try:
+        model_set = PDBParser(QUIET=True).get_structure("structure", os.fspath(structure))
+    except OSError as error:
+        raise InputError(f"Error: {structure} could not be opened") from error
+    except Exception as error:  # Biopython raises a variety of errors on malformed files
+        raise InputError(f"{structure}: not a valid PDB file ({error})") from error
+    chains = [model[chain] for model in model_set if chain in model]
+    if not chains:
+        raise InputError(f"{structure}: there is no chain {chain!r}")
+
+    by_number = {row.number: row for row in profile.residues}
+    scored = unscored = 0
+    mismatched = []
+    for residue in chains[0]:
+        row = _row_of(residue, by_number)
+        if row is None:
+            unscored += 1
+            continue
+        scored += 1
+        letter = protein_letters_3to1_extended.get(residue.get_resname().capitalize(), "X")
+        if letter != row.residue.upper():
+            mismatched.append((row.number, letter, row.residue))
+    for chain_record in chains:
+        for residue in chain_record:
+            row = _row_of(residue, by_number)
+            for atom in residue:
+                atom.set_bfactor(missing if row is None else row.score)
+
+    writer = PDBIO()
+    writer.set_structure(model_set)
+    with _destination(target) as out:
+        writer.save(out)
+    return PdbMapping(scored, unscored, mismatched)

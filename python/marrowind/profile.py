@@ -1,0 +1,89 @@
+"""Conservation profiles: an alignment's scores read along one reference sequence.
+
+A column's score belongs to the whole column; numbered along the reference, it becomes a score
+per residue of that sequence, ready for a structure or a viewer. Columns where the reference
+has a gap have no residue of it and are left out of its table.
+"""
+from dataclasses import dataclass, field
+from typing import NamedTuple
+
+import numpy as np
+
+from .alignment import read_alignment
+from .core import encode, matrix_label, score_alignment
+
+GAPS = "-."
+
+
+class Residue(NamedTuple):
+    """One residue of the reference: its number in that sequence, its letter, the alignment
+    column it stands in (0-based) and that column's score."""
+
+    number: int
+    residue: str
+    column: int
+    score: float
+
+
+def residue_table(alignment, scores, reference=None):
+    """Return the reference's residues with their numbers, columns and scores, in order.
+
+    reference: a sequence's index or name (see Alignment.index); the first when None.
+    Residues are numbered from 1, or from start when the reference's name ends in
+    "/start-end". Every character other than "-" and "." is a residue.
+    """
+    index = alignment.index(reference)
+    sequence = alignment.sequences[index]
+    column_scores = scores.column_scores
+    if len(column_scores) != len(sequence):
+        raise ValueError(f"{len(column_scores)} scores for an alignment of {len(sequence)} columns")
+    number = alignment.starts[index] or 1
+    table = []
+    for column, residue in enumerate(sequence):
+        if residue in GAPS:
+            continue
+        table.append(Residue(number, residue, column, float(column_scores[column])))
+        number += 1
+    return table
+
+
+@dataclass
+class Profile:
+    """An alignment, its scores and its reference sequence, as the exports and plots take them.
+
+    matrix names the matrix in output headers; reference is the index of the reference
+    sequence; residues is its residue_table.
+    """
+
+    alignment: object
+    scores: object
+    matrix: str = "blosum62"
+    reference: int = 0
+    residues: list = field(init=False)
+
+    def __post_init__(self):
+        self.residues = residue_table(self.alignment, self.scores, self.reference)
+
+    @property
+    def reference_name(self):
+        """The name of the reference sequence."""
+        return self.alignment.names[self.reference]
+
+    def gap_fractions(self):
+        """Return, per column, the fraction of sequences with a gap ("-" or ".") there."""
+        rows = np.frombuffer(b"".join(encode(s) for s in self.alignment.sequences),
+                             dtype=np.uint8).reshape(len(self.alignment), self.alignment.length)
+        return np.isin(rows, np.frombuffer(GAPS.encode(), dtype=np.uint8)).mean(axis=0)
+
+
+def conservation_profile(alignment, matrix="blosum62", reference=None, format=None):
+    """Score an alignment and number its scores along a reference: return a Profile.
+
+    alignment: an Alignment, or a path (or "-") read with read_alignment in the given format.
+    matrix: a shipped matrix's name, a path or a Matrix (see load_matrix).
+    """
+    if not hasattr(alignment, "sequences"):
+        alignment = read_alignment(alignment, format)
+    index = alignment.index(reference)
+    scores = score_alignment(alignment, matrix)
+    return Profile(alignment, scores, matrix_label(matrix), index)
