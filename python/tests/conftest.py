@@ -1,0 +1,62 @@
+"""Shared fixtures: the source tree, the built command-line program, a small family in every
+alignment format, and a run of the program."""
+import os
+import subprocess
+
+import pytest
+
+SOURCE_DIR = os.environ.get(
+    "MARROWIND_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+EXAMPLES = os.path.join(SOURCE_DIR, "examples")
+DATA = os.path.join(SOURCE_DIR, "data")
+
+# One family of three sequences and 8 columns, written in each format with the awkward cases
+# the readers meet in real files. Every one reads as FAMILY (as written) and scores as
+# FAMILY_NORMALISED ("." as "-", upper case).
+FAMILY_NAMES = ["alpha/11-17", "beta", "gamma"]
+FAMILY = ["AC-DEfgH", "ACKD.FGH", "SCKDEFG-"]
+FAMILY_NORMALISED = ["AC-DEFGH", "ACKD-FGH", "SCKDEFG-"]
+FILES = {
+    # CR LF, blank lines, sequence lines broken at odd places
+    "fasta": b">alpha/11-17\r\nAC-DE\r\n\r\nfgH\r\n>beta\r\nACKD.FGH\r\n>gamma\r\nSCKD\r\nEFG-\r\n",
+    # two blocks, markup lines, "." gaps (which Biopython reads as "-")
+    "stockholm": (b"# STOCKHOLM 1.0\r\n#=GF ID family\r\n#=GS beta DE second\r\n\r\n"
+                  b"alpha/11-17 AC-DE\r\nbeta        ACKD.\r\ngamma       SCKDE\r\n"
+                  b"#=GC SS_cons HHHHH\r\n\r\n"
+                  b"alpha/11-17 fgH\r\nbeta        FGH\r\ngamma       FG-\r\n"
+                  b"#=GC SS_cons EE.\r\n//\r\n"),
+    # two blocks with conservation lines
+    "clustal": (b"CLUSTAL W (1.83) multiple sequence alignment\n\n\n"
+                b"alpha/11-17     AC-DE\nbeta            ACKD.\ngamma           SCKDE\n"
+                b"                 *  *\n\n"
+                b"alpha/11-17     fgH\nbeta            FGH\ngamma           FG-\n"
+                b"                 **\n"),
+    # insert columns (lower case, "." padding) around the same match columns
+    "a2m": (b">alpha/11-17\nAC-DEkk.FGH\n>beta\nACKD-..sFGH\n>gamma\nSCKDEmm.FG-\n"),
+    # unpadded inserts, a leading comment and a secondary-structure line
+    "a3m": (b"#A3M#\n>ss_pred\nCCHHHHCC\n>alpha/11-17\nAC-DEkkFGH\n>beta\nACKD-sFGH\n"
+            b">gamma\nSCKDEmmFG-\n"),
+}
+# What each format gives back as written: Biopython turns Stockholm's "." into "-"; A2M and
+# A3M keep only the match columns.
+READ_AS = {
+    "fasta": FAMILY,
+    "stockholm": ["AC-DEfgH", "ACKD-FGH", "SCKDEFG-"],
+    "clustal": FAMILY,
+    "a2m": ["AC-DEFGH", "ACKD-FGH", "SCKDEFG-"],
+    "a3m": ["AC-DEFGH", "ACKD-FGH", "SCKDEFG-"],
+}
+
+
+@pytest.fixture(scope="session")
+def program():
+    """Run the built command-line program on an alignment and a matrix file; return stdout."""
+    exe = os.environ.get("MARROWIND_EXE")
+    if not exe or not os.path.exists(exe):
+        pytest.skip("MARROWIND_EXE does not name the built marrowind program")
+
+    def run(alignment, matrix):
+        done = subprocess.run([exe, "--aln", alignment, "--matrix", matrix],
+                              capture_output=True, check=True)
+        return done.stdout.decode("latin-1")
+    return run

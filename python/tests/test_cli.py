@@ -1,0 +1,84 @@
+"""python3 -m marrowind: the table, the exports and the plot from one command, standard input,
+errors, and the progress bar."""
+import gzip
+import io
+import os
+import subprocess
+import sys
+import time
+
+import pytest
+
+import marrowind
+from marrowind.cli import Progress
+from conftest import EXAMPLES, FILES
+
+STOCKHOLM = os.path.join(EXAMPLES, "globins45.sto")
+
+
+def run(*args, stdin=b""):
+    return subprocess.run([sys.executable, "-m", "marrowind", *args], input=stdin,
+                          capture_output=True)
+
+
+def test_table_exports_and_plot_from_one_command(tmp_path):
+    outputs = {name: tmp_path / name for name in ("t.jva", "t.defattr", "t.svg")}
+    done = run(STOCKHOLM, "-r", "MYG_HORSE", "-m", "pet91", "--jalview", outputs["t.jva"],
+               "--chimerax", outputs["t.defattr"], "--plot", outputs["t.svg"])
+    assert done.returncode == 0, done.stderr
+    assert done.stderr == b""  # not a terminal: no progress bar
+    lines = done.stdout.decode().splitlines()
+    assert "# reference: MYG_HORSE/1-153" in lines and "# matrix: pet91" in lines
+    rows = [line.split("\t") for line in lines if line[0].isdigit()]
+    expected = marrowind.conservation_profile(STOCKHOLM, "pet91", "MYG_HORSE").residues
+    assert len(rows) == len(expected) == 153
+    assert [(int(n), r, int(c) - 1, float(s)) for n, r, c, s in rows] == expected
+    assert all(path.stat().st_size > 0 for path in outputs.values())
+
+
+def test_standard_input_compressed_to_a_file(tmp_path):
+    done = run("-", "--columns", "-o", tmp_path / "t.tsv",
+               stdin=gzip.compress(FILES["a3m"]))
+    assert done.returncode == 0, done.stderr
+    text = (tmp_path / "t.tsv").read_text()
+    assert "# format: a3m" in text and "\n\t-\t3\t" in text  # the reference's gap column
+
+
+@pytest.mark.parametrize("args, message", [
+    (["/nonexistent.sto"], b"/nonexistent.sto could not be opened"),
+    ([STOCKHOLM, "-r", "NOPE"], b"no sequence is named NOPE"),
+    ([STOCKHOLM, "-m", "blosum99"], b"blosum99"),
+    ([STOCKHOLM, "--pdb", "x.pdb"], b"--pdb needs --chain and --pdb-out"),
+    ([STOCKHOLM, "--plot", "x.gif"], b".png or .svg"),
+])
+def test_errors_exit_with_status_1(args, message):
+    done = run(*args)
+    assert done.returncode == 1 and message in done.stderr
+    assert done.stdout == b""
+
+
+def test_installed_package_runs_on_its_own(tmp_path):
+    build = os.environ.get("MARROWIND_BUILD_DIR")
+    site = os.environ.get("MARROWIND_PYTHON_INSTALL_DIR")
+    if not build or not site:
+        pytest.skip("MARROWIND_BUILD_DIR and MARROWIND_PYTHON_INSTALL_DIR name no build")
+    prefix = tmp_path / "prefix"
+    subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True,
+                   capture_output=True)
+    environment = dict(os.environ, PYTHONPATH=str(prefix / site))
+    done = subprocess.run([sys.executable, "-m", "marrowind", STOCKHOLM, "-m", "pet91"],
+                          capture_output=True, env=environment, cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == run(STOCKHOLM, "-m", "pet91").stdout
+
+
+def test_progress_bar_draws_and_clears():
+    stream = io.StringIO()
+    progress = Progress(stages=2, stream=stream, enabled=True)
+    progress.DELAY = 0.0
+    with progress:
+        progress.stage("reading")
+        progress.stage("scoring")
+        time.sleep(0.35)
+    assert "1/2 scoring" in stream.getvalue() and "[" + "#" * 15 + "-" in stream.getvalue()
+    assert stream.getvalue().endswith("\r\033[K")

@@ -1,0 +1,102 @@
+"""Reference numbering, the exports read back, and the plot."""
+import csv
+
+import pytest
+
+import marrowind
+from conftest import FILES
+
+
+@pytest.fixture
+def profile():
+    alignment = marrowind.parse_alignment(FILES["stockholm"], source="family.sto")
+    return marrowind.conservation_profile(alignment, reference="alpha")
+
+
+def test_reference_numbering_starts_at_the_label_and_skips_gaps(profile):
+    scores = profile.scores.column_scores
+    assert [(r.number, r.residue, r.column) for r in profile.residues] == [
+        (11, "A", 0), (12, "C", 1), (13, "D", 3), (14, "E", 4), (15, "f", 5), (16, "g", 6),
+        (17, "H", 7)]
+    assert [r.score for r in profile.residues] == [scores[r.column] for r in profile.residues]
+    gamma = marrowind.residue_table(profile.alignment, profile.scores, "gamma")
+    assert [r.number for r in gamma] == list(range(1, 8)) and gamma[-1].column == 6
+    with pytest.raises(marrowind.InputError, match="no sequence is named delta"):
+        marrowind.residue_table(profile.alignment, profile.scores, "delta")
+
+
+def read_tsv(path):
+    lines = path.read_text().splitlines()
+    header = dict(line[2:].split(": ", 1) for line in lines
+                  if line.startswith("# ") and ": " in line)
+    body = [line for line in lines if not line.startswith("#")]
+    return header, list(csv.DictReader(body, delimiter="\t"))
+
+
+@pytest.mark.parametrize("per, count", [("residue", 7), ("column", 8)])
+def test_tsv_reads_back_exactly(profile, tmp_path, per, count):
+    path = tmp_path / "scores.tsv"
+    marrowind.write_tsv(profile, path, per=per)
+    header, rows = read_tsv(path)
+    assert header["input"] == "family.sto" and header["format"] == "stockholm"
+    assert (header["sequences"], header["columns"]) == ("3", "8")
+    assert header["DOPS score"] == marrowind.format_dops(profile.scores.dops).strip()
+    assert "higher is more conserved" in path.read_text()
+    assert len(rows) == count
+    for row in rows:
+        assert float(row["score"]) == profile.scores.column_scores[int(row["column"]) - 1]
+    assert rows[2]["number"] == ("13" if per == "residue" else "")
+
+
+def test_jalview_and_chimerax_files_read_back(profile, tmp_path):
+    jalview, chimerax = tmp_path / "scores.jva", tmp_path / "scores.defattr"
+    marrowind.write_jalview(profile, jalview)
+    marrowind.write_chimerax(profile, chimerax, chain="A")
+    lines = [line for line in jalview.read_text().splitlines() if not line.startswith("#")]
+    assert lines[:2] == ["JALVIEW_ANNOTATION", "SEQUENCE_REF\talpha/11-17"]
+    kind, label, _, values = lines[2].split("\t")
+    assert (kind, label) == ("BAR_GRAPH", "Conservation")
+    assert [float(v) for v in values.split("|")] == list(profile.scores.column_scores)
+
+    lines = [line for line in chimerax.read_text().splitlines() if not line.startswith("#")]
+    assert lines[:3] == ["attribute: conservation", "match mode: any", "recipient: residues"]
+    assigned = dict(line.split("\t")[1:] for line in lines[3:])
+    assert {spec: float(v) for spec, v in assigned.items()} == \
+        {f"/A:{r.number}": r.score for r in profile.residues}
+
+
+def pdb_atom(serial, resname, chain, number, bfactor, record="ATOM"):
+    return (f"{record:<6}{serial:5d}  CA  {resname:>3} {chain}{number:4d}    "
+            f"{serial:8.3f}{0:8.3f}{0:8.3f}{1:6.2f}{bfactor:6.2f}           C\n")
+
+
+def test_pdb_b_factors_hold_the_scores_of_the_chosen_chain(profile, tmp_path):
+    from Bio.PDB import PDBParser
+
+    structure = tmp_path / "in.pdb"
+    structure.write_text(pdb_atom(1, "ALA", "A", 11, 9) + pdb_atom(2, "CYS", "A", 12, 9)
+                         + pdb_atom(3, "GLY", "A", 13, 9) + pdb_atom(4, "ALA", "A", 40, 9)
+                         + pdb_atom(5, "HOH", "A", 14, 9, "HETATM")
+                         + pdb_atom(6, "ALA", "B", 11, 55) + "END\n")
+    mapping = marrowind.write_pdb(profile, structure, tmp_path / "out.pdb", "A")
+    assert mapping == (3, 2, [(13, "G", "D")])
+    model = PDBParser(QUIET=True).get_structure("out", tmp_path / "out.pdb")[0]
+    by_number = {r.number: r.score for r in profile.residues}
+    for residue in model["A"]:
+        expected = by_number.get(residue.id[1], 0.0) if residue.id[0] == " " else 0.0
+        assert residue["CA"].get_bfactor() == pytest.approx(expected, abs=0.005)
+    assert model["B"][11]["CA"].get_bfactor() == 55.0
+    with pytest.raises(marrowind.InputError, match="no chain 'C'"):
+        marrowind.write_pdb(profile, structure, tmp_path / "out.pdb", "C")
+
+
+@pytest.mark.parametrize("name, per, magic", [
+    ("profile.png", "column", b"\x89PNG"), ("profile.svg", "residue", b"<?xml")])
+def test_plot_is_written(profile, tmp_path, name, per, magic):
+    marrowind.plot_profile(profile, tmp_path / name, per=per)
+    data = (tmp_path / name).read_bytes()
+    assert data.startswith(magic) and len(data) > 1000
+    if name.endswith(".svg"):
+        assert "DOPS score" in data.decode()
+    with pytest.raises(ValueError, match=".png or .svg"):
+        marrowind.plot_profile(profile, tmp_path / "profile.pdf")

@@ -1,0 +1,121 @@
+"""The bound scoring core: scores equal to the command line's to the last bit, matrices, pair
+distances, the DOPS score, the released interpreter lock, and errors as exceptions."""
+import os
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import marrowind
+from conftest import DATA, EXAMPLES, FAMILY, FAMILY_NORMALISED, FILES
+
+SEPARATOR = "           #              "
+
+
+def program_output(sequences, scores):
+    """The command line's standard output, rebuilt from the package's scores."""
+    shown = [s.upper().replace(".", "-") for s in sequences]
+    lines = [marrowind.format_score(score) + SEPARATOR + "".join(s[c] for s in shown)
+             for c, score in enumerate(scores.column_scores)]
+    dops = f"DOPS score: {marrowind.format_dops(scores.dops)}\n"
+    return "".join(line + "\n" for line in lines) + dops
+
+
+@pytest.mark.parametrize("source, fasta", [
+    ("globins45.fasta", "globins45.fasta"),
+    ("globins45.sto", "globins45.fasta"),  # the same alignment in Stockholm form
+])
+@pytest.mark.parametrize("matrix", ["blosum62", "pet91"])
+def test_scores_equal_the_command_line(program, source, fasta, matrix):
+    alignment = marrowind.read_alignment(os.path.join(EXAMPLES, source))
+    scores = marrowind.score_alignment(alignment, matrix)
+    printed = program(os.path.join(EXAMPLES, fasta), os.path.join(DATA, matrix + ".mat2"))
+    # The DOPS line groups columns by exactly equal score, so it checks every bit.
+    assert program_output(alignment.sequences, scores) == printed
+    assert scores.column_scores.dtype == np.float64 and scores.weights.shape == (45,)
+
+
+def test_awkward_fasta_scores_as_on_the_command_line(program, tmp_path):
+    path = tmp_path / "family.fasta"
+    path.write_bytes(FILES["fasta"])
+    alignment = marrowind.read_alignment(path)
+    assert alignment.sequences == FAMILY
+    matrix = os.path.join(DATA, "blosum62.mat2")
+    scores = marrowind.score_alignment(alignment.sequences, matrix)
+    assert program_output(alignment.sequences, scores) == program(str(path), matrix)
+
+
+def test_same_scores_for_str_bytes_and_normalised_input():
+    as_str = marrowind.score_alignment(FAMILY)
+    for other in ([s.encode() for s in FAMILY], FAMILY_NORMALISED):
+        again = marrowind.score_alignment(other, marrowind.load_matrix("BLOSUM62.mat2"))
+        assert np.array_equal(again.column_scores, as_str.column_scores)
+        assert np.array_equal(again.weights, as_str.weights) and again.dops == as_str.dops
+    assert marrowind.dops_score(as_str.column_scores) == as_str.dops
+
+
+def test_format_score_rounds_halves_away_from_zero():
+    # 0.0625 and 2.5e-4 are exact in binary, so their halves really are halves.
+    assert [marrowind.format_score(x) for x in (0.0625, -0.0625, 0.00025, 1.0, -0.0001)] == \
+        ["0.063", "-0.063", "0.000", "1.000", "-0.000"]
+    assert marrowind.format_score(0.0015) == "0.002"  # 1.5 after scaling, as C's round sees it
+    assert marrowind.format_dops(99.2851) == "99.285" and marrowind.format_dops(5) == " 5.000"
+
+
+def test_matrices_and_pair_distance():
+    text = open(os.path.join(DATA, "blosum62.mat2")).read()
+    from_text = marrowind.Matrix.parse(text)
+    assert from_text.letters == marrowind.load_matrix("blosum62").letters
+    assert from_text.similarity("W", "W") == 1.0
+    assert from_text.similarity("A", "-") == from_text.similarity("X", "A") == 0.0
+    assert marrowind.available_matrices() == ["blosum62", "pet91"]
+    near = marrowind.pair_distance("ACDE", b"acde", from_text)
+    assert near < marrowind.pair_distance("ACDE", "WWWW")
+    assert marrowind.pair_distance("--", "--") == 0.0
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: marrowind.score_alignment(["ACD", "AC"]), marrowind.InputError,
+     "aren't aligned to the same length"),
+    (lambda: marrowind.score_alignment([]), marrowind.InputError, "No sequences parsed"),
+    (lambda: marrowind.pair_distance("AC", "A"), marrowind.InputError, "aren't aligned"),
+    (lambda: marrowind.load_matrix("/nonexistent/m.mat2"), marrowind.InputError,
+     "/nonexistent/m.mat2 could not be opened"),
+    (lambda: marrowind.load_matrix("blosum99"), marrowind.InputError, "blosum62, pet91"),
+    (lambda: marrowind.Matrix.parse("A,B\n1,x\n", "mine"), marrowind.InputError, "mine"),
+    (lambda: marrowind.Matrix.parse("A\n3\n"), marrowind.InputError, "all scores are equal"),
+    (lambda: marrowind.score_alignment("ACD"), TypeError, "not a single one"),
+    (lambda: marrowind.score_alignment([1, 2]), TypeError, "str or bytes"),
+])
+def test_errors_are_exceptions_with_the_library_messages(call, error, message, capfd):
+    with pytest.raises(error, match=message) as raised:
+        call()
+    if error is marrowind.InputError:
+        assert isinstance(raised.value, marrowind.Error)
+        assert str(raised.value) == str(raised.value).strip()
+    assert capfd.readouterr() == ("", "")  # nothing printed
+
+
+def test_the_interpreter_lock_is_released_while_scoring():
+    rng = np.random.default_rng(7)
+    letters = np.frombuffer(b"ACDEFGHIKLMNPQRSTVWY-", dtype=np.uint8)
+    sequences = [rng.choice(letters, 1000).tobytes() for _ in range(1500)]
+    matrix = marrowind.load_matrix("blosum62")
+    span = {}
+
+    def score():
+        span["start"] = time.monotonic()
+        marrowind.score_alignment(sequences, matrix)
+        span["end"] = time.monotonic()
+
+    worker = threading.Thread(target=score)
+    ticks = [time.monotonic()]
+    worker.start()
+    while worker.is_alive():
+        ticks.append(time.monotonic())
+    duration = span["end"] - span["start"]
+    if duration < 0.05:
+        pytest.skip(f"scoring took {duration:.3f} s, too short to see the lock")
+    # Held through the call, the lock would stop this thread for all of it.
+    assert max(np.diff(ticks)) < duration / 2
