@@ -12,11 +12,15 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <exception>
 #include <mutex>
 #include <new>
 #include <thread>
+
+#include <sys/mman.h>
 
 #include "marrowind/errors.h"
 #include "scoring/kernels_avx512.h"
@@ -108,6 +112,33 @@ KernelLevel column_path(const ResidueClasses& classes, KernelLevel wanted)
                : KernelLevel::kPortable;
 }
 
+// A byte buffer for the class codes of a whole alignment: 64-byte aligned, and for large
+// alignments backed by huge pages where the system allows, since the pair loops sweep the whole
+// buffer again and again and would otherwise spend their time on address translation.
+class CodeBuffer {
+public:
+    CodeBuffer() = default;
+    CodeBuffer(std::size_t size, uint8_t fill)
+    {
+        constexpr std::size_t kHugePage = std::size_t{2} << 20;
+        const std::size_t alignment = size >= 4 * kHugePage ? kHugePage : 64;
+        void* block = nullptr;
+        if (posix_memalign(&block, alignment, std::max<std::size_t>(size, 1)) != 0)
+            throw OutOfMemory(static_cast<long long>(size));
+        if (alignment == kHugePage) madvise(block, size, MADV_HUGEPAGE);  // a hint; may be refused
+        std::memset(block, fill, size);
+        bytes_.reset(static_cast<uint8_t*>(block));
+    }
+    uint8_t* data() const { return bytes_.get(); }
+    uint8_t& operator[](std::size_t at) const { return bytes_.get()[at]; }
+
+private:
+    struct Free {
+        void operator()(uint8_t* block) const { std::free(block); }
+    };
+    std::unique_ptr<uint8_t, Free> bytes_;
+};
+
 // The distance of a pair from its sum of values and its number of counted columns, as the
 // plain loop forms it: the count passes through single precision.
 inline double distance_from(double sum, int64_t count)
@@ -138,7 +169,7 @@ public:
     {
         if (nseq_ < 2) return;
         // Rows are computed a chunk at a time on every thread, then handed over in order.
-        const std::size_t row_budget = std::size_t{1} << 23;  // doubles in the chunk buffer
+        const std::size_t row_budget = std::size_t{1} << 21;  // doubles in the chunk buffer: 16 MB
         const int chunk = std::max(
             threads_, static_cast<int>(std::min<std::size_t>(
                           512, row_budget / static_cast<std::size_t>(nseq_))));
@@ -185,7 +216,7 @@ private:
 
     void build_row_codes()
     {
-        codes_ = allocate<uint8_t>(static_cast<std::size_t>(nseq_) * length_);
+        codes_ = CodeBuffer(static_cast<std::size_t>(nseq_) * length_, 0);
         for (int i = 0; i < nseq_; ++i)
             encode_residues(classes_, alignment_.seqs[i].seq.data(),
                             static_cast<std::size_t>(length_),
@@ -197,7 +228,7 @@ private:
     void build_block_layout()
     {
         const std::size_t block_bytes = static_cast<std::size_t>(quads()) * 64;
-        codes_ = allocate<uint8_t>(static_cast<std::size_t>(blocks()) * block_bytes);
+        codes_ = CodeBuffer(static_cast<std::size_t>(blocks()) * block_bytes, 0);
         for (int q = 0; q < quads(); ++q)
             for (int b = 0; b < blocks(); ++b)
                 for (int s = 0; s < kDistanceBlock; ++s)
@@ -291,7 +322,7 @@ private:
     int length_;
     int threads_ = 1;
     bool use_avx512_ = false;
-    std::vector<uint8_t> codes_;
+    CodeBuffer codes_;
     uint8_t planes_[kDistancePlanes * 64] = {};
 };
 
@@ -303,12 +334,19 @@ public:
     {
         use_avx512_ = column_path(classes, options.kernel) == KernelLevel::kAvx512;
         block_ = use_avx512_ ? kColumnBlock : kPortableBlock;
-        stride_ = static_cast<std::size_t>((length_ + block_ - 1) / block_) * block_;
-        codes_ = allocate<uint8_t>(static_cast<std::size_t>(nseq_) * stride_,
-                                   ResidueClasses::kGapClass);
-        for (int i = 0; i < nseq_; ++i)
+        blocks_ = (length_ + block_ - 1) / block_;
+        // Block by block: the codes of every sequence in one block of columns lie together,
+        // so that the pair loops stream through memory. Columns past the end are gaps.
+        codes_ = CodeBuffer(static_cast<std::size_t>(blocks_) * nseq_ * block_,
+                            ResidueClasses::kGapClass);
+        std::vector<uint8_t> row = allocate<uint8_t>(static_cast<std::size_t>(length_));
+        for (int i = 0; i < nseq_; ++i) {
             encode_residues(classes, alignment.seqs[i].seq.data(),
-                            static_cast<std::size_t>(length_), &codes_[i * stride_]);
+                            static_cast<std::size_t>(length_), row.data());
+            for (int b = 0; b < blocks_; ++b)
+                std::copy(row.begin() + b * block_,
+                          row.begin() + std::min(length_, (b + 1) * block_), block_codes(b, i));
+        }
         scores_zero_.resize(static_cast<std::size_t>(classes.count));
         for (int a = 0; a < classes.count; ++a)
             scores_zero_[a] = std::all_of(classes.value.begin() + a * classes.count,
@@ -330,13 +368,13 @@ public:
         for (int j = 0; j < nseq_; ++j)
             for (int k = j + 1; k < nseq_; ++k) den = den + weights_[j] * weights_[k];
 
-        const int blocks = (length_ + block_ - 1) / block_;
+        const int blocks = blocks_;
         std::atomic<int> next_block(0);
         std::atomic<int> finished(0);
         run_on_threads(threads_, [&](int t) {
             std::vector<double> num(static_cast<std::size_t>(block_));
             for (int b = next_block++; b < blocks; b = next_block++) {
-                score_block(b * block_, num.data());
+                score_block(b, num.data());
                 for (int c = 0; c < block_ && b * block_ + c < length_; ++c)
                     scores[b * block_ + c] = den != 0.0 ? num[c] / den : 0.0;
                 ++finished;
@@ -349,17 +387,22 @@ private:
     static constexpr int kPortableBlock = 32;
     static constexpr int kPortableGroup = 8;
 
-    void score_block(int first_column, double* num) const
+    uint8_t* block_codes(int block, int sequence) const
+    {
+        return &codes_[(static_cast<std::size_t>(block) * nseq_ + sequence) * block_];
+    }
+
+    void score_block(int block, double* num) const
     {
         if (use_avx512_) {
             const ColumnKernelTables tables = {classes_.column_level.data(), classes_.count,
                                                level_values_.data(),
                                                static_cast<int>(classes_.column_level_value.size()),
                                                scores_zero_.data()};
-            avx512::column_block(codes_.data(), stride_, nseq_, first_column, weights_, tables,
-                                 num);
+            avx512::column_block(block_codes(block, 0), static_cast<std::size_t>(block_), nseq_,
+                                 0, weights_, tables, num);
         } else {
-            score_block_portable(first_column, num);
+            score_block_portable(block, num);
         }
     }
 
@@ -367,14 +410,14 @@ private:
     // at a time keep their sums in registers. A sequence whose residues in those columns all
     // score 0 against everything (gaps, unknown letters) adds +0.0 with every pair, which
     // changes no sum, so its pairs are skipped there.
-    void score_block_portable(int first_column, double* num) const
+    void score_block_portable(int block, double* num) const
     {
         const int count = classes_.count;
         for (int group = 0; group < block_; group += kPortableGroup) {
             double sums[kPortableGroup] = {};
             const double* rows[kPortableGroup];
             for (int j = 0; j + 1 < nseq_; ++j) {
-                const uint8_t* x = &codes_[j * stride_ + first_column + group];
+                const uint8_t* x = block_codes(block, j) + group;
                 bool all_zero = true;
                 for (int c = 0; c < kPortableGroup; ++c) {
                     rows[c] = &classes_.value[static_cast<std::size_t>(x[c]) * count];
@@ -384,7 +427,7 @@ private:
                 const double weight_j = weights_[j];
                 for (int k = j + 1; k < nseq_; ++k) {
                     const double weight = weight_j * weights_[k];
-                    const uint8_t* y = &codes_[k * stride_ + first_column + group];
+                    const uint8_t* y = block_codes(block, k) + group;
                     for (int c = 0; c < kPortableGroup; ++c)
                         sums[c] = sums[c] + weight * rows[c][y[c]];
                 }
@@ -400,8 +443,8 @@ private:
     int threads_ = 1;
     bool use_avx512_ = false;
     int block_ = kPortableBlock;
-    std::size_t stride_ = 0;
-    std::vector<uint8_t> codes_;
+    int blocks_ = 0;
+    CodeBuffer codes_;
     std::vector<uint8_t> scores_zero_;
     std::array<double, kMaxColumnLevels> level_values_{};
 };
