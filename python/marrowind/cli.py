@@ -5,6 +5,7 @@ the reference's per-residue table (to standard output unless --output names a fi
 the exports and the plot. On a terminal, a progress bar on standard error follows long runs.
 """
 import argparse
+import os
 import sys
 import threading
 import time
@@ -112,7 +113,7 @@ def run(args):
     if args.plot:
         plot_format(args.plot)
     outputs = sum(bool(x) for x in (args.jalview, args.chimerax, args.pdb, args.plot))
-    with Progress(stages=3 + outputs, enabled=False if args.quiet else None) as progress:
+    with Progress(stages=2 + outputs, enabled=False if args.quiet else None) as progress:
         progress.stage("reading")
         alignment = read_alignment(args.input, args.format)
         reference = alignment.index(args.reference)
@@ -120,8 +121,6 @@ def run(args):
         progress.stage(f"scoring {len(alignment)} sequences x {alignment.length} columns")
         scores = score_alignment(alignment, matrix)
         profile = Profile(alignment, scores, matrix_label(args.matrix), reference)
-        progress.stage("writing")
-        write_tsv(profile, args.output, per="column" if args.columns else "residue")
         if args.jalview:
             progress.stage("writing the Jalview file")
             write_jalview(profile, args.jalview)
@@ -134,6 +133,8 @@ def run(args):
         if args.plot:
             progress.stage("plotting")
             plot_profile(profile, args.plot, per=args.plot_by)
+    # The table comes once the bar is gone, since both may be on the one terminal.
+    write_tsv(profile, args.output, per="column" if args.columns else "residue")
     if args.pdb:
         print(f"{args.pdb_out}: {mapping.scored} residues of chain {args.chain} scored, "
               f"{mapping.unscored} without a score", file=sys.stderr)
@@ -152,4 +153,6 @@ def main(argv=None):
         print(f"python3 -m marrowind: {error}", file=sys.stderr)
         return 1
     except BrokenPipeError:
+        # The reader of standard output has gone (as `| head` does): nothing more to say.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1

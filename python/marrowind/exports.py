@@ -9,6 +9,7 @@ import os
 import sys
 from typing import NamedTuple
 
+from . import _core
 from ._core import InputError, OutputError
 from .core import format_dops
 
@@ -127,7 +128,7 @@ def write_pdb(profile, structure, target, chain, missing=0.0):
     try:
         model_set = PDBParser(QUIET=True).get_structure("structure", os.fspath(structure))
     except OSError as error:
-        raise InputError(f"Error: {structure} could not be opened") from error
+        raise InputError(_core.cannot_open_message(os.fspath(structure))) from error
     except Exception as error:  # Biopython raises a variety of errors on malformed files
         raise InputError(f"{structure}: not a valid PDB file ({error})") from error
     chains = [model[chain] for model in model_set if chain in model]

@@ -61,7 +61,7 @@ def test_jalview_and_chimerax_files_read_back(profile, tmp_path):
     lines = [line for line in chimerax.read_text().splitlines() if not line.startswith("#")]
     assert lines[:3] == ["attribute: conservation", "match mode: any", "recipient: residues"]
     assigned = dict(line.split("\t")[1:] for line in lines[3:])
-    assert {spec: float(v) for spec, v in assigned.items()} == \
+    assert {atoms: float(v) for atoms, v in assigned.items()} == \
         {f"/A:{r.number}": r.score for r in profile.residues}
 
 
