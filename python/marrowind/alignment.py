@@ -60,8 +60,9 @@ class Alignment:
     def index(self, reference=None):
         """Return the index of a sequence given by index, by name, or None for the first.
 
-        A name matches in full ("HBA_HUMAN/2-142") or without its "/start-end" label
-        ("HBA_HUMAN"). Raises InputError when no sequence, or more than one, matches.
+        A name matches in full ("HBA_HUMAN/2-142 Hemoglobin alpha"), or by its first word
+        with or without its "/start-end" label ("HBA_HUMAN/2-142", "HBA_HUMAN"). Raises
+        InputError when no sequence, or more than one, matches.
         """
         if reference is None:
             reference = 0
@@ -72,11 +73,16 @@ class Alignment:
         if reference in self.names:
             return self.names.index(reference)
         found = [i for i, name in enumerate(self.names)
-                 if RANGE_LABEL.sub("", name) == reference]
+                 if reference in (identifier(name), RANGE_LABEL.sub("", identifier(name)))]
         if len(found) != 1:
             problem = "no sequence" if not found else "more than one sequence"
             raise InputError(f"{self.source}: {problem} is named {reference}")
         return found[0]
+
+
+def identifier(name):
+    """Return a sequence's identifier: the first word of its name."""
+    return (name.split() or [""])[0]
 
 
 def detect_format(data, source=""):
@@ -165,7 +171,7 @@ def _read_fasta_family(data, format, source):
     sequences = [_decode(sequence) for sequence in raw_sequences]
     if format in ("a2m", "a3m"):
         kept = [i for i, name in enumerate(names)
-                if (name.split() or [""])[0] not in A3M_ANNOTATIONS]
+                if identifier(name) not in A3M_ANNOTATIONS]
         names = [names[i] for i in kept]
         sequences = [_match_states(sequences[i]) for i in kept]
     return names, sequences

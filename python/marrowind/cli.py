@@ -33,8 +33,8 @@ def build_parser():
                         help=f"shipped matrix ({', '.join(available_matrices())}) or a matrix "
                              "file (default: blosum62)")
     parser.add_argument("-r", "--reference",
-                        help="reference sequence, by name (with or without /start-end) "
-                             "(default: the first)")
+                        help="reference sequence, by name or its first word, with or without "
+                             "/start-end (default: the first)")
     parser.add_argument("-o", "--output", default="-",
                         help='tab-separated table file (default: "-", standard output)')
     parser.add_argument("--columns", action="store_true",

@@ -11,6 +11,7 @@ from typing import NamedTuple
 
 from . import _core
 from ._core import InputError, OutputError
+from .alignment import identifier
 from .core import format_dops
 
 DIRECTION = "score: 0 to 1, higher is more conserved"
@@ -77,13 +78,14 @@ def write_tsv(profile, target, per="residue"):
 
 def write_jalview(profile, target, label="Conservation"):
     """Write a Jalview annotation file: one BAR_GRAPH row of the column scores, one value per
-    alignment column, tied to the reference sequence with SEQUENCE_REF."""
+    alignment column, tied with SEQUENCE_REF to the reference's identifier (the first word
+    of its name, as Jalview names sequences)."""
     values = "|".join(repr(float(score)) for score in profile.scores.column_scores)
     description = f"marrowind column scores ({profile.matrix}); higher is more conserved"
     with _destination(target) as out:
         out.write("JALVIEW_ANNOTATION\n")
         out.write("".join(line + "\n" for line in header_lines(profile)))
-        out.write(f"SEQUENCE_REF\t{profile.reference_name}\n")
+        out.write(f"SEQUENCE_REF\t{identifier(profile.reference_name)}\n")
         out.write(f"BAR_GRAPH\t{label}\t{description}\t{values}\n")
 
 

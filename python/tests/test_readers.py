@@ -36,7 +36,8 @@ def test_gzip_standard_input_and_suffix(tmp_path, monkeypatch):
     assert marrowind.read_alignment(path).format == "a2m"
     with open(path, "rb") as stream:
         assert marrowind.read_alignment(stream).sequences == READ_AS["a2m"]
-    assert marrowind.parse_alignment(FILES["a3m"].decode()).starts == [11, None, None]
+    described = marrowind.parse_alignment(FILES["a3m"].decode().replace("beta", "beta b2"))
+    assert described.starts == [11, None, None] and described.index("beta") == 1
 
 
 @pytest.mark.parametrize("data, fmt, message", [
