@@ -4,6 +4,7 @@
 #include "cli/harness.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,7 +60,9 @@ ProgramRun run_program(const std::string& dir, const std::vector<std::string>& a
     }
     ProgramRun result;
     int wait_status = 0;
-    if (child < 0 || waitpid(child, &wait_status, 0) != child) return result;
+    struct rusage usage {};
+    if (child < 0 || wait4(child, &wait_status, 0, &usage) != child) return result;
+    result.max_rss_kb = usage.ru_maxrss;
     if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
     if (WIFSIGNALED(wait_status)) result.signal = WTERMSIG(wait_status);
     if (stdout_path.empty()) result.out = read_file(out_capture);

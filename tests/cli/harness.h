@@ -15,6 +15,7 @@
 struct ProgramRun {
     int status = -1;     // exit status; -1 when the program did not exit normally
     int signal = 0;      // the signal that ended it, if one did
+    long max_rss_kb = 0; // its peak resident memory, in KiB
     std::string out;
     std::string err;
 };
