@@ -6,6 +6,8 @@ packages=(
   build-essential cmake
   libboost-program-options-dev libboost-filesystem-dev
   libgtest-dev libbenchmark-dev pkg-config
+  # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
+  clang-14 libclang-rt-14-dev
   # The Python package: its bindings, its tests, the alignment readers and the plots.
   pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest python3-biopython
   python3-matplotlib
