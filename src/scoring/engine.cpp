@@ -23,6 +23,7 @@
 #include <sys/mman.h>
 
 #include "marrowind/errors.h"
+#include "scoring/kernels_avx2.h"
 #include "scoring/kernels_avx512.h"
 #include "scoring/residue_classes.h"
 
@@ -30,19 +31,26 @@ namespace marrowind {
 
 KernelLevel best_kernel_level()
 {
-    return avx512::cpu_supports() ? KernelLevel::kAvx512 : KernelLevel::kPortable;
+    if (avx512::cpu_supports()) return KernelLevel::kAvx512;
+    return avx2::cpu_supports() ? KernelLevel::kAvx2 : KernelLevel::kPortable;
 }
 
 std::vector<KernelLevel> supported_kernel_levels()
 {
     std::vector<KernelLevel> levels = {KernelLevel::kPortable};
+    if (avx2::cpu_supports()) levels.push_back(KernelLevel::kAvx2);
     if (avx512::cpu_supports()) levels.push_back(KernelLevel::kAvx512);
     return levels;
 }
 
 const char* kernel_level_name(KernelLevel level)
 {
-    return level == KernelLevel::kAvx512 ? "avx512" : "portable";
+    switch (level) {
+    case KernelLevel::kAvx512: return "avx512";
+    case KernelLevel::kAvx2: return "avx2";
+    case KernelLevel::kPortable: break;
+    }
+    return "portable";
 }
 
 namespace {
@@ -87,29 +95,32 @@ std::vector<T> allocate(std::size_t count, T fill = T())
     }
 }
 
-// The AVX-512 distance kernel counts units in four byte planes of 32-bit lanes and looks levels
-// up with byte permutes: it needs few classes and levels, values below 2^32 units and sums that
-// are exact in any order.
+// Both vector distance kernels sum whole units, in 32-bit lanes, out of order: they need values
+// below 2^32 units and sums that are exact in any order. The AVX-512 one also looks levels up
+// with byte permutes and counts them in byte planes: it needs few classes and levels.
 KernelLevel distance_path(const ResidueClasses& classes, int length, KernelLevel wanted)
 {
-    const bool fits = classes.count <= kMaxKernelClasses && !classes.distance_level.empty() &&
-                      classes.distance_level_value.size() <= kMaxDistanceLevels &&
-                      classes.max_units < (uint64_t{1} << 32) && length < (1 << 24) &&
-                      classes.sums_are_exact(length);
-    return wanted == KernelLevel::kAvx512 && avx512::cpu_supports() && fits
-               ? KernelLevel::kAvx512
-               : KernelLevel::kPortable;
+    const bool units_fit = classes.max_units < (uint64_t{1} << 32) && length < (1 << 24) &&
+                           classes.sums_are_exact(length);
+    const bool levels_fit = classes.count <= kMaxKernelClasses &&
+                            !classes.distance_level.empty() &&
+                            classes.distance_level_value.size() <= kMaxDistanceLevels;
+    if (wanted == KernelLevel::kAvx512 && avx512::cpu_supports() && units_fit && levels_fit)
+        return KernelLevel::kAvx512;
+    if (wanted != KernelLevel::kPortable && avx2::cpu_supports() && units_fit)
+        return KernelLevel::kAvx2;
+    return KernelLevel::kPortable;
 }
 
 // The AVX-512 column kernel looks up levels with byte permutes and products with double
-// permutes: it needs few classes and levels.
+// permutes: it needs few classes and levels. Every other case runs the portable loop.
 KernelLevel column_path(const ResidueClasses& classes, KernelLevel wanted)
 {
-    const bool fits = classes.count <= kMaxKernelClasses && !classes.column_level.empty() &&
-                      classes.column_level_value.size() <= kMaxColumnLevels;
-    return wanted == KernelLevel::kAvx512 && avx512::cpu_supports() && fits
-               ? KernelLevel::kAvx512
-               : KernelLevel::kPortable;
+    const bool levels_fit = classes.count <= kMaxKernelClasses && !classes.column_level.empty() &&
+                            classes.column_level_value.size() <= kMaxColumnLevels;
+    if (wanted == KernelLevel::kAvx512 && avx512::cpu_supports() && levels_fit)
+        return KernelLevel::kAvx512;
+    return KernelLevel::kPortable;
 }
 
 // A byte buffer for the class codes of a whole alignment: 64-byte aligned, and for large
@@ -154,9 +165,11 @@ public:
         : alignment_(alignment), classes_(classes), nseq_(alignment.nseq),
           length_(alignment.length)
     {
-        use_avx512_ = distance_path(classes, length_, options.kernel) == KernelLevel::kAvx512;
-        if (use_avx512_)
+        path_ = distance_path(classes, length_, options.kernel);
+        if (path_ == KernelLevel::kAvx512)
             build_block_layout();
+        else if (path_ == KernelLevel::kAvx2)
+            build_avx2_layout();
         else
             build_row_codes();
         threads_ = thread_count(options, nseq_);
@@ -169,7 +182,7 @@ public:
     {
         if (nseq_ < 2) return;
         // Rows are computed a chunk at a time on every thread, then handed over in order.
-        const std::size_t row_budget = std::size_t{1} << 21;  // doubles in the chunk buffer: 16 MB
+        const std::size_t row_budget = std::size_t{1} << 20;  // doubles in the chunk buffer: 8 MB
         const int chunk = std::max(
             threads_, static_cast<int>(std::min<std::size_t>(
                           512, row_budget / static_cast<std::size_t>(nseq_))));
@@ -195,7 +208,7 @@ public:
 
 private:
     struct Scratch {
-        std::vector<uint8_t> row_levels;
+        std::vector<uint8_t> row_levels;  // AVX-512: level tables; AVX2: the row's class codes
         std::vector<uint64_t> units;
         std::vector<uint32_t> counts;
     };
@@ -206,12 +219,36 @@ private:
     Scratch make_scratch() const
     {
         Scratch scratch;
-        if (use_avx512_) {
+        if (path_ == KernelLevel::kAvx512) {
             scratch.row_levels = allocate<uint8_t>(static_cast<std::size_t>(quads()) * 128);
             scratch.units = allocate<uint64_t>(static_cast<std::size_t>(blocks()) * kDistanceBlock);
-            scratch.counts = allocate<uint32_t>(scratch.units.size());
+        } else if (path_ == KernelLevel::kAvx2) {
+            scratch.row_levels = allocate<uint8_t>(static_cast<std::size_t>(length_));
+            scratch.units = allocate<uint64_t>(static_cast<std::size_t>(avx2_blocks()) *
+                                               kAvx2DistanceBlock);
         }
+        scratch.counts = allocate<uint32_t>(scratch.units.size());
         return scratch;
+    }
+
+    int avx2_blocks() const { return (nseq_ + kAvx2DistanceBlock - 1) / kAvx2DistanceBlock; }
+
+    void build_avx2_layout()
+    {
+        const std::size_t block_bytes = static_cast<std::size_t>(length_) * kAvx2DistanceBlock;
+        codes_ = CodeBuffer(static_cast<std::size_t>(avx2_blocks()) * block_bytes, 0);
+        for (int b = 0; b < avx2_blocks(); ++b)
+            for (int k = 0; k < length_; ++k)
+                for (int s = 0; s < kAvx2DistanceBlock; ++s)
+                    codes_[b * block_bytes + kAvx2DistanceBlock * k + s] =
+                        code_at(b * kAvx2DistanceBlock + s, k);
+        const std::size_t cells = classes_.value.size();
+        unit_table_ = allocate<uint32_t>(cells);
+        for (std::size_t cell = 0; cell < cells; ++cell)
+            unit_table_[cell] = static_cast<uint32_t>(classes_.value[cell] / classes_.unit);
+        const uint64_t per_flush = classes_.max_units == 0 ? uint64_t{1} << 24
+                                                           : UINT32_MAX / classes_.max_units;
+        flush_every_ = static_cast<int>(std::clamp<uint64_t>(per_flush, 1, 1 << 24));
     }
 
     void build_row_codes()
@@ -250,10 +287,26 @@ private:
 
     void compute_row(int i, double* out, Scratch& scratch) const
     {
-        if (use_avx512_)
-            compute_row_avx512(i, out, scratch);
-        else
-            compute_row_portable(i, out);
+        switch (path_) {
+        case KernelLevel::kAvx512: compute_row_avx512(i, out, scratch); break;
+        case KernelLevel::kAvx2: compute_row_avx2(i, out, scratch); break;
+        case KernelLevel::kPortable: compute_row_portable(i, out); break;
+        }
+    }
+
+    void compute_row_avx2(int i, double* out, Scratch& scratch) const
+    {
+        encode_residues(classes_, alignment_.seqs[i].seq.data(),
+                        static_cast<std::size_t>(length_), scratch.row_levels.data());
+        const int first_block = (i + 1) / kAvx2DistanceBlock;
+        avx2::distance_row(scratch.row_levels.data(), codes_.data(), length_, first_block,
+                           avx2_blocks(), unit_table_.data(), classes_.count, flush_every_,
+                           scratch.units.data(), scratch.counts.data());
+        const int base = first_block * kAvx2DistanceBlock;
+        for (int j = i + 1; j < nseq_; ++j) {
+            const double sum = static_cast<double>(scratch.units[j - base]) * classes_.unit;
+            out[j] = distance_from(sum, length_ - static_cast<int64_t>(scratch.counts[j - base]));
+        }
     }
 
     void compute_row_avx512(int i, double* out, Scratch& scratch) const
@@ -321,9 +374,11 @@ private:
     int nseq_;
     int length_;
     int threads_ = 1;
-    bool use_avx512_ = false;
+    KernelLevel path_ = KernelLevel::kPortable;
     CodeBuffer codes_;
     uint8_t planes_[kDistancePlanes * 64] = {};
+    std::vector<uint32_t> unit_table_;
+    int flush_every_ = 1;
 };
 
 class ColumnScorer {
@@ -332,8 +387,8 @@ public:
                  const double* weights, const ScoringOptions& options)
         : classes_(classes), weights_(weights), nseq_(alignment.nseq), length_(alignment.length)
     {
-        use_avx512_ = column_path(classes, options.kernel) == KernelLevel::kAvx512;
-        block_ = use_avx512_ ? kColumnBlock : kPortableBlock;
+        path_ = column_path(classes, options.kernel);
+        block_ = path_ == KernelLevel::kAvx512 ? kColumnBlock : kPortableBlock;
         blocks_ = (length_ + block_ - 1) / block_;
         // Block by block: the codes of every sequence in one block of columns lie together,
         // so that the pair loops stream through memory. Columns past the end are gaps.
@@ -352,7 +407,7 @@ public:
             scores_zero_[a] = std::all_of(classes.value.begin() + a * classes.count,
                                           classes.value.begin() + (a + 1) * classes.count,
                                           [](double v) { return v == 0.0; });
-        if (use_avx512_) {
+        if (path_ == KernelLevel::kAvx512) {
             level_values_.fill(0.0);
             std::copy(classes.column_level_value.begin(), classes.column_level_value.end(),
                       level_values_.begin());
@@ -394,7 +449,7 @@ private:
 
     void score_block(int block, double* num) const
     {
-        if (use_avx512_) {
+        if (path_ == KernelLevel::kAvx512) {
             const ColumnKernelTables tables = {classes_.column_level.data(), classes_.count,
                                                level_values_.data(),
                                                static_cast<int>(classes_.column_level_value.size()),
@@ -441,7 +496,7 @@ private:
     int nseq_;
     int length_;
     int threads_ = 1;
-    bool use_avx512_ = false;
+    KernelLevel path_ = KernelLevel::kPortable;
     int block_ = kPortableBlock;
     int blocks_ = 0;
     CodeBuffer codes_;
