@@ -8,8 +8,10 @@
 // comma-separated residue letters (each field gives its first character), then one row of
 // comma-separated integers per letter. Anything after the last row is never read. A file that
 // does not follow this is refused as a whole with an InputError; no partial matrix escapes.
-#include <cstdio>
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -62,6 +64,28 @@ bool IsComment(const std::string& line)
     return !line.empty() && (line[0] == '#' || line[0] == '!');
 }
 
+// Fields are split as C strings, so a NUL byte would silently cut off the rest of its line.
+void RefuseNulBytes(const std::string& line, int line_number, const std::string& source)
+{
+    if (line.find('\0') != std::string::npos)
+        Refuse(source, "line " + std::to_string(line_number) + " holds a NUL byte");
+}
+
+// Reads a score as "%d" reads it: leading white space skipped, an optional sign and digits
+// taken, anything after them ignored, and a field without a number reads as 0. A number
+// beyond the int range is refused, where "%d" would store some other value without a word.
+int ReadScore(const char* field, int row, int column, int line_number, const std::string& source)
+{
+    errno = 0;
+    const long long value = std::strtoll(field, nullptr, 10);
+    if (errno == ERANGE || value < std::numeric_limits<int>::min() ||
+        value > std::numeric_limits<int>::max())
+        Refuse(source, "score row " + std::to_string(row + 1) + " (line " +
+                           std::to_string(line_number) + "): field " + std::to_string(column + 1) +
+                           " does not fit an int");
+    return static_cast<int>(value);
+}
+
 }  // namespace
 
 Matrix* ReadMatrix(const char* path)
@@ -83,6 +107,7 @@ Matrix* ParseMatrix(std::istream& in, const std::string& source)
     } while (IsComment(line));
 
     {
+        RefuseNulBytes(line, line_number, source);
         const Fields header(line, ',');
         if (header.count() > kMatrixCapacity)
             Refuse(source, "the header has " + std::to_string(header.count()) +
@@ -101,19 +126,15 @@ Matrix* ParseMatrix(std::istream& in, const std::string& source)
         if (!NextLine(in, line, line_number, source))
             Refuse(source, "the file ends after " + std::to_string(r) + " of " +
                                std::to_string(matrix->nres) + " score rows");
+        RefuseNulBytes(line, line_number, source);
         const Fields row(line, ',');
         if (row.count() != matrix->nres)
             Refuse(source, "score row " + std::to_string(r + 1) + " (line " +
                                std::to_string(line_number) + ") has " +
                                std::to_string(row.count()) + " fields; the header has " +
                                std::to_string(matrix->nres) + " letters");
-        for (int c = 0; c < matrix->nres; ++c) {
-            // Read as "%d" reads: leading blanks skipped, trailing text ignored, and a field
-            // without a number leaves the 0.
-            int value = 0;
-            std::sscanf(row[c], "%d", &value);
-            matrix->raw[r][c] = value;
-        }
+        for (int c = 0; c < matrix->nres; ++c)
+            matrix->raw[r][c] = ReadScore(row[c], r, c, line_number, source);
     }
     return matrix.release();
 }

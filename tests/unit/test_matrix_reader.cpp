@@ -143,6 +143,11 @@ TEST(MatrixReader, RefusesMalformedFilesWithOneLineSayingWhy)
         {"A,R,N\n4,-1,-2\n-1,5\n-2,0,6\n", "score row 2 (line 3) has 2 fields"},
         {"A,R\n# scores\n1,2\n3,4\n", "score row 1 (line 2) has 1 fields"},
         {"A,R\n\n1,2\n3,4\n", "score row 1 (line 2) has 1 fields"},
+        // Nothing after a NUL byte or beyond the int range may be lost without a word.
+        {std::string("A,R\0,N\n1,2\0,3\n4,5\0,6\n", 21), "line 1 holds a NUL byte"},
+        {std::string("A,R\n1,2\n3,4\0\n", 13), "line 3 holds a NUL byte"},
+        {"A,R\n1,-2147483649\n3,4\n", "score row 1 (line 2): field 2 does not fit an int"},
+        {"A,R\n1,2\n3,99999999999999999999\n", "score row 2 (line 3): field 2 does not fit"},
     };
     for (const auto& c : cases) {
         const std::string message = Refusal(c.text);
