@@ -167,7 +167,7 @@ public:
     {
         path_ = distance_path(classes, length_, options.kernel);
         if (path_ == KernelLevel::kAvx512)
-            build_block_layout();
+            build_avx512_layout();
         else if (path_ == KernelLevel::kAvx2)
             build_avx2_layout();
         else
@@ -189,14 +189,16 @@ public:
         std::vector<double> rows = allocate<double>(static_cast<std::size_t>(chunk) * nseq_);
         const double total_pairs = 0.5 * nseq_ * (nseq_ - 1.0);
         double done_pairs = 0.0;
+        const int group = rows_per_group();
 
         for (int first = 0; first < nseq_ - 1; first += chunk) {
             const int end = std::min(nseq_ - 1, first + chunk);
             std::atomic<int> next_row(first);
-            run_on_threads(std::min(threads_, end - first), [&](int) {
-                Scratch scratch = make_scratch();
-                for (int i = next_row++; i < end; i = next_row++)
-                    compute_row(i, &rows[static_cast<std::size_t>(i - first) * nseq_], scratch);
+            const int groups = (end - first + group - 1) / group;
+            run_on_threads(std::min(threads_, groups), [&](int) {
+                Scratch scratch = make_scratch(group);
+                for (int g = next_row.fetch_add(group); g < end; g = next_row.fetch_add(group))
+                    compute_rows(g, std::min(end, g + group), first, rows, scratch);
             });
             for (int i = first; i < end; ++i) {
                 consume(i, &rows[static_cast<std::size_t>(i - first) * nseq_]);
@@ -207,31 +209,81 @@ public:
     }
 
 private:
+    // Sequences compared at a time: two AVX-512 blocks, four AVX2 blocks. A group of rows is
+    // compared with one tile before the next, so the tile is read from memory once per group
+    // instead of once per row: the whole alignment is far larger than the caches.
+    static constexpr int kTile = 32;
+
     struct Scratch {
-        std::vector<uint8_t> row_levels;  // AVX-512: level tables; AVX2: the row's class codes
-        std::vector<uint64_t> units;
-        std::vector<uint32_t> counts;
+        std::vector<std::vector<uint8_t>> row_tables;  // per row of the group
+        uint64_t units[kTile];
+        uint32_t counts[kTile];
     };
 
     int quads() const { return (length_ + kQuad - 1) / kQuad; }
     int blocks() const { return (nseq_ + kDistanceBlock - 1) / kDistanceBlock; }
+    int avx2_blocks() const { return (nseq_ + kAvx2DistanceBlock - 1) / kAvx2DistanceBlock; }
 
-    Scratch make_scratch() const
+    std::size_t row_table_bytes() const
+    {
+        if (path_ == KernelLevel::kAvx512) return static_cast<std::size_t>(quads()) * 128;
+        if (path_ == KernelLevel::kAvx2) return static_cast<std::size_t>(length_);
+        return 0;
+    }
+
+    // As many rows as keep their tables within half a megabyte, the size of a core's cache.
+    int rows_per_group() const
+    {
+        const std::size_t bytes = std::max<std::size_t>(row_table_bytes(), length_);
+        return static_cast<int>(std::clamp<std::size_t>((std::size_t{1} << 19) / bytes, 1, 16));
+    }
+
+    Scratch make_scratch(int group) const
     {
         Scratch scratch;
-        if (path_ == KernelLevel::kAvx512) {
-            scratch.row_levels = allocate<uint8_t>(static_cast<std::size_t>(quads()) * 128);
-            scratch.units = allocate<uint64_t>(static_cast<std::size_t>(blocks()) * kDistanceBlock);
-        } else if (path_ == KernelLevel::kAvx2) {
-            scratch.row_levels = allocate<uint8_t>(static_cast<std::size_t>(length_));
-            scratch.units = allocate<uint64_t>(static_cast<std::size_t>(avx2_blocks()) *
-                                               kAvx2DistanceBlock);
-        }
-        scratch.counts = allocate<uint32_t>(scratch.units.size());
+        scratch.row_tables.resize(static_cast<std::size_t>(group));
+        for (auto& table : scratch.row_tables) table = allocate<uint8_t>(row_table_bytes());
         return scratch;
     }
 
-    int avx2_blocks() const { return (nseq_ + kAvx2DistanceBlock - 1) / kAvx2DistanceBlock; }
+    // Rows [first_row, end_row) of the chunk that starts at chunk_first, tile by tile.
+    void compute_rows(int first_row, int end_row, int chunk_first, std::vector<double>& rows,
+                      Scratch& scratch) const
+    {
+        for (int i = first_row; i < end_row; ++i)
+            prepare_row(i, scratch.row_tables[i - first_row]);
+        for (int tile = (first_row + 1) / kTile * kTile; tile < nseq_; tile += kTile) {
+            const int tile_end = std::min(nseq_, tile + kTile);
+            for (int i = first_row; i < end_row && i + 1 < tile_end; ++i)
+                compute_tile(i, scratch.row_tables[i - first_row], tile, tile_end,
+                             &rows[static_cast<std::size_t>(i - chunk_first) * nseq_], scratch);
+        }
+    }
+
+    // Columns past the end and sequences past the last are gaps: a gap against a gap neither
+    // counts nor adds anything.
+    uint8_t code_at(int sequence, int column) const
+    {
+        if (sequence >= nseq_ || column >= length_) return ResidueClasses::kGapClass;
+        return classes_.class_of[static_cast<unsigned char>(alignment_.seqs[sequence].seq[column])];
+    }
+
+    void build_avx512_layout()
+    {
+        const std::size_t block_bytes = static_cast<std::size_t>(quads()) * 64;
+        codes_ = CodeBuffer(static_cast<std::size_t>(blocks()) * block_bytes, 0);
+        for (int q = 0; q < quads(); ++q)
+            for (int b = 0; b < blocks(); ++b)
+                for (int s = 0; s < kDistanceBlock; ++s)
+                    for (int p = 0; p < kQuad; ++p)
+                        codes_[b * block_bytes + 64 * q + 4 * s + p] = static_cast<uint8_t>(
+                            code_at(b * kDistanceBlock + s, kQuad * q + p) + 32 * p);
+        for (int p = 0; p < kDistancePlanes; ++p)
+            for (std::size_t level = 0; level < classes_.distance_level_value.size(); ++level)
+                planes_[64 * p + level] =
+                    p < 4 ? static_cast<uint8_t>(classes_.distance_level_units[level] >> (8 * p))
+                          : classes_.distance_level_counts[level];
+    }
 
     void build_avx2_layout()
     {
@@ -260,76 +312,56 @@ private:
                             &codes_[static_cast<std::size_t>(i) * length_]);
     }
 
-    // Columns past the end and sequences past the last are gaps: a gap against a gap neither
-    // counts nor adds anything.
-    void build_block_layout()
+    // AVX-512: for each quad of columns, the row's level against every class at each of the
+    // four columns. AVX2: the row's class codes.
+    void prepare_row(int i, std::vector<uint8_t>& table) const
     {
-        const std::size_t block_bytes = static_cast<std::size_t>(quads()) * 64;
-        codes_ = CodeBuffer(static_cast<std::size_t>(blocks()) * block_bytes, 0);
-        for (int q = 0; q < quads(); ++q)
-            for (int b = 0; b < blocks(); ++b)
-                for (int s = 0; s < kDistanceBlock; ++s)
-                    for (int p = 0; p < kQuad; ++p)
-                        codes_[b * block_bytes + 64 * q + 4 * s + p] = static_cast<uint8_t>(
-                            code_at(b * kDistanceBlock + s, kQuad * q + p) + 32 * p);
-        for (int p = 0; p < kDistancePlanes; ++p)
-            for (std::size_t level = 0; level < classes_.distance_level_value.size(); ++level)
-                planes_[64 * p + level] =
-                    p < 4 ? static_cast<uint8_t>(classes_.distance_level_units[level] >> (8 * p))
-                          : classes_.distance_level_counts[level];
-    }
-
-    uint8_t code_at(int sequence, int column) const
-    {
-        if (sequence >= nseq_ || column >= length_) return ResidueClasses::kGapClass;
-        return classes_.class_of[static_cast<unsigned char>(alignment_.seqs[sequence].seq[column])];
-    }
-
-    void compute_row(int i, double* out, Scratch& scratch) const
-    {
-        switch (path_) {
-        case KernelLevel::kAvx512: compute_row_avx512(i, out, scratch); break;
-        case KernelLevel::kAvx2: compute_row_avx2(i, out, scratch); break;
-        case KernelLevel::kPortable: compute_row_portable(i, out); break;
+        if (path_ == KernelLevel::kAvx512) {
+            const int count = classes_.count;
+            std::fill(table.begin(), table.end(), 0);
+            for (int q = 0; q < quads(); ++q)
+                for (int p = 0; p < kQuad; ++p) {
+                    const uint8_t x = code_at(i, kQuad * q + p);
+                    std::memcpy(&table[static_cast<std::size_t>(q) * 128 + 32 * p],
+                                &classes_.distance_level[static_cast<std::size_t>(x) * count],
+                                static_cast<std::size_t>(count));
+                }
+        } else if (path_ == KernelLevel::kAvx2) {
+            encode_residues(classes_, alignment_.seqs[i].seq.data(),
+                            static_cast<std::size_t>(length_), table.data());
         }
     }
 
-    void compute_row_avx2(int i, double* out, Scratch& scratch) const
+    // out[j] for j in [max(tile, i + 1), tile_end).
+    void compute_tile(int i, const std::vector<uint8_t>& table, int tile, int tile_end,
+                      double* out, Scratch& scratch) const
     {
-        encode_residues(classes_, alignment_.seqs[i].seq.data(),
-                        static_cast<std::size_t>(length_), scratch.row_levels.data());
-        const int first_block = (i + 1) / kAvx2DistanceBlock;
-        avx2::distance_row(scratch.row_levels.data(), codes_.data(), length_, first_block,
-                           avx2_blocks(), unit_table_.data(), classes_.count, flush_every_,
-                           scratch.units.data(), scratch.counts.data());
-        const int base = first_block * kAvx2DistanceBlock;
-        for (int j = i + 1; j < nseq_; ++j) {
-            const double sum = static_cast<double>(scratch.units[j - base]) * classes_.unit;
-            out[j] = distance_from(sum, length_ - static_cast<int64_t>(scratch.counts[j - base]));
+        if (path_ == KernelLevel::kPortable) {
+            compute_portable(i, std::max(tile, i + 1), tile_end, out);
+            return;
         }
-    }
-
-    void compute_row_avx512(int i, double* out, Scratch& scratch) const
-    {
-        const int count = classes_.count;
-        for (int q = 0; q < quads(); ++q) {
-            uint8_t* table = &scratch.row_levels[static_cast<std::size_t>(q) * 128];
-            std::memset(table, 0, 128);
-            for (int p = 0; p < kQuad; ++p) {
-                const uint8_t x = code_at(i, kQuad * q + p);
-                std::memcpy(table + 32 * p,
-                            &classes_.distance_level[static_cast<std::size_t>(x) * count],
-                            static_cast<std::size_t>(count));
-            }
+        int first_block, end_block, base;
+        if (path_ == KernelLevel::kAvx512) {
+            first_block = tile / kDistanceBlock;
+            end_block = std::min(blocks(), (tile_end + kDistanceBlock - 1) / kDistanceBlock);
+            base = first_block * kDistanceBlock;
+            std::fill_n(scratch.units, kTile, 0);
+            std::fill_n(scratch.counts, kTile, 0);
+            avx512::distance_row(table.data(), codes_.data(), quads(), first_block, end_block,
+                                 planes_, scratch.units, scratch.counts);
+        } else {
+            first_block = tile / kAvx2DistanceBlock;
+            end_block = std::min(avx2_blocks(),
+                                 (tile_end + kAvx2DistanceBlock - 1) / kAvx2DistanceBlock);
+            base = first_block * kAvx2DistanceBlock;
+            avx2::distance_row(table.data(), codes_.data(), length_, first_block, end_block,
+                               unit_table_.data(), classes_.count, flush_every_, scratch.units,
+                               scratch.counts);
+            // The AVX2 kernel counts the columns where both are gaps; the rest count.
+            for (int lane = 0; lane < kTile; ++lane)
+                scratch.counts[lane] = static_cast<uint32_t>(length_) - scratch.counts[lane];
         }
-        const int first_block = (i + 1) / kDistanceBlock;
-        const std::size_t lanes = static_cast<std::size_t>(blocks() - first_block) * kDistanceBlock;
-        std::fill_n(scratch.units.begin(), lanes, 0);
-        std::fill_n(scratch.counts.begin(), lanes, 0);
-        avx512::distance_row(scratch.row_levels.data(), codes_.data(), quads(), first_block,
-                             blocks(), planes_, scratch.units.data(), scratch.counts.data());
-        const int base = first_block * kDistanceBlock;
-        for (int j = i + 1; j < nseq_; ++j) {
+        for (int j = std::max(tile, i + 1); j < tile_end; ++j) {
             // Exact: every partial sum of the values is a whole number of units below 2^53.
             const double sum = static_cast<double>(scratch.units[j - base]) * classes_.unit;
             out[j] = distance_from(sum, scratch.counts[j - base]);
@@ -337,13 +369,13 @@ private:
     }
 
     // The plain ordered sums, four pairs at a time so that their additions overlap.
-    void compute_row_portable(int i, double* out) const
+    void compute_portable(int i, int first, int end, double* out) const
     {
         const int count = classes_.count;
         const double* value = classes_.value.data();
         const uint8_t* x = &codes_[static_cast<std::size_t>(i) * length_];
-        int j = i + 1;
-        for (; j + 4 <= nseq_; j += 4) {
+        int j = first;
+        for (; j + 4 <= end; j += 4) {
             const uint8_t* y[4];
             for (int t = 0; t < 4; ++t) y[t] = &codes_[static_cast<std::size_t>(j + t) * length_];
             double sum[4] = {0.0, 0.0, 0.0, 0.0};
@@ -357,7 +389,7 @@ private:
             }
             for (int t = 0; t < 4; ++t) out[j + t] = distance_from(sum[t], counted[t]);
         }
-        for (; j < nseq_; ++j) {
+        for (; j < end; ++j) {
             const uint8_t* y = &codes_[static_cast<std::size_t>(j) * length_];
             double sum = 0.0;
             int64_t counted = 0;
