@@ -88,35 +88,30 @@ struct ParsedInput {
 bool ParseInput(const uint8_t* data, std::size_t size, ParsedInput& input)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    std::size_t at = 0;
-    bool in_table = true;
-    std::size_t arena_used = 0;
-    std::vector<std::string> word_lines;
-    while (at <= text.size()) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(at, end - at);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0;;) {
+        const std::size_t end = text.find('\n', at);
+        lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        if (end == std::string::npos) break;
         at = end + 1;
-        if (in_table) {
-            if (line.empty()) {
-                in_table = false;
-            } else if (line.size() >= 2) {
-                input.names.push_back(line.substr(2));
-                input.table.push_back({nullptr, line[0] - '0', line[1] - '0'});
-            }
-        } else {
-            word_lines.push_back(line);
-        }
     }
-    if (!in_table && !word_lines.empty() && word_lines.back().empty() && at > text.size())
-        word_lines.pop_back();  // the newline that ends the last word
+    if (!text.empty() && text.back() == '\n') lines.pop_back();  // it ends the last line
+
+    std::size_t line = 0;
+    for (; line < lines.size() && !lines[line].empty(); ++line) {
+        if (lines[line].size() < 2) continue;
+        input.names.push_back(lines[line].substr(2));
+        input.table.push_back({nullptr, lines[line][0] - '0', lines[line][1] - '0'});
+    }
     for (std::size_t r = 0; r < input.table.size(); ++r) input.table[r].name = input.names[r].c_str();
-    for (const std::string& line : word_lines) {
-        if (arena_used + line.size() + 1 > kArenaSize) return false;
-        char* word = word_arena + arena_used;
-        std::memcpy(word, line.c_str(), line.size() + 1);
-        arena_used += line.size() + 1;
-        input.words.push_back(word);
+
+    std::size_t arena_used = 0;
+    for (++line; line < lines.size(); ++line) {
+        const std::string& word = lines[line];
+        if (arena_used + word.size() + 1 > kArenaSize) return false;
+        std::memcpy(word_arena + arena_used, word.c_str(), word.size() + 1);
+        input.words.push_back(word_arena + arena_used);
+        arena_used += word.size() + 1;
     }
     return true;
 }
