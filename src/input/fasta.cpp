@@ -14,7 +14,7 @@
 namespace {
 
 constexpr std::size_t kInitialRecordRoom = 10000;
-constexpr std::size_t kReadChunk = 1 << 20;
+constexpr std::size_t kReadChunk = 1 << 16;
 
 // Appends, turning an allocation failure into the program's out-of-memory report with the
 // number of bytes the grown string would need.

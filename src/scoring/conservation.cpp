@@ -10,15 +10,8 @@
 
 #include "scoring/engine.h"
 
-#ifdef MARROWIND_PLAIN_STAGES
-#include "reference/plain_loops.h"
-#endif
 
 void ConsScore(Alignment* alignment, Matrix* matrix, Data* data)
 {
-#ifdef MARROWIND_PLAIN_STAGES
-    plain::column_scores(*alignment, *matrix, data->weights, data->scores);
-#else
     marrowind::compute_column_scores(*alignment, *matrix, data->weights, data->scores);
-#endif
 }

@@ -27,6 +27,10 @@
 #include "scoring/kernels_avx512.h"
 #include "scoring/residue_classes.h"
 
+#ifdef MARROWIND_PLAIN_STAGES
+#include "reference/plain_loops.h"
+#endif
+
 namespace marrowind {
 
 KernelLevel best_kernel_level()
@@ -181,15 +185,17 @@ public:
     void run(Consumer&& consume, const std::function<void(double)>& progress)
     {
         if (nseq_ < 2) return;
-        // Rows are computed a chunk at a time on every thread, then handed over in order.
-        const std::size_t row_budget = std::size_t{1} << 20;  // doubles in the chunk buffer: 8 MB
-        const int chunk = std::max(
-            threads_, static_cast<int>(std::min<std::size_t>(
-                          512, row_budget / static_cast<std::size_t>(nseq_))));
+        // Rows are computed a chunk at a time on every thread, a group of rows per thread at a
+        // time, then handed over in order. A chunk holds at least one group for every thread,
+        // and otherwise as many rows as fit in 2 MB.
+        const int group = rows_per_group();
+        const std::size_t row_budget = std::size_t{1} << 18;  // doubles
+        const int wanted = static_cast<int>(
+            std::min<std::size_t>(512, row_budget / static_cast<std::size_t>(nseq_)));
+        const int chunk = std::max(threads_, (wanted + group - 1) / group) * group;
         std::vector<double> rows = allocate<double>(static_cast<std::size_t>(chunk) * nseq_);
         const double total_pairs = 0.5 * nseq_ * (nseq_ - 1.0);
         double done_pairs = 0.0;
-        const int group = rows_per_group();
 
         for (int first = 0; first < nseq_ - 1; first += chunk) {
             const int end = std::min(nseq_ - 1, first + chunk);
@@ -272,9 +278,9 @@ private:
     {
         const std::size_t block_bytes = static_cast<std::size_t>(quads()) * 64;
         codes_ = CodeBuffer(static_cast<std::size_t>(blocks()) * block_bytes, 0);
-        for (int q = 0; q < quads(); ++q)
-            for (int b = 0; b < blocks(); ++b)
-                for (int s = 0; s < kDistanceBlock; ++s)
+        for (int b = 0; b < blocks(); ++b)
+            for (int s = 0; s < kDistanceBlock; ++s)
+                for (int q = 0; q < quads(); ++q)
                     for (int p = 0; p < kQuad; ++p)
                         codes_[b * block_bytes + 64 * q + 4 * s + p] = static_cast<uint8_t>(
                             code_at(b * kDistanceBlock + s, kQuad * q + p) + 32 * p);
@@ -290,8 +296,8 @@ private:
         const std::size_t block_bytes = static_cast<std::size_t>(length_) * kAvx2DistanceBlock;
         codes_ = CodeBuffer(static_cast<std::size_t>(avx2_blocks()) * block_bytes, 0);
         for (int b = 0; b < avx2_blocks(); ++b)
-            for (int k = 0; k < length_; ++k)
-                for (int s = 0; s < kAvx2DistanceBlock; ++s)
+            for (int s = 0; s < kAvx2DistanceBlock; ++s)
+                for (int k = 0; k < length_; ++k)
                     codes_[b * block_bytes + kAvx2DistanceBlock * k + s] =
                         code_at(b * kAvx2DistanceBlock + s, k);
         const std::size_t cells = classes_.value.size();
@@ -303,13 +309,31 @@ private:
         flush_every_ = static_cast<int>(std::clamp<uint64_t>(per_flush, 1, 1 << 24));
     }
 
+    int gap_words() const { return (length_ + 63) / 64; }
+
+    // The class codes row by row, and for each sequence a bit mask of its gap columns: a pair's
+    // columns that count are all but those where both masks have a bit.
     void build_row_codes()
     {
         codes_ = CodeBuffer(static_cast<std::size_t>(nseq_) * length_, 0);
-        for (int i = 0; i < nseq_; ++i)
+        gap_masks_ = allocate<uint64_t>(static_cast<std::size_t>(nseq_) * gap_words());
+        for (int i = 0; i < nseq_; ++i) {
+            uint8_t* row = &codes_[static_cast<std::size_t>(i) * length_];
             encode_residues(classes_, alignment_.seqs[i].seq.data(),
-                            static_cast<std::size_t>(length_),
-                            &codes_[static_cast<std::size_t>(i) * length_]);
+                            static_cast<std::size_t>(length_), row);
+            uint64_t* mask = &gap_masks_[static_cast<std::size_t>(i) * gap_words()];
+            for (int k = 0; k < length_; ++k)
+                if (row[k] == ResidueClasses::kGapClass) mask[k / 64] |= uint64_t{1} << (k % 64);
+        }
+    }
+
+    int64_t counted_columns(int i, int j) const
+    {
+        const uint64_t* a = &gap_masks_[static_cast<std::size_t>(i) * gap_words()];
+        const uint64_t* b = &gap_masks_[static_cast<std::size_t>(j) * gap_words()];
+        int64_t both_gaps = 0;
+        for (int w = 0; w < gap_words(); ++w) both_gaps += __builtin_popcountll(a[w] & b[w]);
+        return length_ - both_gaps;
     }
 
     // AVX-512: for each quad of columns, the row's level against every class at each of the
@@ -379,25 +403,17 @@ private:
             const uint8_t* y[4];
             for (int t = 0; t < 4; ++t) y[t] = &codes_[static_cast<std::size_t>(j + t) * length_];
             double sum[4] = {0.0, 0.0, 0.0, 0.0};
-            int64_t counted[4] = {0, 0, 0, 0};
             for (int k = 0; k < length_; ++k) {
                 const double* row = value + static_cast<std::size_t>(x[k]) * count;
-                for (int t = 0; t < 4; ++t) {
-                    sum[t] += row[y[t][k]];
-                    counted[t] += (x[k] | y[t][k]) != ResidueClasses::kGapClass;
-                }
+                for (int t = 0; t < 4; ++t) sum[t] += row[y[t][k]];
             }
-            for (int t = 0; t < 4; ++t) out[j + t] = distance_from(sum[t], counted[t]);
+            for (int t = 0; t < 4; ++t) out[j + t] = distance_from(sum[t], counted_columns(i, j + t));
         }
         for (; j < end; ++j) {
             const uint8_t* y = &codes_[static_cast<std::size_t>(j) * length_];
             double sum = 0.0;
-            int64_t counted = 0;
-            for (int k = 0; k < length_; ++k) {
-                sum += value[static_cast<std::size_t>(x[k]) * count + y[k]];
-                counted += (x[k] | y[k]) != ResidueClasses::kGapClass;
-            }
-            out[j] = distance_from(sum, counted);
+            for (int k = 0; k < length_; ++k) sum += value[static_cast<std::size_t>(x[k]) * count + y[k]];
+            out[j] = distance_from(sum, counted_columns(i, j));
         }
     }
 
@@ -411,6 +427,7 @@ private:
     uint8_t planes_[kDistancePlanes * 64] = {};
     std::vector<uint32_t> unit_table_;
     int flush_every_ = 1;
+    std::vector<uint64_t> gap_masks_;
 };
 
 class ColumnScorer {
@@ -487,7 +504,8 @@ private:
                                                static_cast<int>(classes_.column_level_value.size()),
                                                scores_zero_.data()};
             avx512::column_block(block_codes(block, 0), static_cast<std::size_t>(block_), nseq_,
-                                 0, weights_, tables, num);
+                                 0, std::min(block_, length_ - block * block_), weights_, tables,
+                                 num);
         } else {
             score_block_portable(block, num);
         }
@@ -544,6 +562,27 @@ ScoringPaths chosen_paths(const Matrix& matrix, int length, KernelLevel wanted)
     return {distance_path(classes, length, wanted), column_path(classes, wanted)};
 }
 
+#ifdef MARROWIND_PLAIN_STAGES
+// A yardstick build: the stages run the plain loops, and the timing script measures the program
+// against it.
+void compute_weights(const Alignment& alignment, const Matrix& matrix, double* weights,
+                     const ScoringOptions&)
+{
+    plain::weights(alignment, matrix, weights);
+}
+
+void compute_distance_table(const Alignment& alignment, const Matrix& matrix, f2dsquare& dist,
+                            const ScoringOptions&)
+{
+    plain::distance_table(alignment, matrix, dist);
+}
+
+void compute_column_scores(const Alignment& alignment, const Matrix& matrix,
+                           const double* weights, double* scores, const ScoringOptions&)
+{
+    plain::column_scores(alignment, matrix, weights, scores);
+}
+#else
 void compute_weights(const Alignment& alignment, const Matrix& matrix, double* weights,
                      const ScoringOptions& options)
 {
@@ -592,5 +631,7 @@ void compute_column_scores(const Alignment& alignment, const Matrix& matrix,
     ColumnScorer scorer(alignment, classes, weights, options);
     scorer.run(scores, options.progress);
 }
+
+#endif
 
 }  // namespace marrowind

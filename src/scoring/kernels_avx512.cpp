@@ -136,11 +136,13 @@ void group_classes(const uint8_t* codes, const ColumnKernelTables& t, ColumnSets
 
 }  // namespace
 
-MARROWIND_AVX512 void column_block(const uint8_t* codes, std::size_t row_stride, int nseq,
-                                   int first_column, const double* weights,
-                                   const ColumnKernelTables& tables, double* num)
+// kGroups groups of 8 columns: 8 for a whole block, 4 when only its first 32 columns are used.
+template <int kGroups>
+MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_stride, int nseq,
+                                          int first_column, const double* weights,
+                                          const ColumnKernelTables& tables, double* num)
 {
-    __m512d acc[8];
+    __m512d acc[kGroups];
     for (__m512d& a : acc) a = _mm512_setzero_pd();
     __m512d values[4];
     for (int v = 0; v < 4; ++v) values[v] = _mm512_loadu_pd(tables.level_value + 8 * v);
@@ -183,7 +185,7 @@ MARROWIND_AVX512 void column_block(const uint8_t* codes, std::size_t row_stride,
                 high2 = _mm512_mul_pd(weight, values[3]);
             }
             _mm512_store_si512(levels, level);
-            for (int g = 0; g < 8; ++g) {
+            for (int g = 0; g < kGroups; ++g) {
                 const __m512i index8 = _mm512_cvtepu8_epi64(
                     _mm_loadl_epi64(reinterpret_cast<const __m128i*>(levels + 8 * g)));
                 __m512d term = _mm512_permutex2var_pd(low, index8, high);
@@ -194,7 +196,17 @@ MARROWIND_AVX512 void column_block(const uint8_t* codes, std::size_t row_stride,
             }
         }
     }
-    for (int g = 0; g < 8; ++g) _mm512_storeu_pd(num + 8 * g, acc[g]);
+    for (int g = 0; g < kGroups; ++g) _mm512_storeu_pd(num + 8 * g, acc[g]);
+}
+
+MARROWIND_AVX512 void column_block(const uint8_t* codes, std::size_t row_stride, int nseq,
+                                   int first_column, int columns, const double* weights,
+                                   const ColumnKernelTables& tables, double* num)
+{
+    if (columns <= kColumnBlock / 2)
+        column_block_groups<4>(codes, row_stride, nseq, first_column, weights, tables, num);
+    else
+        column_block_groups<8>(codes, row_stride, nseq, first_column, weights, tables, num);
 }
 
 }  // namespace avx512

@@ -50,11 +50,13 @@ bool cpu_supports();
 void distance_row(const uint8_t* row_levels, const uint8_t* layout, int quads, int first_block,
                   int end_block, const uint8_t* planes, uint64_t* units, uint32_t* counts);
 
-// num[0..64) for the columns [first_column, first_column + 64) of `codes` (row-major class
-// codes, row_stride bytes a sequence, padded with gap codes): the weighted pair sums in the
-// plain order, pair (j, k) adding (w_j * w_k) * value.
+// num[0..columns) for the columns [first_column, first_column + columns) of `codes` (class codes,
+// row_stride bytes a sequence, padded with gap codes to 64 columns): the weighted pair sums in
+// the plain order, pair (j, k) adding (w_j * w_k) * value. columns is at most 64; a block of at
+// most 32 columns takes half the work.
 void column_block(const uint8_t* codes, std::size_t row_stride, int nseq, int first_column,
-                  const double* weights, const ColumnKernelTables& tables, double* num);
+                  int columns, const double* weights, const ColumnKernelTables& tables,
+                  double* num);
 
 }  // namespace avx512
 }  // namespace marrowind

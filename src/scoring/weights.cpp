@@ -10,11 +10,6 @@
 
 #include "scoring/engine.h"
 
-// A build with MARROWIND_PLAIN_STAGES runs the plain loops instead: the yardstick that the
-// timing script measures the program against.
-#ifdef MARROWIND_PLAIN_STAGES
-#include "reference/plain_loops.h"
-#endif
 
 double CalcPairDist(const Prot& a, const Prot& b, const Matrix* matrix, int n)
 {
@@ -38,20 +33,12 @@ void CalcWeights2(const Alignment* alignment, const Matrix* matrix, Data* data)
     // Each pair's distance is computed once and shared by both of its sequences; every term is
     // divided before it is added, and a weight receives its terms in ascending order of the
     // other sequence's index. The engine keeps that order on every thread and kernel.
-#ifdef MARROWIND_PLAIN_STAGES
-    plain::weights(*alignment, *matrix, data->weights);
-#else
     marrowind::compute_weights(*alignment, *matrix, data->weights);
-#endif
 }
 
 void CalcDists(Alignment* alignment, Matrix* matrix, Data* data)
 {
-#ifdef MARROWIND_PLAIN_STAGES
-    plain::distance_table(*alignment, *matrix, data->dist);
-#else
     marrowind::compute_distance_table(*alignment, *matrix, data->dist);
-#endif
 }
 
 void CalcWeights(Alignment* alignment, Data* data)

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# time_program.sh: times the whole program on seeded synthetic alignments, against a build of
+# the plain loops, and checks that both give the same bytes.
+#
+# Usage: bench/time_program.sh [--large] [MATRIX...]
+#   Builds build-bench-fast (the program as shipped) and build-bench-plain (the plain loops) in
+#   Release mode, writes alignments of 2000 x 400, 500 x 3000 and 20000 x 300 (with --large also
+#   100000 x 1000, about 100 MB, timed without the plain build) and prints wall time, peak memory
+#   and the alignment file's size for each, with the shipped matrices unless others are named.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+large=0
+if [ "${1:-}" = "--large" ]; then large=1; shift; fi
+matrices=("$@")
+[ "${#matrices[@]}" -gt 0 ] || matrices=(data/blosum62.mat2 data/pet91.mat2)
+
+build() {
+  cmake -S . -B "$1" -DCMAKE_BUILD_TYPE=Release -DMARROWIND_BUILD_TESTS=OFF "${@:2}" >/dev/null
+  cmake --build "$1" -j"$(nproc)" --target marrowind >/dev/null
+}
+build build-bench-fast
+build build-bench-plain -DMARROWIND_PLAIN_STAGES=ON
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+sizes=("2000 400" "500 3000" "20000 300")
+[ "$large" -eq 1 ] && sizes+=("100000 1000")
+
+# Prints "wall_seconds peak_megabytes" for one run; the scored alignment goes to $3.
+timed() {
+  /usr/bin/time -f "%e %M" -o "$work/time" "$1" -a "$2" -m "$4" -o "$3" >/dev/null 2>"$work/stderr"
+  awk '{printf "%s %.0f", $1, $2 / 1024}' "$work/time"
+}
+
+printf "%-13s %-10s %8s %9s %9s %9s %8s %s\n" alignment matrix file_MB fast_s peak_MB plain_s speedup same
+for size in "${sizes[@]}"; do
+  read -r nseq length <<<"$size"
+  fasta="$work/synthetic_${nseq}x${length}.fasta"
+  python3 bench/make_alignment.py "$nseq" "$length" 1 >"$fasta"
+  file_mb=$(awk -v b="$(stat -c %s "$fasta")" 'BEGIN{printf "%.1f", b / 1048576}')
+  for matrix in "${matrices[@]}"; do
+    read -r fast_s peak_mb < <(timed build-bench-fast/marrowind "$fasta" "$work/fast.out" "$matrix")
+    plain_s="-" speedup="-" same="-"
+    if [ "$nseq" -le 20000 ]; then
+      read -r plain_s _ < <(timed build-bench-plain/marrowind "$fasta" "$work/plain.out" "$matrix")
+      speedup=$(awk -v p="$plain_s" -v f="$fast_s" 'BEGIN{printf "%.1f", p / (f > 0 ? f : 0.01)}')
+      cmp -s "$work/fast.out" "$work/plain.out" && same=yes || same=NO
+    fi
+    printf "%-13s %-10s %8s %9s %9s %9s %8s %s\n" "${nseq}x${length}" "$(basename "$matrix" .mat2)" \
+      "$file_mb" "$fast_s" "$peak_mb" "$plain_s" "$speedup" "$same"
+  done
+done
