@@ -31,7 +31,7 @@ sizes=("2000 400" "500 3000" "20000 300")
 # Prints "wall_seconds peak_megabytes" for one run; the scored alignment goes to $3.
 timed() {
   /usr/bin/time -f "%e %M" -o "$work/time" "$1" -a "$2" -m "$4" -o "$3" >/dev/null 2>"$work/stderr"
-  awk '{printf "%s %.0f", $1, $2 / 1024}' "$work/time"
+  awk '{printf "%s %.0f\n", $1, $2 / 1024}' "$work/time"
 }
 
 printf "%-13s %-10s %8s %9s %9s %9s %8s %s\n" alignment matrix file_MB fast_s peak_MB plain_s speedup same

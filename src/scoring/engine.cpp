@@ -23,7 +23,6 @@
 #include <sys/mman.h>
 
 #include "marrowind/errors.h"
-#include "scoring/kernels_avx2.h"
 #include "scoring/kernels_avx512.h"
 #include "scoring/residue_classes.h"
 
@@ -35,26 +34,19 @@ namespace marrowind {
 
 KernelLevel best_kernel_level()
 {
-    if (avx512::cpu_supports()) return KernelLevel::kAvx512;
-    return avx2::cpu_supports() ? KernelLevel::kAvx2 : KernelLevel::kPortable;
+    return avx512::cpu_supports() ? KernelLevel::kAvx512 : KernelLevel::kPortable;
 }
 
 std::vector<KernelLevel> supported_kernel_levels()
 {
     std::vector<KernelLevel> levels = {KernelLevel::kPortable};
-    if (avx2::cpu_supports()) levels.push_back(KernelLevel::kAvx2);
     if (avx512::cpu_supports()) levels.push_back(KernelLevel::kAvx512);
     return levels;
 }
 
 const char* kernel_level_name(KernelLevel level)
 {
-    switch (level) {
-    case KernelLevel::kAvx512: return "avx512";
-    case KernelLevel::kAvx2: return "avx2";
-    case KernelLevel::kPortable: break;
-    }
-    return "portable";
+    return level == KernelLevel::kAvx512 ? "avx512" : "portable";
 }
 
 namespace {
@@ -99,21 +91,18 @@ std::vector<T> allocate(std::size_t count, T fill = T())
     }
 }
 
-// Both vector distance kernels sum whole units, in 32-bit lanes, out of order: they need values
-// below 2^32 units and sums that are exact in any order. The AVX-512 one also looks levels up
-// with byte permutes and counts them in byte planes: it needs few classes and levels.
+// The AVX-512 distance kernel sums whole units out of order, in byte planes of 32-bit lanes, and
+// looks levels up with byte permutes: it needs values below 2^32 units, sums that are exact in
+// any order, and few classes and levels.
 KernelLevel distance_path(const ResidueClasses& classes, int length, KernelLevel wanted)
 {
-    const bool units_fit = classes.max_units < (uint64_t{1} << 32) && length < (1 << 24) &&
-                           classes.sums_are_exact(length);
-    const bool levels_fit = classes.count <= kMaxKernelClasses &&
-                            !classes.distance_level.empty() &&
-                            classes.distance_level_value.size() <= kMaxDistanceLevels;
-    if (wanted == KernelLevel::kAvx512 && avx512::cpu_supports() && units_fit && levels_fit)
-        return KernelLevel::kAvx512;
-    if (wanted != KernelLevel::kPortable && avx2::cpu_supports() && units_fit)
-        return KernelLevel::kAvx2;
-    return KernelLevel::kPortable;
+    const bool fits = classes.max_units < (uint64_t{1} << 32) && length < (1 << 24) &&
+                      classes.sums_are_exact(length) && classes.count <= kMaxKernelClasses &&
+                      !classes.distance_level.empty() &&
+                      classes.distance_level_value.size() <= kMaxDistanceLevels;
+    return wanted == KernelLevel::kAvx512 && avx512::cpu_supports() && fits
+               ? KernelLevel::kAvx512
+               : KernelLevel::kPortable;
 }
 
 // The AVX-512 column kernel looks up levels with byte permutes and products with double
@@ -172,8 +161,6 @@ public:
         path_ = distance_path(classes, length_, options.kernel);
         if (path_ == KernelLevel::kAvx512)
             build_avx512_layout();
-        else if (path_ == KernelLevel::kAvx2)
-            build_avx2_layout();
         else
             build_row_codes();
         threads_ = thread_count(options, nseq_);
@@ -215,7 +202,7 @@ public:
     }
 
 private:
-    // Sequences compared at a time: two AVX-512 blocks, four AVX2 blocks. A group of rows is
+    // Sequences compared at a time: two AVX-512 blocks. A group of rows is
     // compared with one tile before the next, so the tile is read from memory once per group
     // instead of once per row: the whole alignment is far larger than the caches.
     static constexpr int kTile = 32;
@@ -228,13 +215,10 @@ private:
 
     int quads() const { return (length_ + kQuad - 1) / kQuad; }
     int blocks() const { return (nseq_ + kDistanceBlock - 1) / kDistanceBlock; }
-    int avx2_blocks() const { return (nseq_ + kAvx2DistanceBlock - 1) / kAvx2DistanceBlock; }
 
     std::size_t row_table_bytes() const
     {
-        if (path_ == KernelLevel::kAvx512) return static_cast<std::size_t>(quads()) * 128;
-        if (path_ == KernelLevel::kAvx2) return static_cast<std::size_t>(length_);
-        return 0;
+        return path_ == KernelLevel::kAvx512 ? static_cast<std::size_t>(quads()) * 128 : 0;
     }
 
     // As many rows as keep their tables within half a megabyte, the size of a core's cache.
@@ -291,24 +275,6 @@ private:
                           : classes_.distance_level_counts[level];
     }
 
-    void build_avx2_layout()
-    {
-        const std::size_t block_bytes = static_cast<std::size_t>(length_) * kAvx2DistanceBlock;
-        codes_ = CodeBuffer(static_cast<std::size_t>(avx2_blocks()) * block_bytes, 0);
-        for (int b = 0; b < avx2_blocks(); ++b)
-            for (int s = 0; s < kAvx2DistanceBlock; ++s)
-                for (int k = 0; k < length_; ++k)
-                    codes_[b * block_bytes + kAvx2DistanceBlock * k + s] =
-                        code_at(b * kAvx2DistanceBlock + s, k);
-        const std::size_t cells = classes_.value.size();
-        unit_table_ = allocate<uint32_t>(cells);
-        for (std::size_t cell = 0; cell < cells; ++cell)
-            unit_table_[cell] = static_cast<uint32_t>(classes_.value[cell] / classes_.unit);
-        const uint64_t per_flush = classes_.max_units == 0 ? uint64_t{1} << 24
-                                                           : UINT32_MAX / classes_.max_units;
-        flush_every_ = static_cast<int>(std::clamp<uint64_t>(per_flush, 1, 1 << 24));
-    }
-
     int gap_words() const { return (length_ + 63) / 64; }
 
     // The class codes row by row, and for each sequence a bit mask of its gap columns: a pair's
@@ -336,8 +302,7 @@ private:
         return length_ - both_gaps;
     }
 
-    // AVX-512: for each quad of columns, the row's level against every class at each of the
-    // four columns. AVX2: the row's class codes.
+    // For each quad of columns, the row's level against every class at each of the four columns.
     void prepare_row(int i, std::vector<uint8_t>& table) const
     {
         if (path_ == KernelLevel::kAvx512) {
@@ -350,9 +315,6 @@ private:
                                 &classes_.distance_level[static_cast<std::size_t>(x) * count],
                                 static_cast<std::size_t>(count));
                 }
-        } else if (path_ == KernelLevel::kAvx2) {
-            encode_residues(classes_, alignment_.seqs[i].seq.data(),
-                            static_cast<std::size_t>(length_), table.data());
         }
     }
 
@@ -364,27 +326,13 @@ private:
             compute_portable(i, std::max(tile, i + 1), tile_end, out);
             return;
         }
-        int first_block, end_block, base;
-        if (path_ == KernelLevel::kAvx512) {
-            first_block = tile / kDistanceBlock;
-            end_block = std::min(blocks(), (tile_end + kDistanceBlock - 1) / kDistanceBlock);
-            base = first_block * kDistanceBlock;
-            std::fill_n(scratch.units, kTile, 0);
-            std::fill_n(scratch.counts, kTile, 0);
-            avx512::distance_row(table.data(), codes_.data(), quads(), first_block, end_block,
-                                 planes_, scratch.units, scratch.counts);
-        } else {
-            first_block = tile / kAvx2DistanceBlock;
-            end_block = std::min(avx2_blocks(),
-                                 (tile_end + kAvx2DistanceBlock - 1) / kAvx2DistanceBlock);
-            base = first_block * kAvx2DistanceBlock;
-            avx2::distance_row(table.data(), codes_.data(), length_, first_block, end_block,
-                               unit_table_.data(), classes_.count, flush_every_, scratch.units,
-                               scratch.counts);
-            // The AVX2 kernel counts the columns where both are gaps; the rest count.
-            for (int lane = 0; lane < kTile; ++lane)
-                scratch.counts[lane] = static_cast<uint32_t>(length_) - scratch.counts[lane];
-        }
+        const int first_block = tile / kDistanceBlock;
+        const int end_block = std::min(blocks(), (tile_end + kDistanceBlock - 1) / kDistanceBlock);
+        const int base = first_block * kDistanceBlock;
+        std::fill_n(scratch.units, kTile, 0);
+        std::fill_n(scratch.counts, kTile, 0);
+        avx512::distance_row(table.data(), codes_.data(), quads(), first_block, end_block,
+                             planes_, scratch.units, scratch.counts);
         for (int j = std::max(tile, i + 1); j < tile_end; ++j) {
             // Exact: every partial sum of the values is a whole number of units below 2^53.
             const double sum = static_cast<double>(scratch.units[j - base]) * classes_.unit;
@@ -425,8 +373,6 @@ private:
     KernelLevel path_ = KernelLevel::kPortable;
     CodeBuffer codes_;
     uint8_t planes_[kDistancePlanes * 64] = {};
-    std::vector<uint32_t> unit_table_;
-    int flush_every_ = 1;
     std::vector<uint64_t> gap_masks_;
 };
 

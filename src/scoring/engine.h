@@ -29,7 +29,6 @@ namespace marrowind {
 
 enum class KernelLevel {
     kPortable,  // plain C++ on class codes and small tables
-    kAvx2,      // AVX2 distances (gathered unit sums); column scores as portable
     kAvx512,    // AVX-512 with byte permutes (VBMI) and byte dot products (VNNI)
 };
 
