@@ -287,7 +287,7 @@ private:
             uint8_t* row = &codes_[static_cast<std::size_t>(i) * length_];
             encode_residues(classes_, alignment_.seqs[i].seq.data(),
                             static_cast<std::size_t>(length_), row);
-            uint64_t* mask = &gap_masks_[static_cast<std::size_t>(i) * gap_words()];
+            uint64_t* mask = gap_masks_.data() + static_cast<std::size_t>(i) * gap_words();
             for (int k = 0; k < length_; ++k)
                 if (row[k] == ResidueClasses::kGapClass) mask[k / 64] |= uint64_t{1} << (k % 64);
         }
@@ -295,8 +295,8 @@ private:
 
     int64_t counted_columns(int i, int j) const
     {
-        const uint64_t* a = &gap_masks_[static_cast<std::size_t>(i) * gap_words()];
-        const uint64_t* b = &gap_masks_[static_cast<std::size_t>(j) * gap_words()];
+        const uint64_t* a = gap_masks_.data() + static_cast<std::size_t>(i) * gap_words();
+        const uint64_t* b = gap_masks_.data() + static_cast<std::size_t>(j) * gap_words();
         int64_t both_gaps = 0;
         for (int w = 0; w < gap_words(); ++w) both_gaps += __builtin_popcountll(a[w] & b[w]);
         return length_ - both_gaps;
