@@ -18,6 +18,7 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include <sys/mman.h>
@@ -59,8 +60,8 @@ int thread_count(const ScoringOptions& options, long long work_items)
     return static_cast<int>(std::max(1LL, std::min<long long>(threads, work_items)));
 }
 
-// Runs worker(t) for t = 0 .. threads-1, t = 0 on the calling thread. The first exception
-// thrown by any worker is rethrown here once all have finished.
+// Runs worker(t) for t = 0 .. threads-1 (or fewer), t = 0 on the calling thread. The first
+// exception thrown by any worker is rethrown here once all have finished.
 template <typename Worker>
 void run_on_threads(int threads, Worker&& worker)
 {
@@ -74,8 +75,18 @@ void run_on_threads(int threads, Worker&& worker)
             if (!failure) failure = std::current_exception();
         }
     };
+    // The work is handed out through shared counters, so a helper thread that the system cannot
+    // start (little address space left, a thread limit) only means fewer hands on it.
     std::vector<std::thread> helpers;
-    for (int t = 1; t < threads; ++t) helpers.emplace_back(guarded, t);
+    for (int t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(guarded, t);
+        } catch (const std::system_error&) {
+            break;
+        } catch (const std::bad_alloc&) {
+            break;
+        }
+    }
     guarded(0);
     for (std::thread& helper : helpers) helper.join();
     if (failure) std::rethrow_exception(failure);

@@ -110,11 +110,8 @@ TEST_F(Faults, AlignmentLargerThanTheAddressSpaceEndsWithTheOutOfMemoryReport)
 // Whichever allocation is the first to fail, the run ends with the out-of-memory report and
 // status 1, and a limit that leaves enough gives the complete output. Below the smallest limit
 // the dynamic loader itself fails (status 127), before any of the program runs.
-// Disabled for now: when the address space cannot hold another thread, the scoring stages let
-// the thread library's error through ("Error: Resource temporarily unavailable", with limits
-// of about 12 to 26 MiB) instead of the out-of-memory report. Enable it once they report that
-// as exhausted memory.
-TEST_F(Faults, DISABLED_EveryAddressSpaceLimitEndsInAReportOrACompleteRun)
+// A limit too tight for a second thread's stack leaves the scoring to the first thread.
+TEST_F(Faults, EveryAddressSpaceLimitEndsInAReportOrACompleteRun)
 {
     write_alignment(path("in.fa"), 300, "WCAHKLMNPQ", 30);
     const ProgramRun unlimited = this->run({"-a", "in.fa", "-m", kBlosum});
