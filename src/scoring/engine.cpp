@@ -235,7 +235,8 @@ private:
     // As many rows as keep their tables within half a megabyte, the size of a core's cache.
     int rows_per_group() const
     {
-        const std::size_t bytes = std::max<std::size_t>({row_table_bytes(), length_, 1});
+        const std::size_t bytes = std::max<std::size_t>(
+            {row_table_bytes(), static_cast<std::size_t>(length_), std::size_t{1}});
         return static_cast<int>(std::clamp<std::size_t>((std::size_t{1} << 19) / bytes, 1, 16));
     }
 

@@ -10,7 +10,9 @@
 
 // GCC 12 warns inside its own intrinsics, whose "undefined" vectors are initialised from
 // themselves on purpose; nothing here reads an undefined value.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include <cstring>
 
