@@ -177,39 +177,65 @@ public:
         threads_ = thread_count(options, nseq_);
     }
 
-    // Calls consume(i, distances) for every row i in ascending order, on the calling thread;
-    // distances[j] for j > i is the distance between sequences i and j.
+    // Calls consume(i, distances) for every row i in ascending order, one row at a time (on
+    // whichever thread holds the hand-over lock); distances[j] for j > i is the distance
+    // between sequences i and j.
+    //
+    // The threads are started once. Each takes the next group of rows, computes it into a ring
+    // of slots, and then hands over whatever groups are complete, in order; a group waits for
+    // its slot until the group that last used it has been handed over.
     template <typename Consumer>
     void run(Consumer&& consume, const std::function<void(double)>& progress)
     {
         if (nseq_ < 2) return;
-        // Rows are computed a chunk at a time on every thread, a group of rows per thread at a
-        // time, then handed over in order. A chunk holds at least one group for every thread,
-        // and otherwise as many rows as fit in 2 MB.
+        const int rows = nseq_ - 1;  // the last sequence has no pair after it
         const int group = rows_per_group();
-        const std::size_t row_budget = std::size_t{1} << 18;  // doubles
-        const int wanted = static_cast<int>(
-            std::min<std::size_t>(512, row_budget / static_cast<std::size_t>(nseq_)));
-        const int chunk = std::max(threads_, (wanted + group - 1) / group) * group;
-        std::vector<double> rows = allocate<double>(static_cast<std::size_t>(chunk) * nseq_);
-        const double total_pairs = 0.5 * nseq_ * (nseq_ - 1.0);
-        double done_pairs = 0.0;
+        const int groups = (rows + group - 1) / group;
+        const std::size_t slot_size = static_cast<std::size_t>(group) * nseq_;
+        const int slots = ring_slots(slot_size, groups);
+        std::vector<double> ring = allocate<double>(static_cast<std::size_t>(slots) * slot_size);
+        std::unique_ptr<std::atomic<int>[]> filled_by(new std::atomic<int>[slots]);
+        for (int s = 0; s < slots; ++s) filled_by[s].store(-1);
 
-        for (int first = 0; first < nseq_ - 1; first += chunk) {
-            const int end = std::min(nseq_ - 1, first + chunk);
-            std::atomic<int> next_row(first);
-            const int groups = (end - first + group - 1) / group;
-            run_on_threads(std::min(threads_, groups), [&](int) {
-                Scratch scratch = make_scratch(group);
-                for (int g = next_row.fetch_add(group); g < end; g = next_row.fetch_add(group))
-                    compute_rows(g, std::min(end, g + group), first, rows, scratch);
-            });
-            for (int i = first; i < end; ++i) {
-                consume(i, &rows[static_cast<std::size_t>(i - first) * nseq_]);
-                done_pairs += nseq_ - 1 - i;
+        std::atomic<int> next_group(0);
+        std::atomic<int> handed_over(0);
+        std::mutex hand_over_lock;
+        auto hand_over = [&] {
+            std::unique_lock<std::mutex> lock(hand_over_lock, std::try_to_lock);
+            if (!lock.owns_lock()) return;  // the holder hands over every group ready
+            for (int g = handed_over.load(std::memory_order_relaxed);
+                 g < groups && filled_by[g % slots].load(std::memory_order_acquire) == g; ++g) {
+                const double* slot = &ring[static_cast<std::size_t>(g % slots) * slot_size];
+                for (int i = g * group; i < std::min(rows, (g + 1) * group); ++i)
+                    consume(i, slot + static_cast<std::size_t>(i - g * group) * nseq_);
+                handed_over.store(g + 1, std::memory_order_release);
             }
-            if (progress) progress(done_pairs / total_pairs);
-        }
+        };
+        const double total_pairs = 0.5 * nseq_ * (nseq_ - 1.0);
+        auto pairs_before_row = [&](double i) { return i * (nseq_ - 1.0) - 0.5 * i * (i - 1.0); };
+
+        run_on_threads(std::min(threads_, groups), [&](int t) {
+            Scratch scratch = make_scratch(group);
+            for (int g = next_group++; g < groups; g = next_group++) {
+                while (handed_over.load(std::memory_order_acquire) + slots <= g) {
+                    hand_over();
+                    std::this_thread::yield();
+                }
+                double* slot = &ring[static_cast<std::size_t>(g % slots) * slot_size];
+                compute_rows(g * group, std::min(rows, (g + 1) * group), slot, scratch);
+                filled_by[g % slots].store(g, std::memory_order_release);
+                hand_over();
+                if (t == 0 && progress) {
+                    const int done_rows = std::min(rows, handed_over.load() * group);
+                    progress(pairs_before_row(done_rows) / total_pairs);
+                }
+            }
+            // The calling thread returns only once every row has been handed over.
+            while (t == 0 && handed_over.load(std::memory_order_acquire) < groups) {
+                hand_over();
+                std::this_thread::yield();
+            }
+        });
     }
 
 private:
@@ -232,12 +258,26 @@ private:
         return path_ == KernelLevel::kAvx512 ? static_cast<std::size_t>(quads()) * 128 : 0;
     }
 
-    // As many rows as keep their tables within half a megabyte, the size of a core's cache.
+    // As many rows as keep their tables within half a megabyte, the size of a core's cache,
+    // and the ring (a slot per thread and one more, at least) within 64 MB.
     int rows_per_group() const
     {
         const std::size_t bytes = std::max<std::size_t>(
             {row_table_bytes(), static_cast<std::size_t>(length_), std::size_t{1}});
-        return static_cast<int>(std::clamp<std::size_t>((std::size_t{1} << 19) / bytes, 1, 16));
+        const std::size_t ring_rows = (std::size_t{64} << 20) /
+                                      (sizeof(double) * static_cast<std::size_t>(nseq_)) /
+                                      static_cast<std::size_t>(threads_ + 1);
+        return static_cast<int>(
+            std::clamp<std::size_t>(std::min((std::size_t{1} << 19) / bytes, ring_rows), 1, 16));
+    }
+
+    // A slot per thread and one more, so that no thread waits on the one handing over, and more
+    // while they fit in 4 MB, so that a slow group holds up the others less.
+    int ring_slots(std::size_t slot_size, int groups) const
+    {
+        const std::size_t fit = (std::size_t{4} << 20) / (sizeof(double) * slot_size);
+        return static_cast<int>(std::min<std::size_t>(
+            groups, std::max<std::size_t>(static_cast<std::size_t>(threads_) + 1, fit)));
     }
 
     Scratch make_scratch(int group) const
@@ -248,9 +288,8 @@ private:
         return scratch;
     }
 
-    // Rows [first_row, end_row) of the chunk that starts at chunk_first, tile by tile.
-    void compute_rows(int first_row, int end_row, int chunk_first, std::vector<double>& rows,
-                      Scratch& scratch) const
+    // Rows [first_row, end_row) into out (a row of nseq doubles each), tile by tile.
+    void compute_rows(int first_row, int end_row, double* out, Scratch& scratch) const
     {
         for (int i = first_row; i < end_row; ++i)
             prepare_row(i, scratch.row_tables[i - first_row]);
@@ -258,7 +297,7 @@ private:
             const int tile_end = std::min(nseq_, tile + kTile);
             for (int i = first_row; i < end_row && i + 1 < tile_end; ++i)
                 compute_tile(i, scratch.row_tables[i - first_row], tile, tile_end,
-                             &rows[static_cast<std::size_t>(i - chunk_first) * nseq_], scratch);
+                             out + static_cast<std::size_t>(i - first_row) * nseq_, scratch);
         }
     }
 
