@@ -437,16 +437,20 @@ public:
         block_ = path_ == KernelLevel::kAvx512 ? kColumnBlock : kPortableBlock;
         blocks_ = (length_ + block_ - 1) / block_;
         // Block by block: the codes of every sequence in one block of columns lie together,
-        // so that the pair loops stream through memory. Columns past the end are gaps.
+        // so that the pair loops stream through memory. Columns past the end are gaps. The
+        // AVX-512 kernel takes its block's columns interleaved (column_lane).
         codes_ = CodeBuffer(static_cast<std::size_t>(blocks_) * nseq_ * block_,
                             ResidueClasses::kGapClass);
         std::vector<uint8_t> row = allocate<uint8_t>(static_cast<std::size_t>(length_));
         for (int i = 0; i < nseq_; ++i) {
             encode_residues(classes, alignment.seqs[i].seq.data(),
                             static_cast<std::size_t>(length_), row.data());
-            for (int b = 0; b < blocks_; ++b)
-                std::copy(row.begin() + b * block_,
-                          row.begin() + std::min(length_, (b + 1) * block_), block_codes(b, i));
+            for (int b = 0; b < blocks_; ++b) {
+                uint8_t* block = block_codes(b, i);
+                const int columns = std::min(block_, length_ - b * block_);
+                for (int c = 0; c < columns; ++c)
+                    block[path_ == KernelLevel::kAvx512 ? column_lane(c) : c] = row[b * block_ + c];
+            }
         }
         scores_zero_.resize(static_cast<std::size_t>(classes.count));
         for (int a = 0; a < classes.count; ++a)
@@ -501,7 +505,7 @@ private:
                                                static_cast<int>(classes_.column_level_value.size()),
                                                scores_zero_.data()};
             avx512::column_block(block_codes(block, 0), static_cast<std::size_t>(block_), nseq_,
-                                 0, std::min(block_, length_ - block * block_), weights_, tables,
+                                 std::min(block_, length_ - block * block_), weights_, tables,
                                  num);
         } else {
             score_block_portable(block, num);

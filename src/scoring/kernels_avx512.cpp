@@ -145,8 +145,8 @@ void group_classes(const uint8_t* codes, const ColumnKernelTables& t, ColumnSets
 // kGroups groups of 8 columns: 8 for a whole block, 4 when only its first 32 columns are used.
 template <int kGroups>
 MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_stride, int nseq,
-                                          int first_column, const double* weights,
-                                          const ColumnKernelTables& tables, double* num)
+                                          const double* weights, const ColumnKernelTables& tables,
+                                          double* num)
 {
     __m512d acc[kGroups];
     for (__m512d& a : acc) a = _mm512_setzero_pd();
@@ -156,9 +156,8 @@ MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_
     const __m512i bit4 = _mm512_set1_epi64(16);
 
     ColumnSets sets;
-    alignas(64) uint8_t levels[kColumnBlock];
     for (int j = 0; j + 1 < nseq; ++j) {
-        const uint8_t* row_j = codes + static_cast<std::size_t>(j) * row_stride + first_column;
+        const uint8_t* row_j = codes + static_cast<std::size_t>(j) * row_stride;
         group_classes(row_j, tables, sets);
         if (sets.count == 0) continue;  // every pair of this sequence scores 0 here
         const __m512i offsets = _mm512_load_si512(sets.offsets);
@@ -166,8 +165,7 @@ MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_
 
         for (int k = j + 1; k < nseq; ++k) {
             const __m512i index = _mm512_add_epi8(
-                _mm512_loadu_si512(codes + static_cast<std::size_t>(k) * row_stride +
-                                   first_column),
+                _mm512_loadu_si512(codes + static_cast<std::size_t>(k) * row_stride),
                 offsets);
             __m512i level = _mm512_maskz_permutex2var_epi8(
                 sets.lanes[0], _mm512_load_si512(sets.tables[0]), index,
@@ -190,10 +188,10 @@ MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_
                 low2 = _mm512_mul_pd(weight, values[2]);
                 high2 = _mm512_mul_pd(weight, values[3]);
             }
-            _mm512_store_si512(levels, level);
+            // Group g's levels are byte g of each 64-bit lane (see column_lane); the double
+            // permute reads only the low bits of each lane, so a shift is all it takes.
             for (int g = 0; g < kGroups; ++g) {
-                const __m512i index8 = _mm512_cvtepu8_epi64(
-                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(levels + 8 * g)));
+                const __m512i index8 = _mm512_srli_epi64(level, 8 * g);
                 __m512d term = _mm512_permutex2var_pd(low, index8, high);
                 if (wide)
                     term = _mm512_mask_mov_pd(term, _mm512_test_epi64_mask(index8, bit4),
@@ -206,13 +204,13 @@ MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_
 }
 
 MARROWIND_AVX512 void column_block(const uint8_t* codes, std::size_t row_stride, int nseq,
-                                   int first_column, int columns, const double* weights,
+                                   int columns, const double* weights,
                                    const ColumnKernelTables& tables, double* num)
 {
     if (columns <= kColumnBlock / 2)
-        column_block_groups<4>(codes, row_stride, nseq, first_column, weights, tables, num);
+        column_block_groups<4>(codes, row_stride, nseq, weights, tables, num);
     else
-        column_block_groups<8>(codes, row_stride, nseq, first_column, weights, tables, num);
+        column_block_groups<8>(codes, row_stride, nseq, weights, tables, num);
 }
 
 }  // namespace avx512

@@ -27,9 +27,12 @@ constexpr int kMaxKernelClasses = 32;
 constexpr int kMaxDistanceLevels = 64;
 constexpr int kDistancePlanes = 5;  // four bytes of the units, then the count
 
-// Column kernel: 64 columns side by side; class codes below 32 and at most 32 levels.
+// Column kernel: 64 columns side by side; class codes below 32 and at most 32 levels. Column
+// 8g + i of a block lies in byte lane 8i + g, so that the levels of the eight columns that share
+// a vector of sums (g) are byte g of each 64-bit lane.
 constexpr int kColumnBlock = 64;
 constexpr int kMaxColumnLevels = 32;
+constexpr int column_lane(int column) { return 8 * (column % 8) + column / 8; }
 
 struct ColumnKernelTables {
     const uint8_t* level;        // level[a * classes + b]
@@ -50,13 +53,12 @@ bool cpu_supports();
 void distance_row(const uint8_t* row_levels, const uint8_t* layout, int quads, int first_block,
                   int end_block, const uint8_t* planes, uint64_t* units, uint32_t* counts);
 
-// num[0..columns) for the columns [first_column, first_column + columns) of `codes` (class codes,
-// row_stride bytes a sequence, padded with gap codes to 64 columns): the weighted pair sums in
-// the plain order, pair (j, k) adding (w_j * w_k) * value. columns is at most 64; a block of at
-// most 32 columns takes half the work.
-void column_block(const uint8_t* codes, std::size_t row_stride, int nseq, int first_column,
-                  int columns, const double* weights, const ColumnKernelTables& tables,
-                  double* num);
+// num[0..columns) for the first `columns` columns of `codes` (class codes, row_stride bytes a
+// sequence, 64 columns in the lanes given by column_lane, padded with gap codes): the weighted
+// pair sums in the plain order, pair (j, k) adding (w_j * w_k) * value. columns is at most 64;
+// a block of at most 32 columns takes half the work.
+void column_block(const uint8_t* codes, std::size_t row_stride, int nseq, int columns,
+                  const double* weights, const ColumnKernelTables& tables, double* num);
 
 }  // namespace avx512
 }  // namespace marrowind
