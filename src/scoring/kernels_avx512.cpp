@@ -140,10 +140,22 @@ void group_classes(const uint8_t* codes, const ColumnKernelTables& t, ColumnSets
     sets.count = (slots + 3) / 4;
 }
 
+// Bit g is set when any lane of group g (byte g of each 64-bit lane) belongs to a set.
+unsigned groups_with_lanes(const ColumnSets& sets)
+{
+    uint64_t lanes = 0;
+    for (int s = 0; s < sets.count; ++s) lanes |= sets.lanes[s];
+    lanes |= lanes >> 32;
+    lanes |= lanes >> 16;
+    lanes |= lanes >> 8;
+    return static_cast<unsigned>(lanes & 0xff);
+}
+
 }  // namespace
 
 // kGroups groups of 8 columns: 8 for a whole block, 4 when only its first 32 columns are used.
-template <int kGroups>
+// kWide: more than 16 levels, so that the products fill four vectors instead of two.
+template <int kGroups, bool kWide>
 MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_stride, int nseq,
                                           const double* weights, const ColumnKernelTables& tables,
                                           double* num)
@@ -152,7 +164,6 @@ MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_
     for (__m512d& a : acc) a = _mm512_setzero_pd();
     __m512d values[4];
     for (int v = 0; v < 4; ++v) values[v] = _mm512_loadu_pd(tables.level_value + 8 * v);
-    const bool wide = tables.levels > 16;
     const __m512i bit4 = _mm512_set1_epi64(16);
 
     ColumnSets sets;
@@ -160,6 +171,9 @@ MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_
         const uint8_t* row_j = codes + static_cast<std::size_t>(j) * row_stride;
         group_classes(row_j, tables, sets);
         if (sets.count == 0) continue;  // every pair of this sequence scores 0 here
+        // A group of eight columns where this sequence scores 0 against everything (a run of
+        // gaps, say) adds +0.0 with every pair, so its sums are left alone for every k.
+        const unsigned groups_scoring = groups_with_lanes(sets);
         const __m512i offsets = _mm512_load_si512(sets.offsets);
         const double weight_j = weights[j];
 
@@ -184,16 +198,17 @@ MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_
             const __m512d low = _mm512_mul_pd(weight, values[0]);
             const __m512d high = _mm512_mul_pd(weight, values[1]);
             __m512d low2 = low, high2 = high;
-            if (wide) {
+            if (kWide) {
                 low2 = _mm512_mul_pd(weight, values[2]);
                 high2 = _mm512_mul_pd(weight, values[3]);
             }
             // Group g's levels are byte g of each 64-bit lane (see column_lane); the double
             // permute reads only the low bits of each lane, so a shift is all it takes.
             for (int g = 0; g < kGroups; ++g) {
+                if ((groups_scoring >> g & 1u) == 0) continue;
                 const __m512i index8 = _mm512_srli_epi64(level, 8 * g);
                 __m512d term = _mm512_permutex2var_pd(low, index8, high);
-                if (wide)
+                if (kWide)
                     term = _mm512_mask_mov_pd(term, _mm512_test_epi64_mask(index8, bit4),
                                               _mm512_permutex2var_pd(low2, index8, high2));
                 acc[g] = _mm512_add_pd(acc[g], term);
@@ -207,10 +222,16 @@ MARROWIND_AVX512 void column_block(const uint8_t* codes, std::size_t row_stride,
                                    int columns, const double* weights,
                                    const ColumnKernelTables& tables, double* num)
 {
-    if (columns <= kColumnBlock / 2)
-        column_block_groups<4>(codes, row_stride, nseq, weights, tables, num);
+    const bool half = columns <= kColumnBlock / 2;
+    const bool wide = tables.levels > 16;
+    if (half && wide)
+        column_block_groups<4, true>(codes, row_stride, nseq, weights, tables, num);
+    else if (half)
+        column_block_groups<4, false>(codes, row_stride, nseq, weights, tables, num);
+    else if (wide)
+        column_block_groups<8, true>(codes, row_stride, nseq, weights, tables, num);
     else
-        column_block_groups<8>(codes, row_stride, nseq, weights, tables, num);
+        column_block_groups<8, false>(codes, row_stride, nseq, weights, tables, num);
 }
 
 }  // namespace avx512
