@@ -192,7 +192,7 @@ public:
         const int group = rows_per_group();
         const int groups = (rows + group - 1) / group;
         const std::size_t slot_size = static_cast<std::size_t>(group) * nseq_;
-        const int slots = ring_slots(slot_size, groups);
+        const int slots = ring_slots(groups);
         std::vector<double> ring = allocate<double>(static_cast<std::size_t>(slots) * slot_size);
         std::unique_ptr<std::atomic<int>[]> filled_by(new std::atomic<int>[slots]);
         for (int s = 0; s < slots; ++s) filled_by[s].store(-1);
@@ -259,7 +259,7 @@ private:
     }
 
     // As many rows as keep their tables within half a megabyte, the size of a core's cache,
-    // and the ring (a slot per thread and one more, at least) within 64 MB.
+    // and the ring (a slot per thread and one more) within 64 MB.
     int rows_per_group() const
     {
         const std::size_t bytes = std::max<std::size_t>(
@@ -271,14 +271,10 @@ private:
             std::clamp<std::size_t>(std::min((std::size_t{1} << 19) / bytes, ring_rows), 1, 16));
     }
 
-    // A slot per thread and one more, so that no thread waits on the one handing over, and more
-    // while they fit in 4 MB, so that a slow group holds up the others less.
-    int ring_slots(std::size_t slot_size, int groups) const
-    {
-        const std::size_t fit = (std::size_t{4} << 20) / (sizeof(double) * slot_size);
-        return static_cast<int>(std::min<std::size_t>(
-            groups, std::max<std::size_t>(static_cast<std::size_t>(threads_) + 1, fit)));
-    }
+    // A slot per thread and one more, so that no thread waits on the one handing over. More
+    // would smooth out uneven groups, but fresh memory is dear: first touches of its pages can
+    // cost as much time as the rows computed in them.
+    int ring_slots(int groups) const { return std::min(groups, threads_ + 1); }
 
     Scratch make_scratch(int group) const
     {
