@@ -309,12 +309,31 @@ private:
     {
         const std::size_t block_bytes = static_cast<std::size_t>(quads()) * 64;
         codes_ = CodeBuffer(static_cast<std::size_t>(blocks()) * block_bytes, 0);
-        for (int b = 0; b < blocks(); ++b)
-            for (int s = 0; s < kDistanceBlock; ++s)
-                for (int q = 0; q < quads(); ++q)
-                    for (int p = 0; p < kQuad; ++p)
-                        codes_[b * block_bytes + 64 * q + 4 * s + p] = static_cast<uint8_t>(
-                            code_at(b * kDistanceBlock + s, kQuad * q + p) + 32 * p);
+        // A sequence's four codes of one quad are adjacent, each plus 32 times its position
+        // in the quad: one little-endian 32-bit word (codes stay below 32, so no byte carries).
+        constexpr uint32_t kQuadOffsets = 0x60402000u;
+        auto store_quad = [&](int sequence, int quad, uint32_t word) {
+            word += kQuadOffsets;
+            std::memcpy(&codes_[static_cast<std::size_t>(sequence / kDistanceBlock) * block_bytes +
+                                static_cast<std::size_t>(quad) * 64 +
+                                kQuad * (sequence % kDistanceBlock)],
+                        &word, sizeof word);
+        };
+        std::vector<uint8_t> row = allocate<uint8_t>(static_cast<std::size_t>(quads()) * kQuad,
+                                                     ResidueClasses::kGapClass);
+        for (int i = 0; i < nseq_; ++i) {
+            encode_residues(classes_, alignment_.seqs[i].seq.data(),
+                            static_cast<std::size_t>(length_), row.data());
+            for (int q = 0; q < quads(); ++q) {
+                uint32_t word;
+                std::memcpy(&word, &row[static_cast<std::size_t>(q) * kQuad], sizeof word);
+                store_quad(i, q, word);
+            }
+        }
+        // Sequences past the last are gaps.
+        for (int i = nseq_; i < blocks() * kDistanceBlock; ++i)
+            for (int q = 0; q < quads(); ++q)
+                store_quad(i, q, 0x01010101u * ResidueClasses::kGapClass);
         for (int p = 0; p < kDistancePlanes; ++p)
             for (std::size_t level = 0; level < classes_.distance_level_value.size(); ++level)
                 planes_[64 * p + level] =
