@@ -14,7 +14,9 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+#include <array>
 #include <cstring>
+#include <utility>
 
 #define MARROWIND_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vnni")))
 
@@ -153,7 +155,7 @@ unsigned groups_with_lanes(const ColumnSets& sets)
 
 }  // namespace
 
-// kGroups groups of 8 columns: 8 for a whole block, 4 when only its first 32 columns are used.
+// kGroups groups of 8 columns: 8 for a whole block, fewer for the last block of an alignment.
 // kWide: more than 16 levels, so that the products fill four vectors instead of two.
 template <int kGroups, bool kWide>
 MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_stride, int nseq,
@@ -218,20 +220,31 @@ MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_
     for (int g = 0; g < kGroups; ++g) _mm512_storeu_pd(num + 8 * g, acc[g]);
 }
 
-MARROWIND_AVX512 void column_block(const uint8_t* codes, std::size_t row_stride, int nseq,
-                                   int columns, const double* weights,
-                                   const ColumnKernelTables& tables, double* num)
+namespace {
+
+using ColumnGroupsKernel = void (*)(const uint8_t*, std::size_t, int, const double*,
+                                    const ColumnKernelTables&, double*);
+
+// The kernels for 1 to 8 groups of columns.
+template <bool kWide, int... kGroupsLess1>
+constexpr std::array<ColumnGroupsKernel, sizeof...(kGroupsLess1)> groups_kernels(
+    std::integer_sequence<int, kGroupsLess1...>)
 {
-    const bool half = columns <= kColumnBlock / 2;
-    const bool wide = tables.levels > 16;
-    if (half && wide)
-        column_block_groups<4, true>(codes, row_stride, nseq, weights, tables, num);
-    else if (half)
-        column_block_groups<4, false>(codes, row_stride, nseq, weights, tables, num);
-    else if (wide)
-        column_block_groups<8, true>(codes, row_stride, nseq, weights, tables, num);
-    else
-        column_block_groups<8, false>(codes, row_stride, nseq, weights, tables, num);
+    return {&column_block_groups<kGroupsLess1 + 1, kWide>...};
+}
+
+constexpr auto kNarrowKernels = groups_kernels<false>(std::make_integer_sequence<int, 8>());
+constexpr auto kWideKernels = groups_kernels<true>(std::make_integer_sequence<int, 8>());
+
+}  // namespace
+
+void column_block(const uint8_t* codes, std::size_t row_stride, int nseq, int columns,
+                  const double* weights, const ColumnKernelTables& tables, double* num)
+{
+    const int groups = (columns + 7) / 8;
+    if (groups == 0) return;
+    const auto& kernels = tables.levels > 16 ? kWideKernels : kNarrowKernels;
+    kernels[groups - 1](codes, row_stride, nseq, weights, tables, num);
 }
 
 }  // namespace avx512

@@ -56,7 +56,7 @@ void distance_row(const uint8_t* row_levels, const uint8_t* layout, int quads, i
 // num[0..columns) for the first `columns` columns of `codes` (class codes, row_stride bytes a
 // sequence, 64 columns in the lanes given by column_lane, padded with gap codes): the weighted
 // pair sums in the plain order, pair (j, k) adding (w_j * w_k) * value. columns is at most 64;
-// a block of at most 32 columns takes half the work.
+// the sums are formed eight columns at a time, so a short block takes less work.
 void column_block(const uint8_t* codes, std::size_t row_stride, int nseq, int columns,
                   const double* weights, const ColumnKernelTables& tables, double* num);
 
