@@ -155,6 +155,79 @@ unsigned groups_with_lanes(const ColumnSets& sets)
 
 }  // namespace
 
+// Level merges the levels of set s into the lanes of that set.
+MARROWIND_AVX512 inline __m512i merge_set(__m512i level, __m512i index, const ColumnSets& sets,
+                                         int s)
+{
+    return _mm512_mask_mov_epi8(level, sets.lanes[s],
+                                _mm512_permutex2var_epi8(_mm512_load_si512(sets.tables[s]), index,
+                                                         _mm512_load_si512(sets.tables[s] + 64)));
+}
+
+// The levels of the row whose sets these are against the codes at `codes_k`, 0 in lanes of no
+// set. The sets' lanes are disjoint, so the order of the merges does not matter; the switch
+// takes one predictable jump where a loop would test the count at every set.
+MARROWIND_AVX512 inline __m512i row_levels(const uint8_t* codes_k, __m512i offsets,
+                                          const ColumnSets& sets)
+{
+    const __m512i index = _mm512_add_epi8(_mm512_loadu_si512(codes_k), offsets);
+    __m512i level = _mm512_maskz_permutex2var_epi8(sets.lanes[0], _mm512_load_si512(sets.tables[0]),
+                                                   index, _mm512_load_si512(sets.tables[0] + 64));
+    static_assert(kMaxKernelClasses / 4 == 8, "the switch below merges up to eight sets");
+    switch (sets.count) {
+    case 8: level = merge_set(level, index, sets, 7); [[fallthrough]];
+    case 7: level = merge_set(level, index, sets, 6); [[fallthrough]];
+    case 6: level = merge_set(level, index, sets, 5); [[fallthrough]];
+    case 5: level = merge_set(level, index, sets, 4); [[fallthrough]];
+    case 4: level = merge_set(level, index, sets, 3); [[fallthrough]];
+    case 3: level = merge_set(level, index, sets, 2); [[fallthrough]];
+    case 2: level = merge_set(level, index, sets, 1); [[fallthrough]];
+    default: break;
+    }
+    return level;
+}
+
+// Adds the terms of pairs (j, k), k = j + 1 .. nseq - 1, to the sums of kGroups groups of 8
+// columns. kSomeGroupsIdle: some groups are left out (see groups_scoring), which costs a test
+// per group and pair, so rows that use every group run a copy of the loop without the tests.
+template <int kGroups, bool kWide, bool kSomeGroupsIdle>
+MARROWIND_AVX512 inline void add_row_pairs(__m512d (&acc)[kGroups], const uint8_t* codes,
+                                           std::size_t row_stride, int j, int nseq,
+                                           const double* weights, const ColumnSets& sets,
+                                           unsigned groups_scoring, const __m512d* values)
+{
+    const __m512i offsets = _mm512_load_si512(sets.offsets);
+    const __m512i bit4 = _mm512_set1_epi64(16);
+    const double weight_j = weights[j];
+    for (int k = j + 1; k < nseq; ++k) {
+        const __m512i level =
+            row_levels(codes + static_cast<std::size_t>(k) * row_stride, offsets, sets);
+        if (_mm512_test_epi8_mask(level, level) == 0) continue;
+
+        // The products are formed exactly as the plain loop forms each term:
+        // (w_j * w_k) first, then times the pair's value.
+        const __m512d weight = _mm512_set1_pd(weight_j * weights[k]);
+        const __m512d low = _mm512_mul_pd(weight, values[0]);
+        const __m512d high = _mm512_mul_pd(weight, values[1]);
+        __m512d low2 = low, high2 = high;
+        if (kWide) {
+            low2 = _mm512_mul_pd(weight, values[2]);
+            high2 = _mm512_mul_pd(weight, values[3]);
+        }
+        // Group g's levels are byte g of each 64-bit lane (see column_lane); the double
+        // permute reads only the low bits of each lane, so a shift is all it takes.
+        for (int g = 0; g < kGroups; ++g) {
+            if (kSomeGroupsIdle && (groups_scoring >> g & 1u) == 0) continue;
+            const __m512i index8 = _mm512_srli_epi64(level, static_cast<unsigned>(8 * g));
+            __m512d term = _mm512_permutex2var_pd(low, index8, high);
+            if (kWide)
+                term = _mm512_mask_mov_pd(term, _mm512_test_epi64_mask(index8, bit4),
+                                          _mm512_permutex2var_pd(low2, index8, high2));
+            acc[g] = _mm512_add_pd(acc[g], term);
+        }
+    }
+}
+
 // kGroups groups of 8 columns: 8 for a whole block, fewer for the last block of an alignment.
 // kWide: more than 16 levels, so that the products fill four vectors instead of two.
 template <int kGroups, bool kWide>
@@ -166,56 +239,20 @@ MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_
     for (__m512d& a : acc) a = _mm512_setzero_pd();
     __m512d values[4];
     for (int v = 0; v < 4; ++v) values[v] = _mm512_loadu_pd(tables.level_value + 8 * v);
-    const __m512i bit4 = _mm512_set1_epi64(16);
 
     ColumnSets sets;
     for (int j = 0; j + 1 < nseq; ++j) {
-        const uint8_t* row_j = codes + static_cast<std::size_t>(j) * row_stride;
-        group_classes(row_j, tables, sets);
+        group_classes(codes + static_cast<std::size_t>(j) * row_stride, tables, sets);
         if (sets.count == 0) continue;  // every pair of this sequence scores 0 here
         // A group of eight columns where this sequence scores 0 against everything (a run of
         // gaps, say) adds +0.0 with every pair, so its sums are left alone for every k.
         const unsigned groups_scoring = groups_with_lanes(sets);
-        const __m512i offsets = _mm512_load_si512(sets.offsets);
-        const double weight_j = weights[j];
-
-        for (int k = j + 1; k < nseq; ++k) {
-            const __m512i index = _mm512_add_epi8(
-                _mm512_loadu_si512(codes + static_cast<std::size_t>(k) * row_stride),
-                offsets);
-            __m512i level = _mm512_maskz_permutex2var_epi8(
-                sets.lanes[0], _mm512_load_si512(sets.tables[0]), index,
-                _mm512_load_si512(sets.tables[0] + 64));
-            for (int s = 1; s < sets.count; ++s)
-                level = _mm512_mask_mov_epi8(
-                    level, sets.lanes[s],
-                    _mm512_permutex2var_epi8(_mm512_load_si512(sets.tables[s]), index,
-                                             _mm512_load_si512(sets.tables[s] + 64)));
-            const __mmask64 nonzero = _mm512_test_epi8_mask(level, level);
-            if (nonzero == 0) continue;
-
-            // The products are formed exactly as the plain loop forms each term:
-            // (w_j * w_k) first, then times the pair's value.
-            const __m512d weight = _mm512_set1_pd(weight_j * weights[k]);
-            const __m512d low = _mm512_mul_pd(weight, values[0]);
-            const __m512d high = _mm512_mul_pd(weight, values[1]);
-            __m512d low2 = low, high2 = high;
-            if (kWide) {
-                low2 = _mm512_mul_pd(weight, values[2]);
-                high2 = _mm512_mul_pd(weight, values[3]);
-            }
-            // Group g's levels are byte g of each 64-bit lane (see column_lane); the double
-            // permute reads only the low bits of each lane, so a shift is all it takes.
-            for (int g = 0; g < kGroups; ++g) {
-                if ((groups_scoring >> g & 1u) == 0) continue;
-                const __m512i index8 = _mm512_srli_epi64(level, 8 * g);
-                __m512d term = _mm512_permutex2var_pd(low, index8, high);
-                if (kWide)
-                    term = _mm512_mask_mov_pd(term, _mm512_test_epi64_mask(index8, bit4),
-                                              _mm512_permutex2var_pd(low2, index8, high2));
-                acc[g] = _mm512_add_pd(acc[g], term);
-            }
-        }
+        if (groups_scoring == (1u << kGroups) - 1)
+            add_row_pairs<kGroups, kWide, false>(acc, codes, row_stride, j, nseq, weights, sets,
+                                                 groups_scoring, values);
+        else
+            add_row_pairs<kGroups, kWide, true>(acc, codes, row_stride, j, nseq, weights, sets,
+                                                groups_scoring, values);
     }
     for (int g = 0; g < kGroups; ++g) _mm512_storeu_pd(num + 8 * g, acc[g]);
 }

@@ -47,9 +47,10 @@ std::string random_matrix(const std::string& letters, int low, int high, std::mt
 }
 
 // Residues with gaps in runs and scattered, X, unknown letters and bytes above 127.
-Alignment random_alignment(int nseq, int length, std::mt19937& rng)
+Alignment random_alignment(int nseq, int length, std::mt19937& rng,
+                           const std::string& alphabet =
+                               "ACDEFGHIKLMNPQRSTVWYACDEFGHIKLMNPQRSTVWYBZX*J\xC3\xE9")
 {
-    const std::string alphabet = "ACDEFGHIKLMNPQRSTVWYACDEFGHIKLMNPQRSTVWYBZX*J\xC3\xE9";
     std::uniform_int_distribution<std::size_t> letter(0, alphabet.size() - 1);
     std::uniform_real_distribution<double> chance(0.0, 1.0);
     Alignment alignment;
@@ -148,6 +149,22 @@ TEST(Engine, MatricesOutsideTheFastLimits)
     };
     for (const Case& c : cases)
         expect_every_path_matches_plain(alignment, *load_matrix(c.text), c.label);
+}
+
+// 30 letters with few values still fit the kernels; a row of 64 columns can then hold up to
+// 30 classes that score, which the column kernel looks up in up to eight sets.
+TEST(Engine, ThirtyLettersInEveryRow)
+{
+    std::mt19937 rng(30);
+    const std::string letters = "ACDEFGHIKLMNPQRSTVWYBZ*JOU#$%&";
+    const auto matrix = load_matrix(random_matrix(letters, -3, 3, rng));
+    ASSERT_EQ(marrowind::chosen_paths(*matrix, 200, marrowind::best_kernel_level()).columns,
+              marrowind::best_kernel_level());
+    Alignment alignment = random_alignment(45, 200, rng, letters);
+    for (int i = 0; i < alignment.nseq; i += 4)  // every letter in every 64 columns
+        for (int k = 0; k < alignment.length; ++k)
+            alignment.seqs[i].seq[k] = letters[(k + i) % letters.size()];
+    expect_every_path_matches_plain(alignment, *matrix, "30 letters");
 }
 
 TEST(Engine, FastPathsCoverTheShippedMatrices)
