@@ -193,7 +193,11 @@ public:
         const int groups = (rows + group - 1) / group;
         const std::size_t slot_size = static_cast<std::size_t>(group) * nseq_;
         const int slots = ring_slots(groups);
-        std::vector<double> ring = allocate<double>(static_cast<std::size_t>(slots) * slot_size);
+        // Left uninitialised: every distance is written before it is handed over, and the first
+        // touches of the pages then happen on the threads that write them, side by side.
+        const std::size_t ring_size = static_cast<std::size_t>(slots) * slot_size;
+        std::unique_ptr<double[]> ring(new (std::nothrow) double[ring_size]);
+        if (!ring) throw OutOfMemory(static_cast<long long>(ring_size * sizeof(double)));
         std::unique_ptr<std::atomic<int>[]> filled_by(new std::atomic<int>[slots]);
         for (int s = 0; s < slots; ++s) filled_by[s].store(-1);
 
