@@ -133,7 +133,12 @@ KernelLevel column_path(const ResidueClasses& classes, KernelLevel wanted)
 class CodeBuffer {
 public:
     CodeBuffer() = default;
-    CodeBuffer(std::size_t size, uint8_t fill)
+    CodeBuffer(std::size_t size, uint8_t fill) : CodeBuffer(size)
+    {
+        std::memset(bytes_.get(), fill, size);
+    }
+    // Uninitialised, for a caller that writes every byte.
+    explicit CodeBuffer(std::size_t size)
     {
         constexpr std::size_t kHugePage = std::size_t{2} << 20;
         const std::size_t alignment = size >= 4 * kHugePage ? kHugePage : 64;
@@ -141,7 +146,6 @@ public:
         if (posix_memalign(&block, alignment, std::max<std::size_t>(size, 1)) != 0)
             throw OutOfMemory(static_cast<long long>(size));
         if (alignment == kHugePage) madvise(block, size, MADV_HUGEPAGE);  // a hint; may be refused
-        std::memset(block, fill, size);
         bytes_.reset(static_cast<uint8_t*>(block));
     }
     uint8_t* data() const { return bytes_.get(); }
@@ -170,11 +174,11 @@ public:
           length_(alignment.length)
     {
         path_ = distance_path(classes, length_, options.kernel);
+        threads_ = thread_count(options, nseq_);
         if (path_ == KernelLevel::kAvx512)
             build_avx512_layout();
         else
             build_row_codes();
-        threads_ = thread_count(options, nseq_);
     }
 
     // Calls consume(i, distances) for every row i in ascending order, one row at a time (on
@@ -309,10 +313,12 @@ private:
         return classes_.class_of[static_cast<unsigned char>(alignment_.seqs[sequence].seq[column])];
     }
 
+    // Every byte of the layout is written once, by the threads side by side, each taking whole
+    // blocks, so that the first touches of fresh pages are shared out too.
     void build_avx512_layout()
     {
         const std::size_t block_bytes = static_cast<std::size_t>(quads()) * 64;
-        codes_ = CodeBuffer(static_cast<std::size_t>(blocks()) * block_bytes, 0);
+        codes_ = CodeBuffer(static_cast<std::size_t>(blocks()) * block_bytes);
         // A sequence's four codes of one quad are adjacent, each plus 32 times its position
         // in the quad: one little-endian 32-bit word (codes stay below 32, so no byte carries).
         constexpr uint32_t kQuadOffsets = 0x60402000u;
@@ -323,21 +329,28 @@ private:
                                 kQuad * (sequence % kDistanceBlock)],
                         &word, sizeof word);
         };
-        std::vector<uint8_t> row = allocate<uint8_t>(static_cast<std::size_t>(quads()) * kQuad,
-                                                     ResidueClasses::kGapClass);
-        for (int i = 0; i < nseq_; ++i) {
-            encode_residues(classes_, alignment_.seqs[i].seq.data(),
-                            static_cast<std::size_t>(length_), row.data());
-            for (int q = 0; q < quads(); ++q) {
-                uint32_t word;
-                std::memcpy(&word, &row[static_cast<std::size_t>(q) * kQuad], sizeof word);
-                store_quad(i, q, word);
+        const int threads = std::max(1, std::min(threads_, blocks()));
+        run_on_threads(threads, [&](int t) {
+            std::vector<uint8_t> row = allocate<uint8_t>(
+                static_cast<std::size_t>(quads()) * kQuad, ResidueClasses::kGapClass);
+            const int first_block = static_cast<int>(static_cast<long long>(blocks()) * t / threads);
+            const int end_block =
+                static_cast<int>(static_cast<long long>(blocks()) * (t + 1) / threads);
+            for (int i = first_block * kDistanceBlock; i < end_block * kDistanceBlock; ++i) {
+                if (i < nseq_) {
+                    encode_residues(classes_, alignment_.seqs[i].seq.data(),
+                                    static_cast<std::size_t>(length_), row.data());
+                    for (int q = 0; q < quads(); ++q) {
+                        uint32_t word;
+                        std::memcpy(&word, &row[static_cast<std::size_t>(q) * kQuad], sizeof word);
+                        store_quad(i, q, word);
+                    }
+                } else {  // sequences past the last are gaps
+                    for (int q = 0; q < quads(); ++q)
+                        store_quad(i, q, 0x01010101u * ResidueClasses::kGapClass);
+                }
             }
-        }
-        // Sequences past the last are gaps.
-        for (int i = nseq_; i < blocks() * kDistanceBlock; ++i)
-            for (int q = 0; q < quads(); ++q)
-                store_quad(i, q, 0x01010101u * ResidueClasses::kGapClass);
+        });
         for (int p = 0; p < kDistancePlanes; ++p)
             for (std::size_t level = 0; level < classes_.distance_level_value.size(); ++level)
                 planes_[64 * p + level] =
