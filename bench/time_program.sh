@@ -40,7 +40,8 @@ timed() {
         2>"$work/stderr"; } 2>"$work/wall"
     echo "$(cat "$work/wall") $(cat "$work/peak")" >>"$work/times"
   done
-  sort -n "$work/times" | awk -v n="$5" 'NR == int((n + 1) / 2) {w = $1} {m = $2} END {printf "%.3f %.0f\n", w, m / 1024}'
+  sort -n "$work/times" |
+    awk -v n="$5" 'NR == int((n + 1) / 2) {w = $1} {m = $2} END {printf "%.3f %.0f\n", w, m / 1024}'
   rm -f "$work/times"
 }
 printf "%-13s %-10s %8s %9s %9s %9s %8s %s\n" alignment matrix file_MB fast_s peak_MB plain_s speedup same

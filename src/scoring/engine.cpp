@@ -333,9 +333,9 @@ private:
         run_on_threads(threads, [&](int t) {
             std::vector<uint8_t> row = allocate<uint8_t>(
                 static_cast<std::size_t>(quads()) * kQuad, ResidueClasses::kGapClass);
-            const int first_block = static_cast<int>(static_cast<long long>(blocks()) * t / threads);
-            const int end_block =
-                static_cast<int>(static_cast<long long>(blocks()) * (t + 1) / threads);
+            const long long all_blocks = blocks();
+            const int first_block = static_cast<int>(all_blocks * t / threads);
+            const int end_block = static_cast<int>(all_blocks * (t + 1) / threads);
             for (int i = first_block * kDistanceBlock; i < end_block * kDistanceBlock; ++i) {
                 if (i < nseq_) {
                     encode_residues(classes_, alignment_.seqs[i].seq.data(),
