@@ -313,8 +313,10 @@ private:
         return classes_.class_of[static_cast<unsigned char>(alignment_.seqs[sequence].seq[column])];
     }
 
-    // Every byte of the layout is written once, by the threads side by side, each taking whole
-    // blocks, so that the first touches of fresh pages are shared out too.
+    // Every byte of the layout is written once, by the threads side by side, each taking the
+    // next block of sixteen sequences, so that the first touches of fresh pages are shared out
+    // too. Blocks are claimed through a counter, so a thread that could not start leaves its
+    // share to the others.
     void build_avx512_layout()
     {
         const std::size_t block_bytes = static_cast<std::size_t>(quads()) * 64;
@@ -329,15 +331,17 @@ private:
                                 kQuad * (sequence % kDistanceBlock)],
                         &word, sizeof word);
         };
-        const int threads = std::max(1, std::min(threads_, blocks()));
-        run_on_threads(threads, [&](int t) {
+        std::atomic<int> next_block(0);
+        run_on_threads(std::min(threads_, blocks()), [&](int) {
             std::vector<uint8_t> row = allocate<uint8_t>(
                 static_cast<std::size_t>(quads()) * kQuad, ResidueClasses::kGapClass);
-            const long long all_blocks = blocks();
-            const int first_block = static_cast<int>(all_blocks * t / threads);
-            const int end_block = static_cast<int>(all_blocks * (t + 1) / threads);
-            for (int i = first_block * kDistanceBlock; i < end_block * kDistanceBlock; ++i) {
-                if (i < nseq_) {
+            for (int b = next_block++; b < blocks(); b = next_block++) {
+                for (int i = b * kDistanceBlock; i < (b + 1) * kDistanceBlock; ++i) {
+                    if (i >= nseq_) {  // sequences past the last are gaps
+                        for (int q = 0; q < quads(); ++q)
+                            store_quad(i, q, 0x01010101u * ResidueClasses::kGapClass);
+                        continue;
+                    }
                     encode_residues(classes_, alignment_.seqs[i].seq.data(),
                                     static_cast<std::size_t>(length_), row.data());
                     for (int q = 0; q < quads(); ++q) {
@@ -345,9 +349,6 @@ private:
                         std::memcpy(&word, &row[static_cast<std::size_t>(q) * kQuad], sizeof word);
                         store_quad(i, q, word);
                     }
-                } else {  // sequences past the last are gaps
-                    for (int q = 0; q < quads(); ++q)
-                        store_quad(i, q, 0x01010101u * ResidueClasses::kGapClass);
                 }
             }
         });
@@ -438,12 +439,14 @@ private:
                 const double* row = value + static_cast<std::size_t>(x[k]) * count;
                 for (int t = 0; t < 4; ++t) sum[t] += row[y[t][k]];
             }
-            for (int t = 0; t < 4; ++t) out[j + t] = distance_from(sum[t], counted_columns(i, j + t));
+            for (int t = 0; t < 4; ++t)
+                out[j + t] = distance_from(sum[t], counted_columns(i, j + t));
         }
         for (; j < end; ++j) {
             const uint8_t* y = &codes_[static_cast<std::size_t>(j) * length_];
             double sum = 0.0;
-            for (int k = 0; k < length_; ++k) sum += value[static_cast<std::size_t>(x[k]) * count + y[k]];
+            for (int k = 0; k < length_; ++k)
+                sum += value[static_cast<std::size_t>(x[k]) * count + y[k]];
             out[j] = distance_from(sum, counted_columns(i, j));
         }
     }
@@ -474,6 +477,7 @@ public:
         codes_ = CodeBuffer(static_cast<std::size_t>(blocks_) * nseq_ * block_,
                             ResidueClasses::kGapClass);
         std::vector<uint8_t> row = allocate<uint8_t>(static_cast<std::size_t>(length_));
+        const bool interleaved = path_ == KernelLevel::kAvx512;
         for (int i = 0; i < nseq_; ++i) {
             encode_residues(classes, alignment.seqs[i].seq.data(),
                             static_cast<std::size_t>(length_), row.data());
@@ -481,7 +485,7 @@ public:
                 uint8_t* block = block_codes(b, i);
                 const int columns = std::min(block_, length_ - b * block_);
                 for (int c = 0; c < columns; ++c)
-                    block[path_ == KernelLevel::kAvx512 ? column_lane(c) : c] = row[b * block_ + c];
+                    block[interleaved ? column_lane(c) : c] = row[b * block_ + c];
             }
         }
         scores_zero_.resize(static_cast<std::size_t>(classes.count));
