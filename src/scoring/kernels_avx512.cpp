@@ -153,9 +153,7 @@ unsigned groups_with_lanes(const ColumnSets& sets)
     return static_cast<unsigned>(lanes & 0xff);
 }
 
-}  // namespace
-
-// Level merges the levels of set s into the lanes of that set.
+// The levels of set s, merged into the lanes of that set.
 MARROWIND_AVX512 inline __m512i merge_set(__m512i level, __m512i index, const ColumnSets& sets,
                                          int s)
 {
@@ -256,8 +254,6 @@ MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_
     }
     for (int g = 0; g < kGroups; ++g) _mm512_storeu_pd(num + 8 * g, acc[g]);
 }
-
-namespace {
 
 using ColumnGroupsKernel = void (*)(const uint8_t*, std::size_t, int, const double*,
                                     const ColumnKernelTables&, double*);
