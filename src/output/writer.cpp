@@ -3,8 +3,8 @@
 // Contents: round_it, WriteAlignment.
 //
 // The alignment goes out turned on its side: column i becomes line i, holding the column's
-// score and then its residues. Each line is assembled in memory and handed to the stream in
-// one write, since an alignment may hold a hundred thousand sequences.
+// score and then its residues. Lines are assembled in memory a block at a time and handed to
+// the stream in one write per block.
 #include "output/writer.h"
 
 #include <algorithm>
@@ -55,33 +55,34 @@ void WriteAlignment(FILE** out, Alignment* alignment, Data* data, const char* de
     // Line i needs character i of every sequence. Gathering one line at a time would visit every
     // sequence once per column; instead the lines are built a block of columns at a time, so that
     // each sequence is visited once per block and its residues for the block are read together.
-    std::vector<std::string> lines(static_cast<std::size_t>(std::min(kColumnsPerBlock, length)));
-    std::vector<char*> residues(lines.size());
+    // The block's lines lie one after another in one buffer, handed to the stream in one write:
+    // a write per line would cost a system call per few kilobytes.
+    const std::size_t most_lines = static_cast<std::size_t>(std::min(kColumnsPerBlock, length));
+    std::string lines;
+    lines.reserve(most_lines * (8 + kAfterScoreLength + static_cast<std::size_t>(nseq) + 1));
+    std::vector<std::size_t> residues_at(most_lines);
     for (int first = 0; first < length; first += kColumnsPerBlock) {
         const int block = std::min(kColumnsPerBlock, length - first);
 
+        lines.clear();
         for (int b = 0; b < block; ++b) {
-            std::string& line = lines[b];
-            line.clear();
             // The rounding works on a copy: the stored scores stay exact for the summary score.
-            AppendScore(line, round_it(data->scores[first + b], 3), destination);
-            line.append(kAfterScore, kAfterScoreLength);
+            AppendScore(lines, round_it(data->scores[first + b], 3), destination);
+            lines.append(kAfterScore, kAfterScoreLength);
             // The score field is wider for scores far outside 0..1, so where the residues begin
             // is found line by line.
-            const std::size_t first_residue = line.size();
-            line.resize(first_residue + static_cast<std::size_t>(nseq) + 1);
-            residues[b] = &line[first_residue];
-            residues[b][nseq] = '\n';
+            residues_at[b] = lines.size();
+            lines.resize(lines.size() + static_cast<std::size_t>(nseq));
+            lines.push_back('\n');
         }
 
+        char* const text = &lines[0];
         for (int j = 0; j < nseq; ++j) {
             const char* seq = alignment->seqs[j].seq.data() + first;
-            for (int b = 0; b < block; ++b) residues[b][j] = seq[b];
+            for (int b = 0; b < block; ++b) text[residues_at[b] + j] = seq[b];
         }
 
-        for (int b = 0; b < block; ++b) {
-            if (std::fwrite(lines[b].data(), 1, lines[b].size(), stream) != lines[b].size())
-                throw marrowind::OutputError(destination);
-        }
+        if (std::fwrite(lines.data(), 1, lines.size(), stream) != lines.size())
+            throw marrowind::OutputError(destination);
     }
 }
