@@ -166,12 +166,15 @@ inline double distance_from(double sum, int64_t count)
     return 1.0 - sum / static_cast<double>(static_cast<float>(count));
 }
 
+// The pair distances, each divided by `divisor` (1 for the distances themselves): the weights
+// take every distance divided by nseq - 1, and the divisions are cheaper in vector lanes on
+// the threads that compute the distances than one by one where the rows are handed over.
 class PairDistanceRows {
 public:
-    PairDistanceRows(const Alignment& alignment, const ResidueClasses& classes,
+    PairDistanceRows(const Alignment& alignment, const ResidueClasses& classes, double divisor,
                      const ScoringOptions& options)
         : alignment_(alignment), classes_(classes), nseq_(alignment.nseq),
-          length_(alignment.length)
+          length_(alignment.length), divisor_(divisor)
     {
         path_ = distance_path(classes, length_, options.kernel);
         threads_ = thread_count(options, nseq_);
@@ -181,9 +184,9 @@ public:
             build_row_codes();
     }
 
-    // Calls consume(i, distances) for every row i in ascending order, one row at a time (on
-    // whichever thread holds the hand-over lock); distances[j] for j > i is the distance
-    // between sequences i and j.
+    // Calls consume(first, end, rows) for groups of rows [first, end) in ascending order, one
+    // group at a time (on whichever thread holds the hand-over lock); rows[(i - first) * nseq
+    // + j] for j > i is the distance between sequences i and j, divided by the divisor.
     //
     // The threads are started once. Each takes the next group of rows, computes it into a ring
     // of slots, and then hands over whatever groups are complete, in order; a group waits for
@@ -213,9 +216,8 @@ public:
             if (!lock.owns_lock()) return;  // the holder hands over every group ready
             for (int g = handed_over.load(std::memory_order_relaxed);
                  g < groups && filled_by[g % slots].load(std::memory_order_acquire) == g; ++g) {
-                const double* slot = &ring[static_cast<std::size_t>(g % slots) * slot_size];
-                for (int i = g * group; i < std::min(rows, (g + 1) * group); ++i)
-                    consume(i, slot + static_cast<std::size_t>(i - g * group) * nseq_);
+                consume(g * group, std::min(rows, (g + 1) * group),
+                        &ring[static_cast<std::size_t>(g % slots) * slot_size]);
                 handed_over.store(g + 1, std::memory_order_release);
             }
         };
@@ -247,6 +249,11 @@ public:
     }
 
 private:
+public:
+    // Rows in a group: at most this many.
+    static constexpr int kMaxGroup = 16;
+
+private:
     // Sequences compared at a time: two AVX-512 blocks. A group of rows is
     // compared with one tile before the next, so the tile is read from memory once per group
     // instead of once per row: the whole alignment is far larger than the caches.
@@ -276,7 +283,8 @@ private:
                                       (sizeof(double) * static_cast<std::size_t>(nseq_)) /
                                       static_cast<std::size_t>(threads_ + 1);
         return static_cast<int>(
-            std::clamp<std::size_t>(std::min((std::size_t{1} << 19) / bytes, ring_rows), 1, 16));
+            std::clamp<std::size_t>(std::min((std::size_t{1} << 19) / bytes, ring_rows), 1,
+                                    kMaxGroup));
     }
 
     // A slot per thread and one more, so that no thread waits on the one handing over. More
@@ -417,11 +425,10 @@ private:
         std::fill_n(scratch.counts, kTile, 0);
         avx512::distance_row(table.data(), codes_.data(), quads(), first_block, end_block,
                              planes_, scratch.units, scratch.counts);
-        for (int j = std::max(tile, i + 1); j < tile_end; ++j) {
-            // Exact: every partial sum of the values is a whole number of units below 2^53.
-            const double sum = static_cast<double>(scratch.units[j - base]) * classes_.unit;
-            out[j] = distance_from(sum, scratch.counts[j - base]);
-        }
+        // Exact sums: every partial sum of the values is a whole number of units below 2^53.
+        const int first = std::max(tile, i + 1);
+        avx512::finish_distances(scratch.units + (first - base), scratch.counts + (first - base),
+                                 tile_end - first, classes_.unit, divisor_, out + first);
     }
 
     // The plain ordered sums, four pairs at a time so that their additions overlap.
@@ -440,14 +447,14 @@ private:
                 for (int t = 0; t < 4; ++t) sum[t] += row[y[t][k]];
             }
             for (int t = 0; t < 4; ++t)
-                out[j + t] = distance_from(sum[t], counted_columns(i, j + t));
+                out[j + t] = distance_from(sum[t], counted_columns(i, j + t)) / divisor_;
         }
         for (; j < end; ++j) {
             const uint8_t* y = &codes_[static_cast<std::size_t>(j) * length_];
             double sum = 0.0;
             for (int k = 0; k < length_; ++k)
                 sum += value[static_cast<std::size_t>(x[k]) * count + y[k]];
-            out[j] = distance_from(sum, counted_columns(i, j));
+            out[j] = distance_from(sum, counted_columns(i, j)) / divisor_;
         }
     }
 
@@ -455,6 +462,7 @@ private:
     const ResidueClasses& classes_;
     int nseq_;
     int length_;
+    double divisor_;
     int threads_ = 1;
     KernelLevel path_ = KernelLevel::kPortable;
     CodeBuffer codes_;
@@ -504,24 +512,26 @@ public:
     void run(double* scores, const std::function<void(double)>& progress)
     {
         // The denominator takes every pair whatever its residues, so it is the same for every
-        // column; it is summed once, in the plain order.
+        // column; it is summed once, in the plain order, by the calling thread while the others
+        // start on the blocks. The blocks leave their numerators in scores until it is known.
         double den = 0.0;
-        for (int j = 0; j < nseq_; ++j)
-            for (int k = j + 1; k < nseq_; ++k) den = den + weights_[j] * weights_[k];
-
         const int blocks = blocks_;
         std::atomic<int> next_block(0);
         std::atomic<int> finished(0);
         run_on_threads(threads_, [&](int t) {
+            if (t == 0)
+                for (int j = 0; j < nseq_; ++j)
+                    for (int k = j + 1; k < nseq_; ++k) den = den + weights_[j] * weights_[k];
             std::vector<double> num(static_cast<std::size_t>(block_));
             for (int b = next_block++; b < blocks; b = next_block++) {
                 score_block(b, num.data());
-                for (int c = 0; c < block_ && b * block_ + c < length_; ++c)
-                    scores[b * block_ + c] = den != 0.0 ? num[c] / den : 0.0;
+                std::copy_n(num.data(), std::min(block_, length_ - b * block_),
+                            scores + static_cast<std::size_t>(b) * block_);
                 ++finished;
                 if (t == 0 && progress) progress(static_cast<double>(finished) / blocks);
             }
         });
+        for (int c = 0; c < length_; ++c) scores[c] = den != 0.0 ? scores[c] / den : 0.0;
     }
 
 private:
@@ -626,19 +636,33 @@ void compute_weights(const Alignment& alignment, const Matrix& matrix, double* w
     const int nseq = alignment.nseq;
     std::fill_n(weights, nseq, 0.0);
     const ResidueClasses classes = make_residue_classes(matrix);
-    PairDistanceRows rows(alignment, classes, options);
-    const double divisor = static_cast<double>(nseq - 1);
+    PairDistanceRows rows(alignment, classes, static_cast<double>(nseq - 1), options);
     // Each weight receives its terms in the plain order: from the rows above it, one per row
-    // in ascending order, then its own row in ascending order.
+    // in ascending order, then its own row in ascending order. A group's pairs among its own
+    // rows are taken row by row; past the group, each weight takes the group's terms row by
+    // row, while the rows' own sums advance side by side, each still in ascending order, so
+    // that their additions overlap instead of waiting on each other.
     rows.run(
-        [&](int i, const double* distances) {
-            double own = weights[i];
-            for (int j = i + 1; j < nseq; ++j) {
-                const double d = distances[j] / divisor;
-                own += d;
-                weights[j] += d;
+        [&](int first, int end, const double* terms) {
+            double own[PairDistanceRows::kMaxGroup];
+            auto row = [&](int i) { return terms + static_cast<std::size_t>(i - first) * nseq; };
+            for (int i = first; i < end; ++i) {
+                double sum = weights[i];
+                for (int j = i + 1; j < end; ++j) {
+                    sum += row(i)[j];
+                    weights[j] += row(i)[j];
+                }
+                own[i - first] = sum;
             }
-            weights[i] = own;
+            for (int j = end; j < nseq; ++j) {
+                double weight = weights[j];
+                for (int i = first; i < end; ++i) {
+                    own[i - first] += row(i)[j];
+                    weight += row(i)[j];
+                }
+                weights[j] = weight;
+            }
+            for (int i = first; i < end; ++i) weights[i] = own[i - first];
         },
         options.progress);
 }
@@ -648,13 +672,17 @@ void compute_distance_table(const Alignment& alignment, const Matrix& matrix, f2
 {
     for (int i = 0; i < alignment.nseq; ++i) dist.assign(i, i, 0.0f);
     const ResidueClasses classes = make_residue_classes(matrix);
-    PairDistanceRows rows(alignment, classes, options);
+    PairDistanceRows rows(alignment, classes, 1.0, options);
     rows.run(
-        [&](int i, const double* distances) {
-            for (int j = i + 1; j < alignment.nseq; ++j) {
-                const float d = static_cast<float>(distances[j]);
-                dist.assign(i, j, d);
-                dist.assign(j, i, d);
+        [&](int first, int end, const double* distances) {
+            for (int i = first; i < end; ++i) {
+                const double* row =
+                    distances + static_cast<std::size_t>(i - first) * alignment.nseq;
+                for (int j = i + 1; j < alignment.nseq; ++j) {
+                    const float d = static_cast<float>(row[j]);
+                    dist.assign(i, j, d);
+                    dist.assign(j, i, d);
+                }
             }
         },
         options.progress);

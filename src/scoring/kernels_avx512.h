@@ -4,10 +4,11 @@
 //   avx512::cpu_supports   whether this processor has the instructions the kernels use
 //   kDistanceBlock ...     layout constants of the distance kernel
 //   avx512::distance_row   unit and count sums of one sequence against blocks of 16 sequences
+//   avx512::finish_distances  pair distances from those sums, divided as the caller asks
 //   ColumnKernelTables     what the column kernel needs of the residue classes
 //   avx512::column_block   weighted pair sums of 64 columns
 //
-// These functions are compiled for AVX-512 (F, BW, VBMI, VNNI) and must only be called when
+// These functions are compiled for AVX-512 (F, BW, DQ, VBMI, VNNI) and must only be called when
 // cpu_supports() is true. They take plain arrays, so that nothing else is compiled for it.
 #ifndef MARROWIND_SCORING_KERNELS_AVX512_H
 #define MARROWIND_SCORING_KERNELS_AVX512_H
@@ -52,6 +53,13 @@ bool cpu_supports();
 // of the level's units, then 1 if the level counts.
 void distance_row(const uint8_t* row_levels, const uint8_t* layout, int quads, int first_block,
                   int end_block, const uint8_t* planes, uint64_t* units, uint32_t* counts);
+
+// out[s] for s in [0, n): the distance of a pair with units[s] units of value in counts[s]
+// counted columns, divided by divisor: (1 - (units * unit) / count) / divisor, and 0 where no
+// column counts. Every lane performs the scalar code's operations, each correctly rounded, so
+// the bits are the same. Needs units below 2^53 and counts below 2^24.
+void finish_distances(const uint64_t* units, const uint32_t* counts, int n, double unit,
+                      double divisor, double* out);
 
 // num[0..columns) for the first `columns` columns of `codes` (class codes, row_stride bytes a
 // sequence, 64 columns in the lanes given by column_lane, padded with gap codes): the weighted
