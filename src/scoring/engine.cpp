@@ -479,23 +479,8 @@ public:
         path_ = column_path(classes, options.kernel);
         block_ = path_ == KernelLevel::kAvx512 ? kColumnBlock : kPortableBlock;
         blocks_ = (length_ + block_ - 1) / block_;
-        // Block by block: the codes of every sequence in one block of columns lie together,
-        // so that the pair loops stream through memory. Columns past the end are gaps. The
-        // AVX-512 kernel takes its block's columns interleaved (column_lane).
-        codes_ = CodeBuffer(static_cast<std::size_t>(blocks_) * nseq_ * block_,
-                            ResidueClasses::kGapClass);
-        std::vector<uint8_t> row = allocate<uint8_t>(static_cast<std::size_t>(length_));
-        const bool interleaved = path_ == KernelLevel::kAvx512;
-        for (int i = 0; i < nseq_; ++i) {
-            encode_residues(classes, alignment.seqs[i].seq.data(),
-                            static_cast<std::size_t>(length_), row.data());
-            for (int b = 0; b < blocks_; ++b) {
-                uint8_t* block = block_codes(b, i);
-                const int columns = std::min(block_, length_ - b * block_);
-                for (int c = 0; c < columns; ++c)
-                    block[interleaved ? column_lane(c) : c] = row[b * block_ + c];
-            }
-        }
+        threads_ = thread_count(options, (length_ + block_ - 1) / block_);
+        build_layout(alignment, options);
         scores_zero_.resize(static_cast<std::size_t>(classes.count));
         for (int a = 0; a < classes.count; ++a)
             scores_zero_[a] = std::all_of(classes.value.begin() + a * classes.count,
@@ -506,7 +491,6 @@ public:
             std::copy(classes.column_level_value.begin(), classes.column_level_value.end(),
                       level_values_.begin());
         }
-        threads_ = thread_count(options, (length_ + block_ - 1) / block_);
     }
 
     void run(double* scores, const std::function<void(double)>& progress)
@@ -541,6 +525,36 @@ private:
     uint8_t* block_codes(int block, int sequence) const
     {
         return &codes_[(static_cast<std::size_t>(block) * nseq_ + sequence) * block_];
+    }
+
+    // Block by block: the codes of every sequence in one block of columns lie together, so
+    // that the pair loops stream through memory. Columns past the end are gaps. The AVX-512
+    // kernel takes its block's columns interleaved (column_lane). The threads take sequences
+    // a few dozen at a time and write each of their cells whole.
+    void build_layout(const Alignment& alignment, const ScoringOptions& options)
+    {
+        constexpr int kSequencesPerClaim = 64;
+        codes_ = CodeBuffer(static_cast<std::size_t>(blocks_) * nseq_ * block_);
+        const bool interleaved = path_ == KernelLevel::kAvx512;
+        const int claims = (nseq_ + kSequencesPerClaim - 1) / kSequencesPerClaim;
+        std::atomic<int> next_claim(0);
+        run_on_threads(thread_count(options, claims), [&](int) {
+            std::vector<uint8_t> row = allocate<uint8_t>(static_cast<std::size_t>(length_));
+            for (int claim = next_claim++; claim < claims; claim = next_claim++) {
+                const int end = std::min(nseq_, (claim + 1) * kSequencesPerClaim);
+                for (int i = claim * kSequencesPerClaim; i < end; ++i) {
+                    encode_residues(classes_, alignment.seqs[i].seq.data(),
+                                    static_cast<std::size_t>(length_), row.data());
+                    for (int b = 0; b < blocks_; ++b) {
+                        uint8_t* block = block_codes(b, i);
+                        const int columns = std::min(block_, length_ - b * block_);
+                        if (columns < block_) std::memset(block, ResidueClasses::kGapClass, block_);
+                        for (int c = 0; c < columns; ++c)
+                            block[interleaved ? column_lane(c) : c] = row[b * block_ + c];
+                    }
+                }
+            }
+        });
     }
 
     void score_block(int block, double* num) const
