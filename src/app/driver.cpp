@@ -2,7 +2,8 @@
 //
 // Contents:
 //   make_options, parse_command_line  the option table and what the command line asks for
-//   find_matrix_file                  the first non-empty file among the candidate paths
+//   first_non_empty_file              the first non-empty file among the candidate paths
+//   MatrixLoad                        the matrix, read on a helper thread during the alignment
 //   TerminalProgress                  the live progress of the long stages on a terminal
 //   run_scoring                       the stages of one run, in order
 //   RunCommandLine, OpenFile
@@ -18,10 +19,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "core/records.h"
@@ -110,16 +114,91 @@ bool is_non_empty_file(const fs::path& candidate)
     return !error && !empty;
 }
 
-// Returns the accepted candidate, or an empty path after printing the failure report.
-fs::path find_matrix_file(const std::vector<fs::path>& candidates)
+// The accepted candidate, or an empty path.
+fs::path first_non_empty_file(const std::vector<fs::path>& candidates)
 {
     for (const fs::path& candidate : candidates)
         if (is_non_empty_file(candidate)) return candidate;
+    return fs::path();
+}
+
+void report_no_matrix_file(const std::vector<fs::path>& candidates)
+{
     std::cerr << "Could not find a non-empty matrix file in list:";
     for (const fs::path& candidate : candidates) std::cerr << " \"" << candidate << "\"";
     std::cerr << std::endl;
-    return fs::path();
 }
+
+struct MatrixDeleter {
+    void operator()(Matrix* matrix) const { delete matrix; }
+};
+
+// Finds, reads and rescales the matrix on a helper thread while the calling thread reads the
+// alignment: both spend most of their time on first touches of fresh memory, which two cores
+// take side by side. Nothing on the helper prints, and a failure waits for the moment the
+// matrix is due, so a run reports exactly what it would report with the two read in turn.
+// Where no thread can be started, the matrix is read then, on the calling thread.
+class MatrixLoad {
+public:
+    explicit MatrixLoad(const std::vector<fs::path>& candidates) : candidates_(candidates)
+    {
+        try {
+            helper_ = std::thread([this] { load(); });
+        } catch (const std::system_error&) {
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    ~MatrixLoad()
+    {
+        if (helper_.joinable()) helper_.join();
+    }
+    MatrixLoad(const MatrixLoad&) = delete;
+    MatrixLoad& operator=(const MatrixLoad&) = delete;
+
+    // The matrix file found, or an empty path when no candidate is acceptable.
+    const fs::path& path()
+    {
+        finish();
+        return path_;
+    }
+
+    // The matrix read from path(), or the failure of reading or rescaling it, thrown here.
+    std::unique_ptr<Matrix, MatrixDeleter> take()
+    {
+        finish();
+        if (failure_) std::rethrow_exception(failure_);
+        return std::move(matrix_);
+    }
+
+private:
+    void finish()
+    {
+        if (helper_.joinable())
+            helper_.join();
+        else if (!loaded_)
+            load();
+    }
+
+    void load()
+    {
+        loaded_ = true;
+        try {
+            path_ = first_non_empty_file(candidates_);
+            if (path_.empty()) return;
+            matrix_.reset(ReadMatrix(path_.string().c_str()));
+            TransformMatrix(matrix_.get());
+        } catch (...) {
+            failure_ = std::current_exception();
+        }
+    }
+
+    const std::vector<fs::path>& candidates_;
+    std::thread helper_;
+    bool loaded_ = false;
+    fs::path path_;
+    std::unique_ptr<Matrix, MatrixDeleter> matrix_;
+    std::exception_ptr failure_;
+};
 
 // Writing the results over an input would destroy it before the user notices.
 void refuse_to_overwrite_inputs(const std::string& output_path,
@@ -179,9 +258,6 @@ private:
 struct AlignmentDeleter {
     void operator()(Alignment* alignment) const { delete alignment; }
 };
-struct MatrixDeleter {
-    void operator()(Matrix* matrix) const { delete matrix; }
-};
 struct DataReleaser {
     void operator()(Data* data) const { FreeData(data); }
 };
@@ -194,6 +270,7 @@ int run_scoring(const RunSettings& settings)
     std::unique_ptr<Data, DataReleaser> data(new (std::nothrow) Data());
     if (!data) throw marrowind::OutOfMemory(1);
 
+    MatrixLoad matrix_load(settings.matrix_candidates);
     progress("Reading FASTA file....\n");
     std::unique_ptr<Alignment, AlignmentDeleter> alignment(
         ReadFasta(settings.alignment_path.c_str()));
@@ -202,11 +279,13 @@ int run_scoring(const RunSettings& settings)
     CheckSeqs(alignment.get());
     AssignDataMem(alignment.get(), data.get());
 
-    const fs::path matrix_path = find_matrix_file(settings.matrix_candidates);
-    if (matrix_path.empty()) return 1;
+    const fs::path matrix_path = matrix_load.path();
+    if (matrix_path.empty()) {
+        report_no_matrix_file(settings.matrix_candidates);
+        return 1;
+    }
     std::cerr << "Using matrix file: " << matrix_path << std::endl;
-    std::unique_ptr<Matrix, MatrixDeleter> matrix(ReadMatrix(matrix_path.string().c_str()));
-    TransformMatrix(matrix.get());
+    std::unique_ptr<Matrix, MatrixDeleter> matrix = matrix_load.take();
 
     progress("Calculating weights/distances....\n");
     {
