@@ -99,6 +99,19 @@ TEST_F(CommandLine, UnreadableAlignmentsAreReportedBeforeTheMatrixSearch)
     run = this->run({"-a", dir_});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Reading FASTA file....\n\nError: " + dir_ + " could not be read\n");
+
+    // The matrix is read while the alignment is; a broken one must not show before the
+    // alignment's own failure, nor after it.
+    const std::string broken = make_file("broken.mat2", "A,C\n1,x\n");
+    run = this->run({"-a", "missing.fa", "-m", broken});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Reading FASTA file....\n\nError: missing.fa could not be opened\n");
+    make_file("ragged.fa", ">a\nACDE\n>b\nACD\n");
+    run = this->run({"-a", "ragged.fa", "-m", broken});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, kReadLines +
+                           "\nError: sequences in input aren't aligned to the same length (first "
+                           "sequence is of length 4 but sequence with index 1 is of length 3)\n");
 }
 
 TEST_F(CommandLine, EmptyAndRaggedAlignmentsAreRefused)
