@@ -23,6 +23,7 @@
 
 #include <sys/mman.h>
 
+#include "core/pages.h"
 #include "marrowind/errors.h"
 #include "scoring/kernels_avx512.h"
 #include "scoring/residue_classes.h"
@@ -127,9 +128,10 @@ KernelLevel column_path(const ResidueClasses& classes, KernelLevel wanted)
     return KernelLevel::kPortable;
 }
 
-// A byte buffer for the class codes of a whole alignment: 64-byte aligned, and for large
-// alignments backed by huge pages where the system allows, since the pair loops sweep the whole
-// buffer again and again and would otherwise spend their time on address translation.
+// A byte buffer for the class codes of a whole alignment: 64-byte aligned, its pages mapped at
+// once, and for large alignments backed by huge pages where the system allows, since the pair
+// loops sweep the whole buffer again and again and would otherwise spend their time on address
+// translation.
 class CodeBuffer {
 public:
     CodeBuffer() = default;
@@ -146,6 +148,7 @@ public:
         if (posix_memalign(&block, alignment, std::max<std::size_t>(size, 1)) != 0)
             throw OutOfMemory(static_cast<long long>(size));
         if (alignment == kHugePage) madvise(block, size, MADV_HUGEPAGE);  // a hint; may be refused
+        map_pages_now(block, size);
         bytes_.reset(static_cast<uint8_t*>(block));
     }
     uint8_t* data() const { return bytes_.get(); }
@@ -200,11 +203,11 @@ public:
         const int groups = (rows + group - 1) / group;
         const std::size_t slot_size = static_cast<std::size_t>(group) * nseq_;
         const int slots = ring_slots(groups);
-        // Left uninitialised: every distance is written before it is handed over, and the first
-        // touches of the pages then happen on the threads that write them, side by side.
+        // Left uninitialised: every distance is written before it is handed over.
         const std::size_t ring_size = static_cast<std::size_t>(slots) * slot_size;
         std::unique_ptr<double[]> ring(new (std::nothrow) double[ring_size]);
         if (!ring) throw OutOfMemory(static_cast<long long>(ring_size * sizeof(double)));
+        map_pages_now(ring.get(), ring_size * sizeof(double));
         std::unique_ptr<std::atomic<int>[]> filled_by(new std::atomic<int>[slots]);
         for (int s = 0; s < slots; ++s) filled_by[s].store(-1);
 
@@ -260,7 +263,7 @@ private:
     static constexpr int kTile = 32;
 
     struct Scratch {
-        std::vector<std::vector<uint8_t>> row_tables;  // per row of the group
+        CodeBuffer row_tables;  // row_table_bytes() per row of the group
         uint64_t units[kTile];
         uint32_t counts[kTile];
     };
@@ -295,20 +298,25 @@ private:
     Scratch make_scratch(int group) const
     {
         Scratch scratch;
-        scratch.row_tables.resize(static_cast<std::size_t>(group));
-        for (auto& table : scratch.row_tables) table = allocate<uint8_t>(row_table_bytes());
+        scratch.row_tables = CodeBuffer(static_cast<std::size_t>(group) * row_table_bytes());
         return scratch;
+    }
+
+    uint8_t* row_table(const Scratch& scratch, int row_in_group) const
+    {
+        return scratch.row_tables.data() +
+               static_cast<std::size_t>(row_in_group) * row_table_bytes();
     }
 
     // Rows [first_row, end_row) into out (a row of nseq doubles each), tile by tile.
     void compute_rows(int first_row, int end_row, double* out, Scratch& scratch) const
     {
         for (int i = first_row; i < end_row; ++i)
-            prepare_row(i, scratch.row_tables[i - first_row]);
+            prepare_row(i, row_table(scratch, i - first_row));
         for (int tile = (first_row + 1) / kTile * kTile; tile < nseq_; tile += kTile) {
             const int tile_end = std::min(nseq_, tile + kTile);
             for (int i = first_row; i < end_row && i + 1 < tile_end; ++i)
-                compute_tile(i, scratch.row_tables[i - first_row], tile, tile_end,
+                compute_tile(i, row_table(scratch, i - first_row), tile, tile_end,
                              out + static_cast<std::size_t>(i - first_row) * nseq_, scratch);
         }
     }
@@ -395,11 +403,11 @@ private:
     }
 
     // For each quad of columns, the row's level against every class at each of the four columns.
-    void prepare_row(int i, std::vector<uint8_t>& table) const
+    void prepare_row(int i, uint8_t* table) const
     {
         if (path_ == KernelLevel::kAvx512) {
             const int count = classes_.count;
-            std::fill(table.begin(), table.end(), 0);
+            std::fill_n(table, row_table_bytes(), 0);
             for (int q = 0; q < quads(); ++q)
                 for (int p = 0; p < kQuad; ++p) {
                     const uint8_t x = code_at(i, kQuad * q + p);
@@ -411,8 +419,8 @@ private:
     }
 
     // out[j] for j in [max(tile, i + 1), tile_end).
-    void compute_tile(int i, const std::vector<uint8_t>& table, int tile, int tile_end,
-                      double* out, Scratch& scratch) const
+    void compute_tile(int i, const uint8_t* table, int tile, int tile_end, double* out,
+                      Scratch& scratch) const
     {
         if (path_ == KernelLevel::kPortable) {
             compute_portable(i, std::max(tile, i + 1), tile_end, out);
@@ -423,7 +431,7 @@ private:
         const int base = first_block * kDistanceBlock;
         std::fill_n(scratch.units, kTile, 0);
         std::fill_n(scratch.counts, kTile, 0);
-        avx512::distance_row(table.data(), codes_.data(), quads(), first_block, end_block,
+        avx512::distance_row(table, codes_.data(), quads(), first_block, end_block,
                              planes_, scratch.units, scratch.counts);
         // Exact sums: every partial sum of the values is a whole number of units below 2^53.
         const int first = std::max(tile, i + 1);
