@@ -18,7 +18,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -28,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/pages.h"
 #include "core/records.h"
 #include "input/fasta.h"
 #include "input/validate.h"
@@ -258,6 +261,26 @@ private:
 struct AlignmentDeleter {
     void operator()(Alignment* alignment) const { delete alignment; }
 };
+// The alignment's records (a few small blocks per sequence) and the matrix record take heap
+// memory a page at a time as they fill it, and each fresh page costs a fault. The room they
+// will need is mapped at once and handed back to the heap, which (with the program's heap
+// settings, see main.cpp) keeps it for them. Alignments too large for that room to come from
+// the heap itself are left alone: the faults are then a small part of their run.
+void prepare_heap_for(const std::string& alignment_path)
+{
+    constexpr std::uintmax_t kMatrixRoom = std::uintmax_t{1} << 20;
+    constexpr std::uintmax_t kMostRoom = std::uintmax_t{16} << 20;
+    boost::system::error_code error;
+    const std::uintmax_t file_bytes = fs::file_size(alignment_path, error);
+    if (error) return;
+    const std::uintmax_t room = file_bytes + file_bytes / 4 + kMatrixRoom;
+    if (room > kMostRoom) return;
+    void* block = std::malloc(static_cast<std::size_t>(room));
+    if (block == nullptr) return;
+    marrowind::map_pages_now(block, static_cast<std::size_t>(room));
+    std::free(block);
+}
+
 struct DataReleaser {
     void operator()(Data* data) const { FreeData(data); }
 };
@@ -270,6 +293,7 @@ int run_scoring(const RunSettings& settings)
     std::unique_ptr<Data, DataReleaser> data(new (std::nothrow) Data());
     if (!data) throw marrowind::OutOfMemory(1);
 
+    prepare_heap_for(settings.alignment_path);
     MatrixLoad matrix_load(settings.matrix_candidates);
     progress("Reading FASTA file....\n");
     std::unique_ptr<Alignment, AlignmentDeleter> alignment(
