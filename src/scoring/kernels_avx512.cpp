@@ -15,6 +15,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <utility>
@@ -189,8 +190,9 @@ MARROWIND_AVX512 inline __m512i merge_set(__m512i level, __m512i index, const Co
 }
 
 // The levels of the row whose sets these are against the codes at `codes_k`, 0 in lanes of no
-// set. The sets' lanes are disjoint, so the order of the merges does not matter; the switch
-// takes one predictable jump where a loop would test the count at every set.
+// set, for any number of sets. The sets' lanes are disjoint, so the order of the merges does
+// not matter; the switch takes one predictable jump where a loop would test the count at every
+// set.
 MARROWIND_AVX512 inline __m512i row_levels(const uint8_t* codes_k, __m512i offsets,
                                           const ColumnSets& sets)
 {
@@ -211,26 +213,84 @@ MARROWIND_AVX512 inline __m512i row_levels(const uint8_t* codes_k, __m512i offse
     return level;
 }
 
+// The levels of a row with kSets sets, as row_levels gives them, with the sets' tables and
+// lanes held in registers for the whole pair loop. Compiled for each common count, so that the
+// registers are allotted to exactly the sets there are and no pair takes the count's jump.
+template <int kSets>
+class HeldSets {
+public:
+    MARROWIND_AVX512 explicit HeldSets(const ColumnSets& sets)
+    {
+        for (int s = 0; s < kSets; ++s) {
+            low_[s] = _mm512_load_si512(sets.tables[s]);
+            high_[s] = _mm512_load_si512(sets.tables[s] + 64);
+            lanes_[s] = sets.lanes[s];
+        }
+    }
+
+    MARROWIND_AVX512 __m512i levels(const uint8_t* codes_k, __m512i offsets) const
+    {
+        const __m512i index = _mm512_add_epi8(_mm512_loadu_si512(codes_k), offsets);
+        __m512i level = _mm512_maskz_permutex2var_epi8(lanes_[0], low_[0], index, high_[0]);
+        for (int s = 1; s < kSets; ++s)
+            level = _mm512_mask_mov_epi8(level, lanes_[s],
+                                         _mm512_permutex2var_epi8(low_[s], index, high_[s]));
+        return level;
+    }
+
+private:
+    __m512i low_[kSets], high_[kSets];
+    __mmask64 lanes_[kSets];
+};
+
+// Any number of sets, left in memory.
+template <>
+class HeldSets<0> {
+public:
+    explicit HeldSets(const ColumnSets& sets) : sets_(sets) {}
+
+    MARROWIND_AVX512 __m512i levels(const uint8_t* codes_k, __m512i offsets) const
+    {
+        return row_levels(codes_k, offsets, sets_);
+    }
+
+private:
+    const ColumnSets& sets_;
+};
+
 // Adds the terms of pairs (j, k), k = j + 1 .. nseq - 1, to the sums of kGroups groups of 8
 // columns. kSomeGroupsIdle: some groups are left out (see groups_scoring), which costs a test
 // per group and pair, so rows that use every group run a copy of the loop without the tests.
-template <int kGroups, bool kWide, bool kSomeGroupsIdle>
-MARROWIND_AVX512 inline void add_row_pairs(__m512d (&acc)[kGroups], const uint8_t* codes,
-                                           std::size_t row_stride, int j, int nseq,
-                                           const double* weights, const ColumnSets& sets,
-                                           unsigned groups_scoring, const __m512d* values)
+// kSets: the row's number of sets, or 0 for any number.
+//
+// A pair whose levels are all 0 (row k has gaps wherever row j has residues) adds +0.0 in
+// every lane, which changes no sum; testing for it costs more than the rare pair saves.
+template <int kGroups, bool kWide, bool kSomeGroupsIdle, int kSets>
+MARROWIND_AVX512 void add_row_pairs(__m512d (&acc)[kGroups], const uint8_t* codes,
+                                    std::size_t row_stride, int j, int nseq,
+                                    const double* weights, const ColumnSets& sets,
+                                    unsigned groups_scoring, const __m512d* values)
 {
     const __m512i offsets = _mm512_load_si512(sets.offsets);
     const __m512i bit4 = _mm512_set1_epi64(16);
-    const double weight_j = weights[j];
+    const HeldSets<kSets> held(sets);
+    // w_j in every lane, read from memory: the compiler then broadcasts each w_k straight from
+    // memory too, where with two broadcast constants it would multiply in scalar and broadcast
+    // the product with a shuffle, and shuffles are what this loop runs short of.
+    alignas(64) double weight_j_lanes[8];
+    std::fill_n(weight_j_lanes, 8, weights[j]);
+    const __m512d weight_j = _mm512_load_pd(weight_j_lanes);
+    // Local copies, written back once: sums updated under a condition would otherwise be
+    // tracked through memory.
+    __m512d sums[kGroups];
+    for (int g = 0; g < kGroups; ++g) sums[g] = acc[g];
     for (int k = j + 1; k < nseq; ++k) {
-        const __m512i level =
-            row_levels(codes + static_cast<std::size_t>(k) * row_stride, offsets, sets);
-        if (_mm512_test_epi8_mask(level, level) == 0) continue;
+        const __m512i level = held.levels(codes + static_cast<std::size_t>(k) * row_stride,
+                                          offsets);
 
         // The products are formed exactly as the plain loop forms each term:
         // (w_j * w_k) first, then times the pair's value.
-        const __m512d weight = _mm512_set1_pd(weight_j * weights[k]);
+        const __m512d weight = _mm512_mul_pd(weight_j, _mm512_set1_pd(weights[k]));
         const __m512d low = _mm512_mul_pd(weight, values[0]);
         const __m512d high = _mm512_mul_pd(weight, values[1]);
         __m512d low2 = low, high2 = high;
@@ -247,8 +307,31 @@ MARROWIND_AVX512 inline void add_row_pairs(__m512d (&acc)[kGroups], const uint8_
             if (kWide)
                 term = _mm512_mask_mov_pd(term, _mm512_test_epi64_mask(index8, bit4),
                                           _mm512_permutex2var_pd(low2, index8, high2));
-            acc[g] = _mm512_add_pd(acc[g], term);
+            sums[g] = _mm512_add_pd(sums[g], term);
         }
+    }
+    for (int g = 0; g < kGroups; ++g) acc[g] = sums[g];
+}
+
+// add_row_pairs for the row's number of sets: compiled for one to kSets (six covers rows of up
+// to 24 letters in 64 columns), and for any number past those.
+template <int kGroups, bool kWide, bool kSomeGroupsIdle, int kSets = 6>
+MARROWIND_AVX512 inline void add_row_pairs_for_sets(__m512d (&acc)[kGroups],
+                                                    const uint8_t* codes, std::size_t row_stride,
+                                                    int j, int nseq, const double* weights,
+                                                    const ColumnSets& sets,
+                                                    unsigned groups_scoring,
+                                                    const __m512d* values)
+{
+    if constexpr (kSets == 0) {
+        add_row_pairs<kGroups, kWide, kSomeGroupsIdle, 0>(acc, codes, row_stride, j, nseq,
+                                                          weights, sets, groups_scoring, values);
+    } else if (sets.count == kSets) {
+        add_row_pairs<kGroups, kWide, kSomeGroupsIdle, kSets>(
+            acc, codes, row_stride, j, nseq, weights, sets, groups_scoring, values);
+    } else {
+        add_row_pairs_for_sets<kGroups, kWide, kSomeGroupsIdle, kSets - 1>(
+            acc, codes, row_stride, j, nseq, weights, sets, groups_scoring, values);
     }
 }
 
@@ -272,11 +355,11 @@ MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_
         // gaps, say) adds +0.0 with every pair, so its sums are left alone for every k.
         const unsigned groups_scoring = groups_with_lanes(sets);
         if (groups_scoring == (1u << kGroups) - 1)
-            add_row_pairs<kGroups, kWide, false>(acc, codes, row_stride, j, nseq, weights, sets,
-                                                 groups_scoring, values);
+            add_row_pairs_for_sets<kGroups, kWide, false>(acc, codes, row_stride, j, nseq,
+                                                          weights, sets, groups_scoring, values);
         else
-            add_row_pairs<kGroups, kWide, true>(acc, codes, row_stride, j, nseq, weights, sets,
-                                                groups_scoring, values);
+            add_row_pairs_for_sets<kGroups, kWide, true>(acc, codes, row_stride, j, nseq,
+                                                         weights, sets, groups_scoring, values);
     }
     for (int g = 0; g < kGroups; ++g) _mm512_storeu_pd(num + 8 * g, acc[g]);
 }
