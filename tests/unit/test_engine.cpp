@@ -128,6 +128,24 @@ TEST(Engine, ShippedMatricesOnRandomAlignments)
     }
 }
 
+// The column kernel is compiled for each number of sets (four letters each) that a row's 64
+// columns need, from one to six, and once for any number; rows with and without runs of gaps
+// take different loops. Alphabets of 1 to 23 letters reach every count.
+TEST(Engine, RowsOfFewAndManyLetters)
+{
+    std::mt19937 rng(14);
+    const std::string letters = "ACDEFGHIKLMNPQRSTVWYBZ*";
+    for (const char* name : {"blosum62.mat2", "pet91.mat2"}) {
+        const auto matrix = shipped(name);
+        for (std::size_t count : {1, 4, 5, 8, 9, 12, 13, 16, 17, 20, 21, 23}) {
+            const Alignment alignment = random_alignment(24, 140, rng, letters.substr(0, count));
+            expect_every_path_matches_plain(alignment, *matrix,
+                                            std::string(name) + " " + std::to_string(count) +
+                                                " letters");
+        }
+    }
+}
+
 TEST(Engine, MatricesOutsideTheFastLimits)
 {
     std::mt19937 rng(7);
