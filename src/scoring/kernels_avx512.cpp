@@ -146,26 +146,28 @@ struct ColumnSets {
     int count;
 };
 
-void group_classes(const uint8_t* codes, const ColumnKernelTables& t, ColumnSets& sets)
+// Class by class, each class's lanes found with one compare of all 64.
+MARROWIND_AVX512 void group_classes(const uint8_t* codes, const ColumnKernelTables& t,
+                                    ColumnSets& sets)
 {
-    int slot_of_class[kMaxKernelClasses];
-    std::memset(slot_of_class, -1, sizeof slot_of_class);
-    int slots = 0;
+    const __m512i row = _mm512_loadu_si512(codes);
+    __m512i offsets = _mm512_setzero_si512();
     for (auto& lanes : sets.lanes) lanes = 0;
-    for (int lane = 0; lane < kColumnBlock; ++lane) {
-        const uint8_t a = codes[lane];
-        sets.offsets[lane] = 0;
+    int slots = 0;
+    for (int a = 0; a < t.classes; ++a) {
         if (t.scores_zero[a]) continue;
-        if (slot_of_class[a] < 0) {
-            slot_of_class[a] = slots++;
-            uint8_t* row = &sets.tables[slot_of_class[a] / 4][32 * (slot_of_class[a] % 4)];
-            std::memset(row, 0, 32);
-            std::memcpy(row, t.level + static_cast<std::size_t>(a) * t.classes,
-                        static_cast<std::size_t>(t.classes));
-        }
-        sets.offsets[lane] = static_cast<uint8_t>(32 * (slot_of_class[a] % 4));
-        sets.lanes[slot_of_class[a] / 4] |= __mmask64{1} << lane;
+        const __mmask64 lanes = _mm512_cmpeq_epi8_mask(row, _mm512_set1_epi8(static_cast<char>(a)));
+        if (lanes == 0) continue;
+        const int offset = 32 * (slots % 4);
+        uint8_t* levels = &sets.tables[slots / 4][offset];
+        std::memset(levels, 0, 32);
+        std::memcpy(levels, t.level + static_cast<std::size_t>(a) * t.classes,
+                    static_cast<std::size_t>(t.classes));
+        offsets = _mm512_mask_mov_epi8(offsets, lanes, _mm512_set1_epi8(static_cast<char>(offset)));
+        sets.lanes[slots / 4] |= lanes;
+        ++slots;
     }
+    _mm512_store_si512(sets.offsets, offsets);
     sets.count = (slots + 3) / 4;
 }
 
