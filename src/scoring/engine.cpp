@@ -368,6 +368,12 @@ private:
                 }
             }
         });
+        // Each class's levels padded to 32 bytes, so that a row's table is filled with copies
+        // of one fixed size.
+        level_rows_.assign(static_cast<std::size_t>(classes_.count), {});
+        for (int a = 0; a < classes_.count; ++a)
+            std::copy_n(&classes_.distance_level[static_cast<std::size_t>(a) * classes_.count],
+                        classes_.count, level_rows_[a].begin());
         for (int p = 0; p < kDistancePlanes; ++p)
             for (std::size_t level = 0; level < classes_.distance_level_value.size(); ++level)
                 planes_[64 * p + level] =
@@ -405,17 +411,11 @@ private:
     // For each quad of columns, the row's level against every class at each of the four columns.
     void prepare_row(int i, uint8_t* table) const
     {
-        if (path_ == KernelLevel::kAvx512) {
-            const int count = classes_.count;
-            std::fill_n(table, row_table_bytes(), 0);
+        if (path_ == KernelLevel::kAvx512)
             for (int q = 0; q < quads(); ++q)
-                for (int p = 0; p < kQuad; ++p) {
-                    const uint8_t x = code_at(i, kQuad * q + p);
+                for (int p = 0; p < kQuad; ++p)
                     std::memcpy(&table[static_cast<std::size_t>(q) * 128 + 32 * p],
-                                &classes_.distance_level[static_cast<std::size_t>(x) * count],
-                                static_cast<std::size_t>(count));
-                }
-        }
+                                &level_rows_[code_at(i, kQuad * q + p)][0], kMaxKernelClasses);
     }
 
     // out[j] for j in [max(tile, i + 1), tile_end).
@@ -475,6 +475,7 @@ private:
     KernelLevel path_ = KernelLevel::kPortable;
     CodeBuffer codes_;
     uint8_t planes_[kDistancePlanes * 64] = {};
+    std::vector<std::array<uint8_t, kMaxKernelClasses>> level_rows_;
     std::vector<uint64_t> gap_masks_;
 };
 
