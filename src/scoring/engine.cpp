@@ -251,8 +251,6 @@ public:
         });
     }
 
-private:
-public:
     // Rows in a group: at most this many.
     static constexpr int kMaxGroup = 16;
 
