@@ -5,6 +5,7 @@
 //   first_non_empty_file              the first non-empty file among the candidate paths
 //   MatrixLoad                        the matrix, read on a helper thread during the alignment
 //   TerminalProgress                  the live progress of the long stages on a terminal
+//   prepare_heap_for                  the heap's room for the records, mapped at once
 //   run_scoring                       the stages of one run, in order
 //   RunCommandLine, OpenFile
 //
