@@ -133,6 +133,14 @@ double* ScoreAlignment(char** seqs, int count)
                                        "; at least 1 is needed");
     if (seqs[0] == nullptr) refuse_argument(function, "sequence 0 is a null pointer");
     const std::size_t length = std::strlen(seqs[0]);
+    if (count > kMostSequences)
+        refuse_argument(function, "the sequence count is " + std::to_string(count) +
+                                       "; an alignment holds at most " +
+                                       std::to_string(kMostSequences));
+    if (length > static_cast<std::size_t>(kMostColumns))
+        refuse_argument(function, "sequence 0 has " + std::to_string(length) +
+                                       " columns; an alignment holds at most " +
+                                       std::to_string(kMostColumns));
     for (int i = 1; i < count; ++i)
         require_columns(function, seqs[i], "sequence " + std::to_string(i),
                         static_cast<int>(length));

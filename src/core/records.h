@@ -44,6 +44,11 @@ struct Prot {
     Prot& operator=(Prot&& other) noexcept = default;
 };
 
+// The largest alignment the records hold: nseq and length are signed 32-bit, and Data keeps one
+// weight more than there are sequences.
+constexpr std::int64_t kMostColumns = INT32_MAX;
+constexpr std::int64_t kMostSequences = INT32_MAX - 1;
+
 struct Alignment {
     int32_t nseq;
     int32_t length;

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
+#include "input/validate.h"
 #include "marrowind/errors.h"
 
 namespace {
@@ -31,7 +33,8 @@ void append_bytes(std::string& text, const char* data, std::size_t size)
 
 }  // namespace
 
-FastaParser::FastaParser(Alignment& target) : alignment_(target)
+FastaParser::FastaParser(Alignment& target, std::string source)
+    : alignment_(target), source_(std::move(source))
 {
     alignment_.seqs.reserve(kInitialRecordRoom);
     alignment_.length = 0;
@@ -46,6 +49,11 @@ void FastaParser::feed(const char* data, std::size_t size)
             static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
         if (newline == nullptr) {
             append_bytes(partial_line_, line, static_cast<std::size_t>(end - line));
+            // A residue line without an end yet is held whole: it must not outgrow the limit
+            // either (one byte more for a carriage return that may end it).
+            if (partial_line_[0] != '>' && working_.seq.size() + partial_line_.size() > 1)
+                check_column_count(source_, current_index(),
+                                   working_.seq.size() + partial_line_.size() - 1);
             return;
         }
         if (partial_line_.empty()) {
@@ -74,10 +82,12 @@ void FastaParser::take_line(const char* line, std::size_t size)
 {
     if (size > 0 && line[size - 1] == '\r') --size;
     if (size > 0 && line[0] == '>') {
+        check_sequence_count(source_, static_cast<std::size_t>(record_count_) + 1);
         if (record_count_ > 0) store_working_record();
         working_.name.assign(line + 1, size - 1);
         ++record_count_;
     } else {
+        check_column_count(source_, current_index(), working_.seq.size() + size);
         append_bytes(working_.seq, line, size);
     }
 }
@@ -107,7 +117,7 @@ Alignment* ReadFasta(const char* path)
     if (!file) throw marrowind::InputError::cannot_open(path);
 
     auto alignment = std::make_unique<Alignment>();
-    FastaParser parser(*alignment);
+    FastaParser parser(*alignment, path);
     std::vector<char> buffer(kReadChunk);
     for (;;) {
         const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
@@ -122,7 +132,7 @@ Alignment* ReadFasta(const char* path)
 Alignment* ParseFasta(const std::string& text)
 {
     auto alignment = std::make_unique<Alignment>();
-    FastaParser parser(*alignment);
+    FastaParser parser(*alignment, "");
     parser.feed(text.data(), text.size());
     parser.finish();
     return alignment.release();

@@ -20,10 +20,13 @@
 
 class FastaParser {
 public:
-    // Records go into `target`, which must be empty and outlive the parser.
-    explicit FastaParser(Alignment& target);
+    // Records go into `target`, which must be empty and outlive the parser. `source` names the
+    // text in messages: a file's path, or empty for text held in memory.
+    FastaParser(Alignment& target, std::string source);
 
-    // Parses the next `size` bytes of the text. Throws marrowind::OutOfMemory.
+    // Parses the next `size` bytes of the text. Throws marrowind::OutOfMemory, and
+    // marrowind::InputError as soon as a sequence or the number of sequences outgrows what an
+    // alignment can hold (see check_column_count), before storing more of it.
     void feed(const char* data, std::size_t size);
 
     // Ends the text: stores the last record and sets nseq and length.
@@ -32,17 +35,23 @@ public:
 private:
     void take_line(const char* line, std::size_t size);
     void store_working_record();
+    // The record that residue lines go to; lines before the first header go to the first.
+    std::size_t current_index() const
+    {
+        return record_count_ > 0 ? static_cast<std::size_t>(record_count_ - 1) : 0;
+    }
 
     Alignment& alignment_;
+    const std::string source_;
     Prot working_;
     int record_count_ = 0;
     std::string partial_line_;  // the unfinished line at the end of the last piece
 };
 
 // Reads the FASTA file at `path`. A file without any header line yields an alignment with no
-// sequences (nseq 0). Throws marrowind::InputError when the file cannot be opened or a read
-// fails ("\nError: <path> could not be read\n"; a directory counts as unreadable), and
-// marrowind::OutOfMemory.
+// sequences (nseq 0). Throws marrowind::InputError when the file cannot be opened, a read
+// fails ("\nError: <path> could not be read\n"; a directory counts as unreadable) or the
+// alignment is larger than the records hold, and marrowind::OutOfMemory.
 Alignment* ReadFasta(const char* path);
 
 // Parses FASTA text held in memory; otherwise as ReadFasta.

@@ -1,6 +1,6 @@
 // validate.cpp: alignment validation and residue normalisation.
 //
-// Contents: CheckSeqs.
+// Contents: CheckSeqs, check_column_count, check_sequence_count.
 #include "input/validate.h"
 
 #include <string>
@@ -40,4 +40,21 @@ void CheckSeqs(Alignment* alignment)
                 std::to_string(i) + " is of length " + std::to_string(length) + ")\n");
         normalise_residues(seq);
     }
+}
+
+void check_column_count(const std::string& source, std::size_t index, std::size_t columns)
+{
+    if (columns <= static_cast<std::size_t>(kMostColumns)) return;
+    throw marrowind::InputError("\nError: " + (source.empty() ? "" : source + ": ") +
+                                "sequence with index " + std::to_string(index) +
+                                " has more than " + std::to_string(kMostColumns) +
+                                " columns, the most an alignment can hold\n");
+}
+
+void check_sequence_count(const std::string& source, std::size_t count)
+{
+    if (count <= static_cast<std::size_t>(kMostSequences)) return;
+    throw marrowind::InputError("\nError: " + (source.empty() ? "the alignment" : source) +
+                                " holds more than " + std::to_string(kMostSequences) +
+                                " sequences, the most an alignment can hold\n");
 }

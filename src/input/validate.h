@@ -1,9 +1,14 @@
 // validate.h: acceptance and normalisation of an alignment before it is scored.
 //
 // Contents:
-//   CheckSeqs  refuses an empty or ragged alignment; turns "." into "-" and a-z into A-Z
+//   CheckSeqs             refuses an empty or ragged alignment; turns "." into "-" and a-z into A-Z
+//   check_column_count    refuses a sequence longer than an alignment can hold
+//   check_sequence_count  refuses more sequences than an alignment can hold
 #ifndef MARROWIND_INPUT_VALIDATE_H
 #define MARROWIND_INPUT_VALIDATE_H
+
+#include <cstddef>
+#include <string>
 
 #include "core/records.h"
 
@@ -15,5 +20,14 @@
 //   length L but sequence with index i is of length n)\n" for the first (lowest index)
 //   sequence whose length differs from the first one's.
 void CheckSeqs(Alignment* alignment);
+
+// Throws marrowind::InputError when sequence `index` of `source` (a file's path; empty for
+// sequences held in memory) has more than kMostColumns columns: "\nError: <source>: sequence
+// with index <index> has more than 2147483647 columns, the most an alignment can hold\n".
+void check_column_count(const std::string& source, std::size_t index, std::size_t columns);
+
+// Throws marrowind::InputError when `count` is more than kMostSequences: "\nError: <source>
+// holds more than 2147483646 sequences, the most an alignment can hold\n".
+void check_sequence_count(const std::string& source, std::size_t count);
 
 #endif

@@ -379,7 +379,8 @@ private:
                           : classes_.distance_level_counts[level];
     }
 
-    int gap_words() const { return (length_ + 63) / 64; }
+    // In 64 bits: a length near the largest int must not overflow on the way.
+    int gap_words() const { return static_cast<int>((std::int64_t{length_} + 63) / 64); }
 
     // The class codes row by row, and for each sequence a bit mask of its gap columns: a pair's
     // columns that count are all but those where both masks have a bit.
@@ -485,8 +486,8 @@ public:
     {
         path_ = column_path(classes, options.kernel);
         block_ = path_ == KernelLevel::kAvx512 ? kColumnBlock : kPortableBlock;
-        blocks_ = (length_ + block_ - 1) / block_;
-        threads_ = thread_count(options, (length_ + block_ - 1) / block_);
+        blocks_ = static_cast<int>((std::int64_t{length_} + block_ - 1) / block_);
+        threads_ = thread_count(options, blocks_);
         build_layout(alignment, options);
         scores_zero_.resize(static_cast<std::size_t>(classes.count));
         for (int a = 0; a < classes.count; ++a)
