@@ -7,11 +7,12 @@
 //   TerminalProgress                  the live progress of the long stages on a terminal
 //   prepare_heap_for                  the heap's room for the records, mapped at once
 //   run_scoring                       the stages of one run, in order
-//   RunCommandLine, OpenFile
+//   RunCommandLine
 //
 // Every stage reports a failure by throwing one of the core's exceptions; this file alone turns
 // them into a message on standard error and an exit status.
 #include "app/driver.h"
+#include "app/signal_cleanup.h"
 
 #include <boost/filesystem.hpp>
 #include <boost/program_options.hpp>
@@ -37,6 +38,7 @@
 #include "input/validate.h"
 #include "marrowind/errors.h"
 #include "matrix/matrix.h"
+#include "output/output_file.h"
 #include "output/writer.h"
 #include "scoring/dops.h"
 #include "scoring/engine.h"
@@ -285,9 +287,6 @@ void prepare_heap_for(const std::string& alignment_path)
 struct DataReleaser {
     void operator()(Data* data) const { FreeData(data); }
 };
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 int run_scoring(const RunSettings& settings)
 {
@@ -327,15 +326,13 @@ int run_scoring(const RunSettings& settings)
     if (settings.output_requested == 1) {
         refuse_to_overwrite_inputs(settings.output_path,
                                    {settings.alignment_path, matrix_path.string()});
-        std::FILE* opened = nullptr;
-        if (!OpenFile(settings.output_path.c_str(), &opened, "w"))
-            throw marrowind::InputError::cannot_open(settings.output_path);
-        std::unique_ptr<std::FILE, FileCloser> output(opened);
+        TemporaryRemovedOnSignal removal;
+        marrowind::OutputFile output(settings.output_path);
+        removal.arm(output.temporary_path());
+        std::FILE* stream = output.stream();
         progress("Writing alignment....\n");
-        WriteAlignment(&opened, alignment.get(), data.get(), settings.output_path.c_str());
-        // A full disk often shows only when the buffered rest is flushed at the close.
-        if (std::fclose(output.release()) != 0)
-            throw marrowind::OutputError(settings.output_path);
+        WriteAlignment(&stream, alignment.get(), data.get(), settings.output_path.c_str());
+        output.commit();
     } else {
         std::FILE* standard_output = stdout;
         progress("Writing alignment....\n");
@@ -354,12 +351,6 @@ int run_scoring(const RunSettings& settings)
 }
 
 }  // namespace
-
-int OpenFile(const char* path, std::FILE** stream, const char* mode)
-{
-    *stream = std::fopen(path, mode);
-    return *stream != nullptr ? 1 : 0;
-}
 
 int RunCommandLine(int argc, char** argv)
 {

@@ -1,0 +1,202 @@
+// output_file.cpp: results written through a temporary file and renamed into place.
+//
+// Contents: same_file_as, followed_links, random_suffix, sync_file, OutputFile.
+#include "output/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "marrowind/errors.h"
+
+namespace marrowind {
+
+namespace {
+
+// Symbolic links followed before giving up, as the kernel's own limit for one lookup.
+constexpr int kMostLinks = 40;
+// Names tried for the temporary before giving up; another run taking all of them is unlikely.
+constexpr int kMostTries = 100;
+// The longest file name most file systems take.
+constexpr std::size_t kMostNameBytes = 255;
+
+bool same_file_as(const struct stat& file, int descriptor)
+{
+    struct stat open_file {};
+    return fstat(descriptor, &open_file) == 0 && open_file.st_dev == file.st_dev &&
+           open_file.st_ino == file.st_ino;
+}
+
+// The contents of the symbolic link at path, or an empty string when it cannot be read.
+std::string link_contents(const std::string& path)
+{
+    std::vector<char> buffer(256);
+    for (;;) {
+        const ssize_t n = readlink(path.c_str(), buffer.data(), buffer.size());
+        if (n < 0) return std::string();
+        if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), n);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// The path of the file that path leads to once every symbolic link is followed; the last link's
+// target need not exist yet, as a plain create through a dangling link makes it. An empty
+// string for a chain of links too long (a loop) or unreadable.
+std::string followed_links(std::string path)
+{
+    for (int hops = 0; hops <= kMostLinks; ++hops) {
+        struct stat entry {};
+        if (lstat(path.c_str(), &entry) != 0 || !S_ISLNK(entry.st_mode)) return path;
+        std::string target = link_contents(path);
+        if (target.empty()) return std::string();
+        // A relative link is read from the directory that holds it.
+        const std::size_t slash = path.rfind('/');
+        if (target[0] != '/' && slash != std::string::npos)
+            target = path.substr(0, slash + 1) + target;
+        path = target;
+    }
+    return std::string();
+}
+
+// Six letters and digits that differ between processes and between calls.
+std::string random_suffix()
+{
+    static std::atomic<std::uint64_t> calls{0};
+    std::uint64_t x = static_cast<std::uint64_t>(getpid()) * 0x9E3779B97F4A7C15ull ^
+                      static_cast<std::uint64_t>(
+                          std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                      (calls.fetch_add(1) << 40);
+    // splitmix64's finaliser, so that nearby inputs give unrelated names.
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    x ^= x >> 31;
+    static const char kSymbols[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string suffix(6, ' ');
+    for (char& c : suffix) {
+        c = kSymbols[x % 62];
+        x /= 62;
+    }
+    return suffix;
+}
+
+// fsync, where a file system that has nothing to sync to (it says so with EINVAL) counts as done.
+bool sync_file(int descriptor)
+{
+    return fsync(descriptor) == 0 || errno == EINVAL || errno == ENOTSUP || errno == ENOSYS;
+}
+
+}  // namespace
+
+OutputFile::OutputFile(const std::string& path) : path_(path)
+{
+    struct stat existing {};
+    if (stat(path.c_str(), &existing) == 0) {
+        if (same_file_as(existing, STDOUT_FILENO)) {
+            stream_ = stdout;
+            return;
+        }
+        if (same_file_as(existing, STDERR_FILENO)) {
+            stream_ = stderr;
+            return;
+        }
+        if (!S_ISREG(existing.st_mode)) {
+            stream_ = std::fopen(path.c_str(), "w");
+            if (stream_ == nullptr) throw InputError::cannot_open(path_);
+            owns_stream_ = true;
+            return;
+        }
+    }
+    target_ = followed_links(path);
+    if (target_.empty()) throw InputError::cannot_open(path_);
+    open_temporary_for(target_);
+}
+
+void OutputFile::open_temporary_for(const std::string& target)
+{
+    const std::size_t slash = target.rfind('/');
+    const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    // ".name.XXXXXX": hidden, named after its target, within the file system's name limit.
+    const std::string stem = "." + name.substr(0, kMostNameBytes - 8) + ".";
+
+    int descriptor = -1;
+    for (int tries = 0; descriptor < 0 && tries < kMostTries; ++tries) {
+        temporary_ = directory + stem + random_suffix();
+        // Mode 0666 lets the umask (and a default ACL) decide, exactly as for a plain create.
+        descriptor = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (descriptor < 0 && errno != EEXIST) break;
+    }
+    if (descriptor < 0) {
+        temporary_.clear();
+        throw InputError::cannot_open(path_);
+    }
+
+    // A replaced file keeps its owner where the system allows it, and its permissions; the
+    // owner goes first, since changing it clears set-user and set-group bits.
+    struct stat replaced {};
+    bool kept = true;
+    if (stat(target.c_str(), &replaced) == 0) {
+        struct stat created {};
+        if (fstat(descriptor, &created) == 0 &&
+            (created.st_uid != replaced.st_uid || created.st_gid != replaced.st_gid) &&
+            fchown(descriptor, replaced.st_uid, replaced.st_gid) != 0) {
+            // Only the superuser may give a file away: the new file is then this user's own.
+        }
+        kept = fchmod(descriptor, replaced.st_mode & 07777) == 0;
+    }
+    stream_ = kept ? fdopen(descriptor, "w") : nullptr;
+    if (stream_ == nullptr) {
+        close(descriptor);
+        unlink(temporary_.c_str());
+        temporary_.clear();
+        throw InputError::cannot_open(path_);
+    }
+    owns_stream_ = true;
+}
+
+OutputFile::~OutputFile() { discard(); }
+
+void OutputFile::discard() noexcept
+{
+    if (owns_stream_ && stream_ != nullptr) std::fclose(stream_);
+    stream_ = nullptr;
+    if (!temporary_.empty()) unlink(temporary_.c_str());
+    temporary_.clear();
+}
+
+void OutputFile::commit()
+{
+    if (!owns_stream_) {
+        if (std::fflush(stream_) != 0) throw OutputError(path_);
+        return;
+    }
+    // A full disk often shows only when the buffered rest is flushed, or at the sync.
+    bool written = std::fflush(stream_) == 0;
+    if (written && !temporary_.empty()) written = sync_file(fileno(stream_));
+    written = std::fclose(stream_) == 0 && written;
+    stream_ = nullptr;
+    if (written && !temporary_.empty()) written = rename(temporary_.c_str(), target_.c_str()) == 0;
+    if (!written) {
+        discard();
+        throw OutputError(path_);
+    }
+    if (temporary_.empty()) return;
+    temporary_.clear();
+    // The rename itself lasts once the directory is synced; the result is in place whatever
+    // this gives.
+    const std::size_t slash = target_.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
+    const int held = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (held >= 0) {
+        sync_file(held);
+        close(held);
+    }
+}
+
+}  // namespace marrowind
