@@ -27,20 +27,15 @@ void write_file(const std::string& path, const std::string& contents)
     out << contents;
 }
 
-ProgramRun run_program(const std::string& dir, const std::vector<std::string>& args,
-                       const std::string& stdout_path, const std::string& shell_prefix)
+namespace {
+
+// Runs argv_text in dir with standard input from /dev/null, standard output to stdout_path (or
+// captured when it is empty) and standard error captured.
+ProgramRun run_command(const std::string& dir, std::vector<std::string> argv_text,
+                       const std::string& stdout_path)
 {
     const std::string out_capture = dir + "/.stdout";
     const std::string err_capture = dir + "/.stderr";
-    std::vector<std::string> argv_text;
-    if (shell_prefix.empty()) {
-        argv_text.push_back(MARROWIND_EXE);
-        argv_text.insert(argv_text.end(), args.begin(), args.end());
-    } else {
-        // Arguments reach the program as "$@", so none of them is parsed by the shell.
-        argv_text = {"/bin/sh", "-c", shell_prefix + " exec \"$0\" \"$@\"", MARROWIND_EXE};
-        argv_text.insert(argv_text.end(), args.begin(), args.end());
-    }
     std::vector<char*> argv;
     for (std::string& word : argv_text) argv.push_back(word.data());
     argv.push_back(nullptr);
@@ -70,6 +65,31 @@ ProgramRun run_program(const std::string& dir, const std::vector<std::string>& a
     std::filesystem::remove(out_capture);
     std::filesystem::remove(err_capture);
     return result;
+}
+
+}  // namespace
+
+ProgramRun run_program(const std::string& dir, const std::vector<std::string>& args,
+                       const std::string& stdout_path, const std::string& shell_prefix)
+{
+    if (shell_prefix.empty()) {
+        std::vector<std::string> argv_text{MARROWIND_EXE};
+        argv_text.insert(argv_text.end(), args.begin(), args.end());
+        return run_command(dir, argv_text, stdout_path);
+    }
+    // Arguments reach the program as "$@", so none of them is parsed by the shell.
+    std::vector<std::string> argv_text{"/bin/sh", "-c", shell_prefix + " exec \"$0\" \"$@\"",
+                                       MARROWIND_EXE};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    return run_command(dir, argv_text, stdout_path);
+}
+
+ProgramRun run_script(const std::string& dir, const std::string& script,
+                      const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv_text{"/bin/sh", "-c", script, MARROWIND_EXE};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    return run_command(dir, argv_text, "");
 }
 
 void CliTest::SetUp()

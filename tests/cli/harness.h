@@ -3,6 +3,7 @@
 // Contents:
 //   ProgramRun    exit status, standard output and standard error of one run
 //   run_program   runs the program with arguments in a directory
+//   run_script    runs a shell script that runs the program, in a directory
 //   CliTest       fixture giving each test a temporary directory of its own, and file helpers
 #ifndef MARROWIND_TESTS_CLI_HARNESS_H
 #define MARROWIND_TESTS_CLI_HARNESS_H
@@ -26,6 +27,10 @@ struct ProgramRun {
 ProgramRun run_program(const std::string& dir, const std::vector<std::string>& args,
                        const std::string& stdout_path = "", const std::string& shell_prefix = "");
 
+// Runs the shell script `script` in `dir`, with the program's path as $0 and `args` as $1...
+ProgramRun run_script(const std::string& dir, const std::string& script,
+                      const std::vector<std::string>& args = {});
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);
 
@@ -39,6 +44,10 @@ protected:
                    const std::string& shell_prefix = "") const
     {
         return run_program(dir_, args, stdout_path, shell_prefix);
+    }
+    ProgramRun run_script(const std::string& script, const std::vector<std::string>& args = {}) const
+    {
+        return ::run_script(dir_, script, args);
     }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
     // Writes a file in this test's directory and returns its path.
