@@ -6,6 +6,7 @@ the exports and the plot. On a terminal, a progress bar on standard error follow
 """
 import argparse
 import os
+import signal
 import sys
 import threading
 import time
@@ -15,6 +16,7 @@ from ._core import Error
 from .alignment import FORMATS, read_alignment
 from .core import available_matrices, load_matrix, matrix_label, score_alignment
 from .exports import write_chimerax, write_jalview, write_pdb, write_tsv
+from .output import Interrupted, end_by_signal, signals_as_exceptions
 from .plot import plot_format, plot_profile
 from .profile import Profile
 
@@ -105,6 +107,23 @@ class Progress:
             self.drawn = True
 
 
+def refuse_to_overwrite_inputs(args):
+    """Raise ValueError when an output path names one of the input files: writing the results
+    over an input would destroy it before the user notices."""
+    inputs = [path for path in (args.input, args.matrix, args.pdb)
+              if path and path != "-" and os.path.exists(path)]
+    for output in (args.output, args.jalview, args.chimerax, args.pdb_out, args.plot):
+        if not output or output == "-":
+            continue
+        for source in inputs:
+            try:
+                same = os.path.samefile(output, source)
+            except OSError:
+                continue
+            if same:
+                raise ValueError(f"{output} is an input file and will not be overwritten")
+
+
 def run(args):
     """Carry out a parsed command line; return the exit status."""
     # Arguments are checked before any work, so that a mistake leaves no partial output.
@@ -112,6 +131,7 @@ def run(args):
         raise ValueError("--pdb needs --chain and --pdb-out")
     if args.plot:
         plot_format(args.plot)
+    refuse_to_overwrite_inputs(args)
     outputs = sum(bool(x) for x in (args.jalview, args.chimerax, args.pdb, args.plot))
     with Progress(stages=2 + outputs, enabled=False if args.quiet else None) as progress:
         progress.stage("reading")
@@ -121,20 +141,24 @@ def run(args):
         progress.stage(f"scoring {len(alignment)} sequences x {alignment.length} columns")
         scores = score_alignment(alignment, matrix)
         profile = Profile(alignment, scores, matrix_label(args.matrix), reference)
-        if args.jalview:
-            progress.stage("writing the Jalview file")
-            write_jalview(profile, args.jalview)
-        if args.chimerax:
-            progress.stage("writing the ChimeraX file")
-            write_chimerax(profile, args.chimerax, chain=args.chain)
-        if args.pdb:
-            progress.stage("writing the PDB file")
-            mapping = write_pdb(profile, args.pdb, args.pdb_out, args.chain)
-        if args.plot:
-            progress.stage("plotting")
-            plot_profile(profile, args.plot, per=args.plot_by)
+        # From here on only Python code runs, so a signal is handled at once: it removes the
+        # temporary file of the output being written.
+        with signals_as_exceptions():
+            if args.jalview:
+                progress.stage("writing the Jalview file")
+                write_jalview(profile, args.jalview)
+            if args.chimerax:
+                progress.stage("writing the ChimeraX file")
+                write_chimerax(profile, args.chimerax, chain=args.chain)
+            if args.pdb:
+                progress.stage("writing the PDB file")
+                mapping = write_pdb(profile, args.pdb, args.pdb_out, args.chain)
+            if args.plot:
+                progress.stage("plotting")
+                plot_profile(profile, args.plot, per=args.plot_by)
     # The table comes once the bar is gone, since both may be on the one terminal.
-    write_tsv(profile, args.output, per="column" if args.columns else "residue")
+    with signals_as_exceptions():
+        write_tsv(profile, args.output, per="column" if args.columns else "residue")
     if args.pdb:
         print(f"{args.pdb_out}: {mapping.scored} residues of chain {args.chain} scored, "
               f"{mapping.unscored} without a score", file=sys.stderr)
@@ -144,15 +168,31 @@ def run(args):
     return 0
 
 
+def drop_unwritable_standard_output():
+    """After a failed write to standard output, what is still buffered would fail again when
+    the interpreter exits, with a report of its own: send it nowhere instead."""
+    try:
+        sys.stdout.flush()
+    except OSError:
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+
+
 def main(argv=None):
-    """Entry point of python3 -m marrowind; returns the exit status (1 for an error)."""
+    """Entry point of python3 -m marrowind; returns the exit status (1 for an error). A signal
+    that ends the run while it writes (SIGINT, SIGTERM, SIGHUP) ends the process as that signal,
+    after removing the output file it was writing."""
     args = build_parser().parse_args(argv)
     try:
         return run(args)
     except (Error, ValueError) as error:
         print(f"python3 -m marrowind: {error}", file=sys.stderr)
+        drop_unwritable_standard_output()
         return 1
     except BrokenPipeError:
         # The reader of standard output has gone (as `| head` does): nothing more to say.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        drop_unwritable_standard_output()
         return 1
+    except KeyboardInterrupt:
+        return end_by_signal(signal.SIGINT)
+    except Interrupted as interruption:
+        return end_by_signal(interruption.signal_number)

@@ -2,37 +2,19 @@
 file, and a PDB file whose B-factors hold the scores.
 
 The table and the annotation files write every score in full (Python's shortest exact form),
-so reading them back gives the very floats that were computed.
+so reading them back gives the very floats that were computed. Every file is written through
+open_output: it ends up complete, or as it was before.
 """
-import contextlib
 import os
-import sys
 from typing import NamedTuple
 
 from . import _core
-from ._core import InputError, OutputError
+from ._core import InputError
 from .alignment import identifier
 from .core import format_dops
+from .output import open_output
 
 DIRECTION = "score: 0 to 1, higher is more conserved"
-
-
-@contextlib.contextmanager
-def _destination(target):
-    """Yield a text stream for a path, "-" (standard output) or an open text file."""
-    if hasattr(target, "write"):
-        yield target
-        return
-    if os.fspath(target) == "-":
-        yield sys.stdout
-        sys.stdout.flush()
-        return
-    path = os.fspath(target)
-    try:
-        with open(path, "w", encoding="utf-8", errors="surrogateescape", newline="\n") as stream:
-            yield stream
-    except OSError as error:
-        raise OutputError(f"Error: {path} could not be written ({error.strerror})") from error
 
 
 def header_lines(profile):
@@ -61,7 +43,7 @@ def write_tsv(profile, target, per="residue"):
     """
     if per not in ("residue", "column"):
         raise ValueError(f"per must be 'residue' or 'column', not {per!r}")
-    with _destination(target) as out:
+    with open_output(target) as out:
         out.write("\n".join(header_lines(profile)) + "\n")
         out.write("number\tresidue\tcolumn\tscore\n")
         if per == "residue":
@@ -82,7 +64,7 @@ def write_jalview(profile, target, label="Conservation"):
     of its name, as Jalview names sequences)."""
     values = "|".join(repr(float(score)) for score in profile.scores.column_scores)
     description = f"marrowind column scores ({profile.matrix}); higher is more conserved"
-    with _destination(target) as out:
+    with open_output(target) as out:
         out.write("JALVIEW_ANNOTATION\n")
         out.write("".join(line + "\n" for line in header_lines(profile)))
         out.write(f"SEQUENCE_REF\t{identifier(profile.reference_name)}\n")
@@ -94,11 +76,25 @@ def write_chimerax(profile, target, chain=None, attribute="conservation"):
     each residue of the reference, by residue number, its score; chain, e.g. "A", restricts
     it to that chain."""
     prefix = f"/{chain}" if chain else ""
-    with _destination(target) as out:
+    with open_output(target) as out:
         out.write("".join(line + "\n" for line in header_lines(profile)))
         out.write(f"attribute: {attribute}\nmatch mode: any\nrecipient: residues\n")
         for row in profile.residues:
             out.write(f"\t{prefix}:{row.number}\t{row.score!r}\n")
+
+
+class _KeptOpen:
+    """A stream for a writer that closes what it is given, as Biopython's PDBIO does: writes go
+    through, and the closing is left to open_output, which syncs the file first."""
+
+    def __init__(self, stream):
+        self.write = stream.write
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        return False
 
 
 class PdbMapping(NamedTuple):
@@ -157,6 +153,6 @@ def write_pdb(profile, structure, target, chain, missing=0.0):
 
     writer = PDBIO()
     writer.set_structure(model_set)
-    with _destination(target) as out:
-        writer.save(out)
+    with open_output(target) as out:
+        writer.save(_KeptOpen(out))
     return PdbMapping(scored, unscored, mismatched)

@@ -8,6 +8,7 @@ import os
 import numpy as np
 
 from .core import format_dops
+from .output import open_output
 
 PLOT_FORMATS = (".png", ".svg")
 
@@ -63,4 +64,5 @@ def plot_profile(profile, path, per="column", title=None):
     axes.set_title(title or f"{profile.reference_name}: DOPS score "
                             f"{format_dops(profile.scores.dops).strip()}")
     axes.legend(loc="upper right", fontsize="small", ncols=3, frameon=False)
-    figure.savefig(os.fspath(path), format=suffix[1:])
+    with open_output(path, binary=True) as out:
+        figure.savefig(out, format=suffix[1:])
