@@ -124,6 +124,17 @@ TEST_F(OutputSafety, FileSizeLimitLeavesTheOldFileUntouched)
     EXPECT_EQ(run.err.substr(run.err.size() - std::min(run.err.size(), failure.size())), failure);
     EXPECT_EQ(read_file(path("keep.txt")), kOld);
     expect_nothing_left_behind();
+
+    // A result small enough to stay in the stream's buffer (1.4 kB) fails only when it is
+    // flushed, past a limit of one block (which the progress lines stay under).
+    write_family(path("small.fa"), 4, 40, 2);
+    before_ = listing(dir_);
+    run = this->run({"-a", "small.fa", "-m", kMatrix, "-o", "keep.txt"}, "",
+                    "trap '' XFSZ; ulimit -f 1;");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.substr(run.err.size() - std::min(run.err.size(), failure.size())), failure);
+    EXPECT_EQ(read_file(path("keep.txt")), kOld);
+    expect_nothing_left_behind();
 }
 
 // A file system of 256 kB, mounted in a namespace of the test's own; skipped where the system
