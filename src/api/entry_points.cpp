@@ -21,7 +21,7 @@
 #include "core/records.h"
 #include "marrowind/errors.h"
 #include "matrix/matrix.h"
-#include "scoring/conservation.h"
+#include "pipeline/pipeline.h"
 #include "scoring/weights.h"
 
 #ifndef MARROWIND_FIXED_MATRIX_PATH
@@ -70,34 +70,60 @@ std::unique_ptr<T> new_record()
     return record;
 }
 
+// The entry points' side of a run: the caller's strings scored exactly as given, with the fixed
+// matrix read once the alignment is built, the weights taken from the single-precision table
+// of distances, and their own progress lines.
+class InMemoryRun : public marrowind::detail::FrontEnd {
+public:
+    InMemoryRun(char** seqs, int count) : seqs_(seqs), count_(count) {}
+
+    std::unique_ptr<Alignment> take_alignment() override
+    {
+        auto alignment = new_record<Alignment>();
+        alignment->seqs.resize(static_cast<std::size_t>(count_));
+        alignment->length = static_cast<int32_t>(std::strlen(seqs_[0]));
+        alignment->nseq = count_;
+        for (int i = 0; i < count_; ++i) {
+            alignment->seqs[i].name = "Seq " + std::to_string(i);
+            alignment->seqs[i].seq = seqs_[i];
+        }
+        matrix_ = fixed_matrix();
+        return alignment;
+    }
+
+    const Matrix& matrix() override { return *matrix_; }
+
+    void begin(marrowind::detail::Stage stage) override
+    {
+        using marrowind::detail::Stage;
+        if (stage == Stage::kDistances) std::fputs("Calculate sequence distances....\n", stderr);
+        if (stage == Stage::kWeights) std::fputs("Calculating sequence weights....\n", stderr);
+        if (stage == Stage::kColumnScores)
+            std::fputs("Calculating positional conservation scores....\n", stderr);
+    }
+
+    void deliver(const Alignment&, const Data&) override { std::cerr << "bob" << std::endl; }
+
+private:
+    char** seqs_;
+    int count_;
+    std::unique_ptr<Matrix> matrix_;
+};
+
 double* score_alignment(char** seqs, int count)
 {
-    auto data = new_record<Data>();
-    auto alignment = new_record<Alignment>();
-    alignment->seqs.resize(static_cast<std::size_t>(count));
-    alignment->length = static_cast<int32_t>(std::strlen(seqs[0]));
-    alignment->nseq = count;
-    for (int i = 0; i < count; ++i) {
-        alignment->seqs[i].name = "Seq " + std::to_string(i);
-        alignment->seqs[i].seq = seqs[i];
-    }
-    const std::unique_ptr<Matrix> matrix = fixed_matrix();
-    AssignDataMem(alignment.get(), data.get());
-    data->dist.resize(alignment->nseq);
+    InMemoryRun front_end(seqs, count);
+    marrowind::detail::PipelineSettings settings;
+    settings.validate = false;
+    settings.weights = marrowind::detail::WeightSource::kDistanceTable;
+    settings.dops = false;
+    const marrowind::detail::ScoredAlignment run =
+        marrowind::detail::run_pipeline(front_end, settings);
 
-    std::fputs("Calculate sequence distances....\n", stderr);
-    CalcDists(alignment.get(), matrix.get(), data.get());
-    std::fputs("Calculating sequence weights....\n", stderr);
-    CalcWeights(alignment.get(), data.get());
-    std::fputs("Calculating positional conservation scores....\n", stderr);
-    ConsScore(alignment.get(), matrix.get(), data.get());
-    std::cerr << "bob" << std::endl;
-
-    const std::size_t length = static_cast<std::size_t>(alignment->length);
+    const std::size_t length = static_cast<std::size_t>(run.alignment->length);
     double* result = static_cast<double*>(std::malloc(sizeof(double) * length));
-    if (result == nullptr && length > 0) throw marrowind::OutOfMemory(alignment->length);
-    std::copy(data->scores, data->scores + length, result);
-    FreeData(data.release());
+    if (result == nullptr && length > 0) throw marrowind::OutOfMemory(run.alignment->length);
+    std::copy(run.data->scores, run.data->scores + length, result);
     return result;
 }
 

@@ -3,7 +3,6 @@
 // Contents: read_fasta, parse_fasta, SubstitutionMatrix, score_alignment, pair_distance,
 // dops_score.
 #include <memory>
-#include <new>
 #include <sstream>
 
 #include "core/records.h"
@@ -11,7 +10,7 @@
 #include "input/validate.h"
 #include "marrowind/marrowind.h"
 #include "matrix/matrix.h"
-#include "scoring/conservation.h"
+#include "pipeline/pipeline.h"
 #include "scoring/dops.h"
 #include "scoring/weights.h"
 
@@ -31,9 +30,9 @@ Sequences to_sequences(std::unique_ptr<Alignment> alignment)
     return sequences;
 }
 
-// An alignment record holding copies of the sequences, validated and normalised exactly as
-// the command-line program validates what it reads.
-std::unique_ptr<Alignment> validated_alignment(const std::vector<std::string>& sequences)
+// An alignment record holding copies of the sequences, as given; refused when larger than the
+// records hold.
+std::unique_ptr<Alignment> alignment_of(const std::vector<std::string>& sequences)
 {
     check_sequence_count("", sequences.size());
     for (std::size_t i = 0; i < sequences.size(); ++i)
@@ -44,12 +43,22 @@ std::unique_ptr<Alignment> validated_alignment(const std::vector<std::string>& s
     for (std::size_t i = 0; i < sequences.size(); ++i) alignment->seqs[i].seq = sequences[i];
     alignment->length =
         sequences.empty() ? 0 : static_cast<int32_t>(sequences.back().size());
-    CheckSeqs(alignment.get());
     return alignment;
 }
 
-struct DataReleaser {
-    void operator()(Data* data) const { FreeData(data); }
+// The library's side of a run: the caller's sequences and matrix, nothing shown.
+class SequencesRun : public detail::FrontEnd {
+public:
+    SequencesRun(const std::vector<std::string>& sequences, const ::Matrix& matrix)
+        : sequences_(sequences), matrix_(matrix)
+    {
+    }
+    std::unique_ptr<Alignment> take_alignment() override { return alignment_of(sequences_); }
+    const ::Matrix& matrix() override { return matrix_; }
+
+private:
+    const std::vector<std::string>& sequences_;
+    const ::Matrix& matrix_;
 };
 
 std::shared_ptr<const ::Matrix> transformed(::Matrix* read)
@@ -102,26 +111,21 @@ std::string SubstitutionMatrix::letters() const
 ConservationScores score_alignment(const std::vector<std::string>& sequences,
                                    const SubstitutionMatrix& matrix)
 {
-    const std::unique_ptr<Alignment> alignment = validated_alignment(sequences);
-    const std::unique_ptr<Data, DataReleaser> data(new (std::nothrow) Data());
-    if (!data) throw OutOfMemory(1);
-    AssignDataMem(alignment.get(), data.get());
-    // The stages take the matrix by non-const pointer but only read it.
-    ::Matrix* record = const_cast<::Matrix*>(&matrix.record());
-    CalcWeights2(alignment.get(), record, data.get());
-    ConsScore(alignment.get(), record, data.get());
+    SequencesRun front_end(sequences, matrix.record());
+    const detail::ScoredAlignment run = detail::run_pipeline(front_end, detail::PipelineSettings());
 
     ConservationScores result;
-    result.weights.assign(data->weights, data->weights + alignment->nseq);
-    result.column_scores.assign(data->scores, data->scores + alignment->length);
-    result.dops = DopsScore(alignment->length, data->scores);
+    result.weights.assign(run.data->weights, run.data->weights + run.alignment->nseq);
+    result.column_scores.assign(run.data->scores, run.data->scores + run.alignment->length);
+    result.dops = run.dops;
     return result;
 }
 
 double pair_distance(const std::string& first, const std::string& second,
                      const SubstitutionMatrix& matrix)
 {
-    const std::unique_ptr<Alignment> alignment = validated_alignment({first, second});
+    const std::unique_ptr<Alignment> alignment = alignment_of({first, second});
+    CheckSeqs(alignment.get());
     return CalcPairDist(alignment->seqs[0], alignment->seqs[1], &matrix.record(),
                         alignment->length);
 }

@@ -6,7 +6,9 @@
 //   MatrixLoad                        the matrix, read on a helper thread during the alignment
 //   TerminalProgress                  the live progress of the long stages on a terminal
 //   prepare_heap_for                  the heap's room for the records, mapped at once
-//   run_scoring                       the stages of one run, in order
+//   CommandLineRun                    the program's side of the scoring pipeline: reading,
+//                                     progress lines, the output file
+//   run_scoring                       one run, its DOPS line and its completion
 //   RunCommandLine
 //
 // Every stage reports a failure by throwing one of the core's exceptions; this file alone turns
@@ -25,8 +27,11 @@
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <functional>
 #include <memory>
 #include <new>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -40,6 +45,7 @@
 #include "matrix/matrix.h"
 #include "output/output_file.h"
 #include "output/writer.h"
+#include "pipeline/pipeline.h"
 #include "scoring/dops.h"
 #include "scoring/engine.h"
 
@@ -128,11 +134,15 @@ fs::path first_non_empty_file(const std::vector<fs::path>& candidates)
     return fs::path();
 }
 
-void report_no_matrix_file(const std::vector<fs::path>& candidates)
+// The report of a search that accepted no candidate: each candidate in the path inserter's
+// quoted form, between quotes of its own.
+marrowind::InputError no_matrix_file(const std::vector<fs::path>& candidates)
 {
-    std::cerr << "Could not find a non-empty matrix file in list:";
-    for (const fs::path& candidate : candidates) std::cerr << " \"" << candidate << "\"";
-    std::cerr << std::endl;
+    std::ostringstream report;
+    report << "Could not find a non-empty matrix file in list:";
+    for (const fs::path& candidate : candidates) report << " \"" << candidate << "\"";
+    report << '\n';
+    return marrowind::InputError(report.str());
 }
 
 struct MatrixDeleter {
@@ -141,9 +151,10 @@ struct MatrixDeleter {
 
 // Finds, reads and rescales the matrix on a helper thread while the calling thread reads the
 // alignment: both spend most of their time on first touches of fresh memory, which two cores
-// take side by side. Nothing on the helper prints, and a failure waits for the moment the
-// matrix is due, so a run reports exactly what it would report with the two read in turn.
-// Where no thread can be started, the matrix is read then, on the calling thread.
+// take side by side. Nothing on the helper prints: a failure, and the report that a failed
+// table allocation writes, wait for the moment the matrix is due, so a run reports exactly what
+// it would report with the two read in turn. Where no thread can be started, the matrix is
+// read then, on the calling thread.
 class MatrixLoad {
 public:
     explicit MatrixLoad(const std::vector<fs::path>& candidates) : candidates_(candidates)
@@ -172,6 +183,7 @@ public:
     std::unique_ptr<Matrix, MatrixDeleter> take()
     {
         finish();
+        std::cerr << held_report_.str() << std::flush;
         if (failure_) std::rethrow_exception(failure_);
         return std::move(matrix_);
     }
@@ -188,6 +200,9 @@ private:
     void load()
     {
         loaded_ = true;
+        std::ostream*& report = marrowind::detail::resize_report_stream();
+        std::ostream* const own_report = report;
+        report = &held_report_;
         try {
             path_ = first_non_empty_file(candidates_);
             if (path_.empty()) return;
@@ -196,6 +211,7 @@ private:
         } catch (...) {
             failure_ = std::current_exception();
         }
+        report = own_report;
     }
 
     const std::vector<fs::path>& candidates_;
@@ -204,6 +220,7 @@ private:
     fs::path path_;
     std::unique_ptr<Matrix, MatrixDeleter> matrix_;
     std::exception_ptr failure_;
+    std::ostringstream held_report_;
 };
 
 // Writing the results over an input would destroy it before the user notices.
@@ -225,24 +242,35 @@ void progress(const char* line) { std::fputs(line, stderr); }
 // stage ends, before the next progress line.
 class TerminalProgress {
 public:
-    TerminalProgress() : enabled_(isatty(fileno(stderr)) == 1), start_(Clock::now()) {}
-    ~TerminalProgress()
-    {
-        if (shown_) std::fprintf(stderr, "\r%*s\r", kWidth, "");
-    }
+    TerminalProgress() : enabled_(isatty(fileno(stderr)) == 1) {}
+    ~TerminalProgress() { erase(); }
     TerminalProgress(const TerminalProgress&) = delete;
     TerminalProgress& operator=(const TerminalProgress&) = delete;
 
-    marrowind::ScoringOptions options()
+    // Erases the line of the stage before, and times the next one from now.
+    void restart()
     {
-        marrowind::ScoringOptions options;
-        if (enabled_) options.progress = [this](double done) { show(done); };
-        return options;
+        erase();
+        last_percent_ = -1;
+        start_ = Clock::now();
+    }
+
+    // The report for ScoringOptions::progress, or none when nothing is shown.
+    std::function<void(double)> reporter()
+    {
+        if (!enabled_) return nullptr;
+        return [this](double done) { show(done); };
     }
 
 private:
     using Clock = std::chrono::steady_clock;
     static constexpr int kWidth = 40;
+
+    void erase()
+    {
+        if (shown_) std::fprintf(stderr, "\r%*s\r", kWidth, "");
+        shown_ = false;
+    }
 
     void show(double done)
     {
@@ -258,12 +286,9 @@ private:
     bool enabled_;
     bool shown_ = false;
     int last_percent_ = -1;
-    Clock::time_point start_;
+    Clock::time_point start_ = Clock::now();
 };
 
-struct AlignmentDeleter {
-    void operator()(Alignment* alignment) const { delete alignment; }
-};
 // The alignment's records (a few small blocks per sequence) and the matrix record take heap
 // memory a page at a time as they fill it, and each fresh page costs a fault. The room they
 // will need is mapped at once and handed back to the heap, which (with the program's heap
@@ -284,68 +309,87 @@ void prepare_heap_for(const std::string& alignment_path)
     std::free(block);
 }
 
-struct DataReleaser {
-    void operator()(Data* data) const { FreeData(data); }
+// The program's side of a run: the alignment read from its file (with the matrix read on a
+// helper thread meanwhile), the progress lines, and the scored alignment written to standard
+// output or to the output file.
+class CommandLineRun : public marrowind::detail::FrontEnd {
+public:
+    explicit CommandLineRun(const RunSettings& settings) : settings_(settings) {}
+
+    std::unique_ptr<Alignment> take_alignment() override
+    {
+        prepare_heap_for(settings_.alignment_path);
+        matrix_load_.emplace(settings_.matrix_candidates);
+        progress("Reading FASTA file....\n");
+        std::unique_ptr<Alignment> alignment(ReadFasta(settings_.alignment_path.c_str()));
+        if (alignment->nseq == 0) std::cerr << "Empty alignment file!\n";
+        progress("Finishing parsing....\n");
+        return alignment;
+    }
+
+    const Matrix& matrix() override
+    {
+        matrix_path_ = matrix_load_->path();
+        if (matrix_path_.empty()) throw no_matrix_file(settings_.matrix_candidates);
+        std::cerr << "Using matrix file: " << matrix_path_ << std::endl;
+        matrix_ = matrix_load_->take();
+        return *matrix_;
+    }
+
+    void begin(marrowind::detail::Stage stage) override
+    {
+        using marrowind::detail::Stage;
+        shown_.restart();
+        if (stage == Stage::kWeights) progress("Calculating weights/distances....\n");
+        if (stage == Stage::kColumnScores)
+            progress("Calculating positional conservation scores....\n");
+        if (stage == Stage::kDops) progress("Calculating DOPs score....\n");
+    }
+
+    void deliver(const Alignment& alignment, const Data& data) override
+    {
+        shown_.restart();
+        // The writer reads the records only; it takes them by pointer as the stages do.
+        Alignment* const records = const_cast<Alignment*>(&alignment);
+        Data* const results = const_cast<Data*>(&data);
+        if (settings_.output_requested != 1) {
+            std::FILE* standard_output = stdout;
+            progress("Writing alignment....\n");
+            WriteAlignment(&standard_output, records, results);
+            return;
+        }
+        refuse_to_overwrite_inputs(settings_.output_path,
+                                   {settings_.alignment_path, matrix_path_.string()});
+        TemporaryRemovedOnSignal removal;
+        marrowind::OutputFile output(settings_.output_path);
+        removal.arm(output.temporary_path());
+        std::FILE* stream = output.stream();
+        progress("Writing alignment....\n");
+        WriteAlignment(&stream, records, results, settings_.output_path.c_str());
+        output.commit();
+    }
+
+    std::function<void(double)> progress_reporter() { return shown_.reporter(); }
+
+private:
+    const RunSettings& settings_;
+    std::optional<MatrixLoad> matrix_load_;
+    fs::path matrix_path_;
+    std::unique_ptr<Matrix, MatrixDeleter> matrix_;
+    TerminalProgress shown_;
 };
 
 int run_scoring(const RunSettings& settings)
 {
-    std::unique_ptr<Data, DataReleaser> data(new (std::nothrow) Data());
-    if (!data) throw marrowind::OutOfMemory(1);
-
-    prepare_heap_for(settings.alignment_path);
-    MatrixLoad matrix_load(settings.matrix_candidates);
-    progress("Reading FASTA file....\n");
-    std::unique_ptr<Alignment, AlignmentDeleter> alignment(
-        ReadFasta(settings.alignment_path.c_str()));
-    if (alignment->nseq == 0) std::cerr << "Empty alignment file!\n";
-    progress("Finishing parsing....\n");
-    CheckSeqs(alignment.get());
-    AssignDataMem(alignment.get(), data.get());
-
-    const fs::path matrix_path = matrix_load.path();
-    if (matrix_path.empty()) {
-        report_no_matrix_file(settings.matrix_candidates);
-        return 1;
-    }
-    std::cerr << "Using matrix file: " << matrix_path << std::endl;
-    std::unique_ptr<Matrix, MatrixDeleter> matrix = matrix_load.take();
-
-    progress("Calculating weights/distances....\n");
-    {
-        TerminalProgress shown;
-        marrowind::compute_weights(*alignment, *matrix, data->weights, shown.options());
-    }
-    progress("Calculating positional conservation scores....\n");
-    {
-        TerminalProgress shown;
-        marrowind::compute_column_scores(*alignment, *matrix, data->weights, data->scores,
-                                         shown.options());
-    }
-
-    if (settings.output_requested == 1) {
-        refuse_to_overwrite_inputs(settings.output_path,
-                                   {settings.alignment_path, matrix_path.string()});
-        TemporaryRemovedOnSignal removal;
-        marrowind::OutputFile output(settings.output_path);
-        removal.arm(output.temporary_path());
-        std::FILE* stream = output.stream();
-        progress("Writing alignment....\n");
-        WriteAlignment(&stream, alignment.get(), data.get(), settings.output_path.c_str());
-        output.commit();
-    } else {
-        std::FILE* standard_output = stdout;
-        progress("Writing alignment....\n");
-        WriteAlignment(&standard_output, alignment.get(), data.get());
-    }
-
-    progress("Calculating DOPs score....\n");
-    CalculateDops(alignment.get(), data.get());
+    CommandLineRun front_end(settings);
+    marrowind::detail::PipelineSettings pipeline;
+    pipeline.options.progress = front_end.progress_reporter();
+    marrowind::detail::ScoredAlignment run = marrowind::detail::run_pipeline(front_end, pipeline);
+    print_dops_line(run.dops);
     if (std::fflush(stdout) != 0) throw marrowind::OutputError("standard output");
 
-    alignment.reset();
-    matrix.reset();
-    data.reset();
+    run.alignment.reset();
+    run.data.reset();
     progress("Done.\n");
     return 0;
 }

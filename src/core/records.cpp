@@ -1,6 +1,7 @@
 // records.cpp: sizing and release of the core records.
 //
-// Contents: f2dsquare construction and resize, AssignDataMem, FreeData, FreeAl.
+// Contents: f2dsquare construction and resize, AssignDataMem, FreeData, FreeAl,
+// resize_report_stream.
 #include "core/records.h"
 
 #include <boost/numeric/conversion/cast.hpp>
@@ -19,8 +20,9 @@ void f2dsquare::resize(int side)
     try {
         cells.resize(count, 0.0f);
     } catch (...) {
-        std::cerr << "Failed in attempt to resize array to " << side << " x " << side << " = "
-                  << count << " floats." << std::endl;
+        *marrowind::detail::resize_report_stream()
+            << "Failed in attempt to resize array to " << side << " x " << side << " = " << count
+            << " floats." << std::endl;
         throw;
     }
     dim = side;
@@ -45,3 +47,9 @@ void FreeData(Data* data)
 }
 
 void FreeAl(Alignment*) {}
+
+std::ostream*& marrowind::detail::resize_report_stream()
+{
+    thread_local std::ostream* stream = &std::cerr;
+    return stream;
+}

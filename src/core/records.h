@@ -8,10 +8,12 @@
 //   AssignDataMem  sizes the weights and scores of a Data for an alignment
 //   FreeData       releases a Data made with new
 //   FreeAl         kept for callers of the in-memory entry points; releases nothing
+//   resize_report_stream  where f2dsquare::resize reports a failure, per thread
 #ifndef MARROWIND_CORE_RECORDS_H
 #define MARROWIND_CORE_RECORDS_H
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -79,5 +81,14 @@ void FreeData(Data* data);
 
 // Does nothing: an alignment is released only by deleting it.
 void FreeAl(Alignment* alignment);
+
+namespace marrowind::detail {
+
+// The stream on which f2dsquare::resize reports a failure: std::cerr, unless the calling thread
+// has set its own. A helper thread that works ahead of the program holds its report back this
+// way, so that the report appears where a run without the helper prints it.
+std::ostream*& resize_report_stream();
+
+}  // namespace marrowind::detail
 
 #endif

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/allocation.h"
 #include "input/validate.h"
 #include "marrowind/errors.h"
 
@@ -22,13 +23,8 @@ constexpr std::size_t kReadChunk = 1 << 16;
 // number of bytes the grown string would need.
 void append_bytes(std::string& text, const char* data, std::size_t size)
 {
-    try {
-        text.append(data, size);
-    } catch (const std::bad_alloc&) {
-        throw marrowind::OutOfMemory(static_cast<long long>(text.size() + size));
-    } catch (const std::length_error&) {
-        throw marrowind::OutOfMemory(static_cast<long long>(text.size() + size));
-    }
+    marrowind::detail::or_out_of_memory(static_cast<long long>(text.size() + size),
+                                        [&] { text.append(data, size); });
 }
 
 }  // namespace
@@ -95,20 +91,14 @@ void FastaParser::take_line(const char* line, std::size_t size)
 void FastaParser::store_working_record()
 {
     const std::size_t length = working_.seq.size();
-    try {
-        alignment_.seqs.push_back(std::move(working_));
-    } catch (const std::bad_alloc&) {
-        throw marrowind::OutOfMemory(static_cast<long long>(alignment_.seqs.size() + 1));
-    }
+    marrowind::detail::or_out_of_memory(static_cast<long long>(alignment_.seqs.size() + 1),
+                                        [&] { alignment_.seqs.push_back(std::move(working_)); });
     alignment_.length = static_cast<int32_t>(length);
     working_ = Prot();
     // The records of an alignment share one length, so room for the last one is exactly
     // what the next one needs: no string ends up with spare capacity.
-    try {
-        working_.seq.reserve(length);
-    } catch (const std::bad_alloc&) {
-        throw marrowind::OutOfMemory(static_cast<long long>(length));
-    }
+    marrowind::detail::or_out_of_memory(static_cast<long long>(length),
+                                        [&] { working_.seq.reserve(length); });
 }
 
 Alignment* ReadFasta(const char* path)

@@ -3,16 +3,22 @@
 // Contents: Matrix::Matrix, TransformMatrix.
 #include <algorithm>
 
+#include "core/allocation.h"
+
 #include "marrowind/errors.h"
 #include "matrix/matrix.h"
 
-Matrix::Matrix()
-    : nres(0),
-      letters(kMatrixCapacity, 0),
-      raw(kMatrixCapacity, std::vector<int>(kMatrixCapacity, 0)),
-      lookup(1)
+// The members are sized one after another in the body, so that a failed allocation is reported
+// with the number of elements it asked for.
+Matrix::Matrix() : nres(0), lookup(1)
 {
-    lookup.resize(kMatrixCapacity);
+    using marrowind::detail::or_out_of_memory;
+    or_out_of_memory(kMatrixCapacity, [this] { letters.assign(kMatrixCapacity, 0); });
+    or_out_of_memory(kMatrixCapacity, [this] {
+        raw.assign(kMatrixCapacity, std::vector<int>(kMatrixCapacity, 0));
+    });
+    or_out_of_memory(static_cast<long long>(kMatrixCapacity) * kMatrixCapacity,
+                     [this] { lookup.resize(kMatrixCapacity); });
 }
 
 void TransformMatrix(Matrix* matrix)

@@ -1,6 +1,6 @@
 // dops.cpp: the DOPS score of an alignment.
 //
-// Contents: FindScore, log2s, DopsScore, CalculateDops.
+// Contents: FindScore, log2s, DopsScore, CalculateDops, print_dops_line.
 //
 // The columns are grouped into bins of exactly equal score, in order of first appearance, and
 // the figure is the Shannon entropy of the columns' spread over the bins, as a percentage of
@@ -86,7 +86,11 @@ double DopsScore(int length, const double* scores)
 
 void CalculateDops(Alignment* alignment, Data* data)
 {
-    const double dops = DopsScore(alignment->length, data->scores);
+    print_dops_line(DopsScore(alignment->length, data->scores));
+}
+
+void print_dops_line(double dops)
+{
     if (std::printf("DOPS score: %6.3f\n", dops) < 0)
         throw marrowind::OutputError("standard output");
 }

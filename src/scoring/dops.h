@@ -6,6 +6,7 @@
 //   log2s         base-2 logarithm as ln(x) / ln(2)
 //   DopsScore     entropy of the column scores over their bins, as a percentage of log2(length)
 //   CalculateDops computes the figure for an alignment and prints it on standard output
+//   print_dops_line prints a figure as CalculateDops does
 #ifndef MARROWIND_SCORING_DOPS_H
 #define MARROWIND_SCORING_DOPS_H
 
@@ -34,5 +35,9 @@ double DopsScore(int length, const double* scores);
 // marrowind::OutputError("standard output") when that write fails, and OutOfMemory as
 // DopsScore does.
 void CalculateDops(Alignment* alignment, Data* data);
+
+// Prints "DOPS score: %6.3f\n" on standard output. Throws marrowind::OutputError("standard
+// output") when that write fails.
+void print_dops_line(double dops);
 
 #endif

@@ -145,6 +145,14 @@ TEST_F(Faults, EveryAddressSpaceLimitEndsInAReportOrACompleteRun)
             EXPECT_EQ(run.status, 1);
             EXPECT_EQ(run.out, "");
             EXPECT_TRUE(is_out_of_memory_report(last_line(run.err))) << run.err;
+            // The matrix is read on a helper thread, but a failed table is reported where a
+            // run that reads it in turn reports it, with the cells it asked for.
+            if (run.err.find("Failed in attempt to resize array") != std::string::npos) {
+                EXPECT_NE(run.err.find(".mat2\"\nFailed in attempt to resize array to 300 x 300 = "
+                                       "90000 floats.\nNo memory for object (n = 90000)!\n"),
+                          std::string::npos)
+                    << run.err;
+            }
         }
     }
     EXPECT_EQ(completed, 4);

@@ -1,0 +1,66 @@
+// pipeline.cpp: the scoring stages of one run, in order.
+//
+// Contents: new_results, weigh, run_pipeline.
+#include "pipeline/pipeline.h"
+
+#include <new>
+
+#include "core/allocation.h"
+#include "input/validate.h"
+#include "marrowind/errors.h"
+#include "scoring/dops.h"
+#include "scoring/weights.h"
+
+namespace marrowind::detail {
+
+namespace {
+
+std::unique_ptr<Data, DataReleaser> new_results()
+{
+    std::unique_ptr<Data, DataReleaser> data(new (std::nothrow) Data());
+    if (!data) throw OutOfMemory(1);
+    return data;
+}
+
+void weigh(FrontEnd& front_end, Alignment& alignment, const Matrix& matrix, Data& data,
+           const PipelineSettings& settings)
+{
+    if (settings.weights == WeightSource::kPairDistances) {
+        front_end.begin(Stage::kWeights);
+        compute_weights(alignment, matrix, data.weights, settings.options);
+        return;
+    }
+    or_out_of_memory(static_cast<long long>(alignment.nseq) * alignment.nseq,
+                     [&] { data.dist.resize(alignment.nseq); });
+    front_end.begin(Stage::kDistances);
+    compute_distance_table(alignment, matrix, data.dist, settings.options);
+    front_end.begin(Stage::kWeights);
+    CalcWeights(&alignment, &data);
+}
+
+}  // namespace
+
+ScoredAlignment run_pipeline(FrontEnd& front_end, const PipelineSettings& settings)
+{
+    ScoredAlignment run;
+    run.data = new_results();
+    run.alignment = front_end.take_alignment();
+    Alignment& alignment = *run.alignment;
+    Data& data = *run.data;
+    if (settings.validate) CheckSeqs(&alignment);
+    AssignDataMem(&alignment, &data);
+
+    const Matrix& matrix = front_end.matrix();
+    weigh(front_end, alignment, matrix, data, settings);
+    front_end.begin(Stage::kColumnScores);
+    compute_column_scores(alignment, matrix, data.weights, data.scores, settings.options);
+    front_end.deliver(alignment, data);
+
+    if (settings.dops) {
+        front_end.begin(Stage::kDops);
+        run.dops = DopsScore(alignment.length, data.scores);
+    }
+    return run;
+}
+
+}  // namespace marrowind::detail
