@@ -26,9 +26,11 @@
 
 #include "marrowind/errors.h"
 
-struct Matrix;
-
 namespace marrowind {
+
+namespace detail {
+struct MatrixRecord;  // the library's own form of a matrix
+}
 
 struct Sequences {
     std::vector<std::string> names;     // header text after ">", as written
@@ -64,12 +66,12 @@ public:
     // The header letters in order.
     std::string letters() const;
 
-    // The underlying record, for the library's own stages.
-    const ::Matrix& record() const { return *matrix_; }
+    // The matrix as the library's own stages read it.
+    const detail::MatrixRecord& record() const { return *matrix_; }
 
 private:
-    explicit SubstitutionMatrix(std::shared_ptr<const ::Matrix> matrix);
-    std::shared_ptr<const ::Matrix> matrix_;
+    explicit SubstitutionMatrix(std::shared_ptr<const detail::MatrixRecord> matrix);
+    std::shared_ptr<const detail::MatrixRecord> matrix_;
 };
 
 struct ConservationScores {

@@ -61,11 +61,11 @@ private:
     const ::Matrix& matrix_;
 };
 
-std::shared_ptr<const ::Matrix> transformed(::Matrix* read)
+std::shared_ptr<const detail::MatrixRecord> transformed(::Matrix* read)
 {
-    std::shared_ptr<::Matrix> matrix(read);
+    std::unique_ptr<::Matrix> matrix(read);
     TransformMatrix(matrix.get());
-    return matrix;
+    return std::make_shared<const detail::MatrixRecord>(std::move(*matrix));
 }
 
 }  // namespace
@@ -80,7 +80,7 @@ Sequences parse_fasta(const std::string& text)
     return to_sequences(std::unique_ptr<Alignment>(ParseFasta(text)));
 }
 
-SubstitutionMatrix::SubstitutionMatrix(std::shared_ptr<const ::Matrix> matrix)
+SubstitutionMatrix::SubstitutionMatrix(std::shared_ptr<const detail::MatrixRecord> matrix)
     : matrix_(std::move(matrix))
 {
 }

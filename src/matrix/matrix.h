@@ -2,6 +2,7 @@
 //
 // Contents:
 //   Matrix           letters and raw integer scores as read, plus the rescaled lookup table
+//   MatrixRecord     a rescaled Matrix as the library's SubstitutionMatrix holds it
 //   kMatrixCapacity  the most letters a matrix may have (300)
 //   ReadMatrix       reads a matrix file into a new Matrix
 //   ParseMatrix      reads a matrix from any stream (used by ReadMatrix and the library)
@@ -13,6 +14,7 @@
 
 #include <istream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/records.h"
@@ -40,6 +42,15 @@ Matrix* ParseMatrix(std::istream& in, const std::string& source);
 // each pair of header letters, and the marker 50 everywhere else. Throws marrowind::InputError
 // when all scores are equal, since such a table has no range to rescale.
 void TransformMatrix(Matrix* matrix);
+
+namespace marrowind::detail {
+
+// What a SubstitutionMatrix of the library holds: a read and rescaled Matrix.
+struct MatrixRecord : ::Matrix {
+    explicit MatrixRecord(::Matrix&& matrix) : ::Matrix(std::move(matrix)) {}
+};
+
+}  // namespace marrowind::detail
 
 inline int is_gap(const char& c) { return c == '-' || c == 'X'; }
 
