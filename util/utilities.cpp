@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/fields.h"
 #include "marrowind/errors.h"
 
 void chomp(char* s)
@@ -26,53 +27,9 @@ void chop(char* s)
     if (length > 0) s[length - 1] = '\0';
 }
 
-namespace {
-
-// Stores a terminated heap copy of the length bytes at start as fields[stored] and counts it.
-// When memory runs out, the list and the fields stored so far are released first.
-void StoreField(char** fields, int& stored, const char* start, std::size_t length)
-{
-    char* field = static_cast<char*>(std::malloc(length + 1));
-    if (field == nullptr) {
-        FreeStrings(fields, stored);
-        throw marrowind::OutOfMemory(static_cast<long long>(length) + 1);
-    }
-    std::memcpy(field, start, length);
-    field[length] = '\0';
-    fields[stored++] = field;
-}
-
-}  // namespace
-
 char** newsplit(const char* s, char delim, int* count)
 {
-    // The list grows geometrically so that a line of many fields costs linear time.
-    char** fields = nullptr;
-    int capacity = 0;
-    int stored = 0;
-    const char* start = s;
-    for (const char* p = s;; ++p) {
-        const bool at_end = *p == '\0';
-        if (!at_end && *p != delim) continue;
-
-        if (stored == capacity) {
-            const int wanted = capacity == 0 ? 8 : 2 * capacity;
-            char** grown = static_cast<char**>(
-                std::realloc(fields, static_cast<std::size_t>(wanted) * sizeof(char*)));
-            if (grown == nullptr) {
-                FreeStrings(fields, stored);
-                throw marrowind::OutOfMemory(wanted);
-            }
-            fields = grown;
-            capacity = wanted;
-        }
-        const std::size_t length = static_cast<std::size_t>(p - start);
-        StoreField(fields, stored, start, length);
-        if (at_end) break;
-        start = p + 1;
-    }
-    *count = stored;
-    return fields;
+    return marrowind::detail::SplitFields(s, delim, count);
 }
 
 char** splitspace(const char* s, int* count)
@@ -90,7 +47,7 @@ char** splitspace(const char* s, int* count)
         const char* start = p;
         while (*p != '\0' && !is_blank(*p)) ++p;
         const std::size_t length = static_cast<std::size_t>(p - start);
-        StoreField(fields, stored, start, length);
+        marrowind::detail::StoreField(fields, stored, start, length);
         if (*p == '\0') break;
 
         // A run of white space ends the field; if the string ends right after it, the next
@@ -99,7 +56,7 @@ char** splitspace(const char* s, int* count)
         char** grown = static_cast<char**>(
             std::realloc(fields, static_cast<std::size_t>(stored + 1) * sizeof(char*)));
         if (grown == nullptr) {
-            FreeStrings(fields, stored);
+            marrowind::detail::FreeFields(fields, stored);
             throw marrowind::OutOfMemory(stored + 1);
         }
         fields = grown;
@@ -142,12 +99,7 @@ char** InitStrings(int n, int len)
     return strings;
 }
 
-void FreeStrings(char** strings, int n)
-{
-    if (strings == nullptr) return;
-    for (int i = 0; i < n; ++i) std::free(strings[i]);
-    std::free(strings);
-}
+void FreeStrings(char** strings, int n) { marrowind::detail::FreeFields(strings, n); }
 
 namespace {
 
