@@ -16,6 +16,9 @@
 //   Throwing twins        namespace marrowind::util: the routines above that can fail, throwing
 //                         instead of ending the process
 //
+// This is its own library: link Marrowind::util (pkg-config: marrowind_util), which brings the
+// scoring core along. A program that links only the core gets none of these names.
+//
 // Every block handed out here comes from malloc or realloc and goes back through free (or the
 // matching release routine), so a block made by one routine may be released by another.
 //
