@@ -12,6 +12,9 @@
 // the single-letter option -n taking an integer, "00--help" the long option --help taking no
 // argument).
 //
+// The parser is driven through its throwing twin, marrowind::util::GetOpt: the C-style GetOpt
+// is the same walk, but ends the process on the first refused command line.
+//
 // GetOpt keeps its position (the index of the word it examines, and a pointer into a group of
 // letters) in static variables that nothing resets: one process walks one argument vector. To
 // run a walk per input in one process, every input's words are placed at the index where the
@@ -142,8 +145,8 @@ int RecoverAfterUsageError(ArgumentWindow& window, int position)
     int index = 0;
     char* name = nullptr;
     char* argument = nullptr;
-    const int parsed = GetOpt(position + kRecoveryWords, window.argv(), recovery_table, 1, "",
-                              &index, &name, &argument);
+    const int parsed = marrowind::util::GetOpt(position + kRecoveryWords, window.argv(),
+                                               recovery_table, 1, "", &index, &name, &argument);
     FUZZ_CHECK(parsed == 1 && name == recovery_name);
     FUZZ_CHECK(index > position && index <= position + kRecoveryWords);
     return index;
@@ -175,9 +178,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             int index = -1;
             char* name = nullptr;
             char* argument = nullptr;
-            const int parsed = GetOpt(argc, window.argv(), input.table.data(),
-                                      static_cast<int>(input.table.size()), "usage\n", &index,
-                                      &name, &argument);
+            const int parsed = marrowind::util::GetOpt(argc, window.argv(), input.table.data(),
+                                                       static_cast<int>(input.table.size()),
+                                                       "usage\n", &index, &name, &argument);
             FUZZ_CHECK(index >= before_call && index <= argc);
             if (parsed == 0) {
                 FUZZ_CHECK(name == nullptr && argument == nullptr);

@@ -7,6 +7,9 @@
 //   maximum_clique_finder, maximum_clique_finder2, old_maximum_clique_finder
 //   InitGraph2, FreeGraph2, InitBK        the run-time sized graph and the old finder's block
 //
+// The routines that can fail are written once, as the throwing twins of namespace
+// marrowind::util; the C-style routines of the same names run them through OrExit.
+//
 // The search enumerates maximal cliques (Bron-Kerbosch, version 2). Each level holds a list of
 // vertices: first the "not" set, vertices already tried here whose cliques are covered, then
 // the candidates. It picks as fixed point the vertex disconnected from the fewest candidates
@@ -21,6 +24,9 @@
 
 #include "marrowind/errors.h"
 #include "marrowind/util.h"
+#include "util/exit_on_error.h"
+
+using marrowind::detail::OrExit;
 
 namespace {
 
@@ -41,6 +47,12 @@ T* Allocate(int count)
     const std::size_t entries = count > 0 ? static_cast<std::size_t>(count) : 1;
     return static_cast<T*>(std::malloc(entries * sizeof(T)));
 }
+
+}  // namespace
+
+namespace marrowind::util {
+
+namespace {
 
 // One level of the search, shared by both finders. Positions in old start at
 // Search::kFirstPosition: ne "not" vertices, then the candidates, ce entries in all. The policy
@@ -228,38 +240,19 @@ void FindLargestClique(Adjacency adj, int n, int* clique, int* clique_size, int 
     SetReleaser release_result{&result};
 
     // Only the exact byte 1 is an edge; anything else, 2 included, is none.
-    char** rows = InitStrings(n, n);
+    char** rows = marrowind::util::InitStrings(n, n);
     StringsReleaser release_rows{rows, n};
     for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j) rows[i][j] = adj[i][j] == 1 ? 1 : 0;
 
-    if (bron_kerbosch(n, rows, nullptr, &result, nullptr, nullptr) != kCliqueStop) return;
+    if (marrowind::util::bron_kerbosch(n, rows, nullptr, &result, nullptr, nullptr) != kCliqueStop)
+        return;
     if (result.count > capacity) RefuseClique(result.count);
     *clique_size = result.count;
     std::memcpy(clique, result.members, static_cast<std::size_t>(result.count) * sizeof(int));
 }
 
 }  // namespace
-
-int init_Set(Set* set, int capacity)
-{
-    set->count = 0;
-    set->members = Allocate<int>(capacity);
-    return set->members != nullptr ? 1 : 0;
-}
-
-void del_Set(Set* set)
-{
-    set->count = 0;
-    std::free(set->members);
-    set->members = nullptr;
-}
-
-void copy_Set(const Set* from, Set* to)
-{
-    to->count = from->count;
-    std::memcpy(to->members, from->members, static_cast<std::size_t>(from->count) * sizeof(int));
-}
 
 int bron_kerbosch(int n, char** connected, void* /*unused*/, Set* best, CliqueCallback callback,
                   void* data)
@@ -272,7 +265,8 @@ int bron_kerbosch(int n, char** connected, void* /*unused*/, Set* best, CliqueCa
 
     best->count = 0;
     for (int i = 0; i < n; ++i) all.get()[i] = i;
-    const int result = bk_extend_v2(connected, all.get(), 0, n, &compsub, best, callback, data);
+    const int result =
+        marrowind::util::bk_extend_v2(connected, all.get(), 0, n, &compsub, best, callback, data);
     return result == kCliqueContinue ? kCliqueStop : result;
 }
 
@@ -281,14 +275,6 @@ int bk_extend_v2(char** connected, int* old, int ne, int ce, Set* compsub, Set* 
 {
     CallbackSearch search{connected, compsub, best, callback, data};
     return ExtendLevel(search, old, ne, ce);
-}
-
-int print_clique_callback(Set* clique, void* /*data*/)
-{
-    std::printf("Size = %2d found\n", clique->count);
-    for (int k = 0; k < clique->count; ++k) std::printf("%d ", clique->members[k]);
-    std::printf("\n");
-    return kCliqueContinue;
 }
 
 int maximum_clique_finder(CliqueGraph* graph)
@@ -331,6 +317,8 @@ int old_maximum_clique_finder(CliqueGraph* graph)
 
 Graph2* InitGraph2(int n)
 {
+    // A negative size is the caller's mistake, not a request that memory could not meet.
+    if (n < 0) throw marrowind::Error("Invalid graph size (n = " + std::to_string(n) + ")!\n", 1);
     Graph2* graph = static_cast<Graph2*>(std::malloc(sizeof(Graph2)));
     if (graph == nullptr) throw marrowind::OutOfMemory(1);
     // n counts the rows obtained so far, so that FreeGraph2 can undo a partial record.
@@ -350,6 +338,73 @@ Graph2* InitGraph2(int n)
     graph->clique = Allocate<int>(n);
     if (graph->clique == nullptr) fail();
     return graph;
+}
+
+}  // namespace marrowind::util
+
+int init_Set(Set* set, int capacity)
+{
+    set->count = 0;
+    set->members = Allocate<int>(capacity);
+    return set->members != nullptr ? 1 : 0;
+}
+
+void del_Set(Set* set)
+{
+    set->count = 0;
+    std::free(set->members);
+    set->members = nullptr;
+}
+
+void copy_Set(const Set* from, Set* to)
+{
+    to->count = from->count;
+    std::memcpy(to->members, from->members, static_cast<std::size_t>(from->count) * sizeof(int));
+}
+
+int bron_kerbosch(int n, char** connected, void* unused, Set* best, CliqueCallback callback,
+                  void* data)
+{
+    return OrExit([=] {
+        return marrowind::util::bron_kerbosch(n, connected, unused, best, callback, data);
+    });
+}
+
+int bk_extend_v2(char** connected, int* old, int ne, int ce, Set* compsub, Set* best,
+                 CliqueCallback callback, void* data)
+{
+    return OrExit([=] {
+        return marrowind::util::bk_extend_v2(connected, old, ne, ce, compsub, best, callback,
+                                             data);
+    });
+}
+
+int print_clique_callback(Set* clique, void* /*data*/)
+{
+    std::printf("Size = %2d found\n", clique->count);
+    for (int k = 0; k < clique->count; ++k) std::printf("%d ", clique->members[k]);
+    std::printf("\n");
+    return kCliqueContinue;
+}
+
+int maximum_clique_finder(CliqueGraph* graph)
+{
+    return OrExit([=] { return marrowind::util::maximum_clique_finder(graph); });
+}
+
+int maximum_clique_finder2(Graph2* graph)
+{
+    return OrExit([=] { return marrowind::util::maximum_clique_finder2(graph); });
+}
+
+int old_maximum_clique_finder(CliqueGraph* graph)
+{
+    return OrExit([=] { return marrowind::util::old_maximum_clique_finder(graph); });
+}
+
+Graph2* InitGraph2(int n)
+{
+    return OrExit([=] { return marrowind::util::InitGraph2(n); });
 }
 
 void FreeGraph2(Graph2* graph)

@@ -5,6 +5,7 @@
 //   put_in_frame, sub_vects, vcopy, mcopy, vdist, vscore, vmag   vectors and 3 x 3 matrices
 //   mean, mean_int, variance, covariance, variance_int            statistics of arrays
 //   CentreOfMass, round_up                                        the centre of points, rounding
+//                                                                 (CentreOfMass with its twin)
 //   clear_PROT, clear_RES, FreeProt                               structure records
 //
 // Results are reproduced bit for bit, so every sum runs in the order written and the
@@ -15,6 +16,7 @@
 
 #include "marrowind/errors.h"
 #include "marrowind/util.h"
+#include "util/exit_on_error.h"
 
 void put_in_frame(const Mat3f* m, Vec3f* out, Vec3f v)
 {
@@ -112,7 +114,7 @@ int variance_int(const int* values, int n)
     return static_cast<int>(static_cast<double>(squares) / (n - 1.0));
 }
 
-Vec3f* CentreOfMass(const Vec3f* points, int n)
+Vec3f* marrowind::util::CentreOfMass(const Vec3f* points, int n)
 {
     Vec3f* centre = static_cast<Vec3f*>(std::malloc(sizeof(Vec3f)));
     if (centre == nullptr) throw marrowind::OutOfMemory(1);
@@ -125,6 +127,11 @@ Vec3f* CentreOfMass(const Vec3f* points, int n)
     const float count = static_cast<float>(n);
     *centre = Vec3f{sum.x / count, sum.y / count, sum.z / count};
     return centre;
+}
+
+Vec3f* CentreOfMass(const Vec3f* points, int n)
+{
+    return marrowind::detail::OrExit([=] { return marrowind::util::CentreOfMass(points, n); });
 }
 
 int round_up(float x)

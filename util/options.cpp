@@ -1,7 +1,8 @@
 // options.cpp: a command-line option parser over a table of the options a program accepts.
 //
 // Contents:
-//   GetOpt     walks the argument vector one option at a time
+//   GetOpt     walks the argument vector one option at a time (and its throwing twin, which
+//              holds the position and does the work)
 //   OptToDie   a program's fatal usage report: prints and ends the process
 //   OptIsInt   integer test of an option argument
 //   OptIsReal  real-number test of an option argument
@@ -14,6 +15,7 @@
 
 #include "marrowind/errors.h"
 #include "marrowind/util.h"
+#include "util/exit_on_error.h"
 
 namespace {
 
@@ -32,6 +34,12 @@ std::string FatalReport(const char* format, std::va_list args)
     if (length > 0) std::vsnprintf(&message[0], message.size() + 1, format, args);
     return "FATAL: " + message + "\n";
 }
+
+}  // namespace
+
+namespace marrowind::util {
+
+namespace {
 
 [[noreturn]] void RefuseUsage(const char* format, ...)
 #if defined(__GNUC__)
@@ -108,7 +116,8 @@ int GetOpt(int argc, char** argv, const OptSpec* opts, int nopts, const char* us
            int* optindex, char** optname, char** optarg)
 {
     // The position in argv: the word being examined, and within it the next letter of a group
-    // (or the value after a long option's "="); null between words.
+    // (or the value after a long option's "="); null between words. The C-style GetOpt runs
+    // this function, so both walk the one position.
     static int optind = 1;
     static char* optptr = nullptr;
 
@@ -185,15 +194,23 @@ int GetOpt(int argc, char** argv, const OptSpec* opts, int nopts, const char* us
     return 1;
 }
 
+}  // namespace marrowind::util
+
+int GetOpt(int argc, char** argv, const OptSpec* opts, int nopts, const char* usage,
+           int* optindex, char** optname, char** optarg)
+{
+    return marrowind::detail::OrExit([=] {
+        return marrowind::util::GetOpt(argc, argv, opts, nopts, usage, optindex, optname, optarg);
+    });
+}
+
 void OptToDie(const char* format, ...)
 {
     std::va_list args;
     va_start(args, format);
     const std::string report = FatalReport(format, args);
     va_end(args);
-    std::fputs(report.c_str(), stderr);
-    std::fflush(stderr);
-    std::exit(1);
+    marrowind::detail::ExitWith(marrowind::UsageError(report));
 }
 
 int OptIsInt(const char* text)

@@ -1,10 +1,14 @@
 // utilities.cpp: text splitting, line trimming and plain heap-block allocation helpers.
 //
 // Contents:
-//   chomp, chop, newsplit, splitspace, split
-//   InitStrings, FreeStrings
-//   InitIntArray, InitFloatArray, InitVec3fArray and their Free routines
+//   chomp, chop, split                 trimming, and splitting into fixed slots
+//   newsplit, splitspace               splitting into field lists (and their throwing twins)
+//   InitStrings, FreeStrings           string arrays (InitStrings with its twin)
+//   InitIntArray, InitFloatArray, InitVec3fArray and their twins and Free routines
 //   floatcmp, intcmp, FileExists, ishydphob, clean
+//
+// The twins in namespace marrowind::util do the work and throw; the C-style routines of the
+// same names run them through OrExit, which turns a failure into the report and the exit.
 #include "marrowind/util.h"
 
 #include <cctype>
@@ -12,7 +16,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/fields.h"
 #include "marrowind/errors.h"
+#include "util/exit_on_error.h"
+
+using marrowind::detail::OrExit;
 
 void chomp(char* s)
 {
@@ -24,88 +32,6 @@ void chop(char* s)
 {
     const std::size_t length = std::strlen(s);
     if (length > 0) s[length - 1] = '\0';
-}
-
-namespace {
-
-// Stores a terminated heap copy of the length bytes at start as fields[stored] and counts it.
-// When memory runs out, the list and the fields stored so far are released first.
-void StoreField(char** fields, int& stored, const char* start, std::size_t length)
-{
-    char* field = static_cast<char*>(std::malloc(length + 1));
-    if (field == nullptr) {
-        FreeStrings(fields, stored);
-        throw marrowind::OutOfMemory(static_cast<long long>(length) + 1);
-    }
-    std::memcpy(field, start, length);
-    field[length] = '\0';
-    fields[stored++] = field;
-}
-
-}  // namespace
-
-char** newsplit(const char* s, char delim, int* count)
-{
-    // The list grows geometrically so that a line of many fields costs linear time.
-    char** fields = nullptr;
-    int capacity = 0;
-    int stored = 0;
-    const char* start = s;
-    for (const char* p = s;; ++p) {
-        const bool at_end = *p == '\0';
-        if (!at_end && *p != delim) continue;
-
-        if (stored == capacity) {
-            const int wanted = capacity == 0 ? 8 : 2 * capacity;
-            char** grown = static_cast<char**>(
-                std::realloc(fields, static_cast<std::size_t>(wanted) * sizeof(char*)));
-            if (grown == nullptr) {
-                FreeStrings(fields, stored);
-                throw marrowind::OutOfMemory(wanted);
-            }
-            fields = grown;
-            capacity = wanted;
-        }
-        const std::size_t length = static_cast<std::size_t>(p - start);
-        StoreField(fields, stored, start, length);
-        if (at_end) break;
-        start = p + 1;
-    }
-    *count = stored;
-    return fields;
-}
-
-char** splitspace(const char* s, int* count)
-{
-    const auto is_blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-
-    while (is_blank(*s)) ++s;
-
-    // The list always keeps one entry beyond the fields stored so far.
-    char** fields = static_cast<char**>(std::malloc(sizeof(char*)));
-    if (fields == nullptr) throw marrowind::OutOfMemory(1);
-    int stored = 0;
-    const char* p = s;
-    for (;;) {
-        const char* start = p;
-        while (*p != '\0' && !is_blank(*p)) ++p;
-        const std::size_t length = static_cast<std::size_t>(p - start);
-        StoreField(fields, stored, start, length);
-        if (*p == '\0') break;
-
-        // A run of white space ends the field; if the string ends right after it, the next
-        // pass stores the empty final field.
-        while (is_blank(*p)) ++p;
-        char** grown = static_cast<char**>(
-            std::realloc(fields, static_cast<std::size_t>(stored + 1) * sizeof(char*)));
-        if (grown == nullptr) {
-            FreeStrings(fields, stored);
-            throw marrowind::OutOfMemory(stored + 1);
-        }
-        fields = grown;
-    }
-    *count = stored;
-    return fields;
 }
 
 int split(const char* s, char delim, Words* words)
@@ -127,26 +53,59 @@ int split(const char* s, char delim, Words* words)
     return stored;
 }
 
+namespace marrowind::util {
+
+char** newsplit(const char* s, char delim, int* count)
+{
+    return marrowind::detail::SplitFields(s, delim, count);
+}
+
+char** splitspace(const char* s, int* count)
+{
+    const auto is_blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+
+    while (is_blank(*s)) ++s;
+
+    // The list always keeps one entry beyond the fields stored so far.
+    char** fields = static_cast<char**>(std::malloc(sizeof(char*)));
+    if (fields == nullptr) throw OutOfMemory(1);
+    int stored = 0;
+    const char* p = s;
+    for (;;) {
+        const char* start = p;
+        while (*p != '\0' && !is_blank(*p)) ++p;
+        const std::size_t length = static_cast<std::size_t>(p - start);
+        marrowind::detail::StoreField(fields, stored, start, length);
+        if (*p == '\0') break;
+
+        // A run of white space ends the field; if the string ends right after it, the next
+        // pass stores the empty final field.
+        while (is_blank(*p)) ++p;
+        char** grown = static_cast<char**>(
+            std::realloc(fields, static_cast<std::size_t>(stored + 1) * sizeof(char*)));
+        if (grown == nullptr) {
+            marrowind::detail::FreeFields(fields, stored);
+            throw OutOfMemory(stored + 1);
+        }
+        fields = grown;
+    }
+    *count = stored;
+    return fields;
+}
+
 char** InitStrings(int n, int len)
 {
     char** strings = static_cast<char**>(std::malloc(static_cast<std::size_t>(n) * sizeof(char*)));
-    if (strings == nullptr) throw marrowind::OutOfMemory(n);
+    if (strings == nullptr) throw OutOfMemory(n);
     for (int i = 0; i < n; ++i) {
         strings[i] = static_cast<char*>(std::malloc(static_cast<std::size_t>(len)));
         if (strings[i] == nullptr) {
             FreeStrings(strings, i);
-            throw marrowind::OutOfMemory(len);
+            throw OutOfMemory(len);
         }
         if (len > 0) strings[i][0] = '\0';
     }
     return strings;
-}
-
-void FreeStrings(char** strings, int n)
-{
-    if (strings == nullptr) return;
-    for (int i = 0; i < n; ++i) std::free(strings[i]);
-    std::free(strings);
 }
 
 namespace {
@@ -156,17 +115,59 @@ Element** AllocateRows(int n, int m)
 {
     Element** rows =
         static_cast<Element**>(std::malloc(static_cast<std::size_t>(n) * sizeof(Element*)));
-    if (rows == nullptr) throw marrowind::OutOfMemory(n);
+    if (rows == nullptr) throw OutOfMemory(n);
     for (int i = 0; i < n; ++i) {
         rows[i] = static_cast<Element*>(std::malloc(static_cast<std::size_t>(m) * sizeof(Element)));
         if (rows[i] == nullptr) {
             for (int j = 0; j < i; ++j) std::free(rows[j]);
             std::free(rows);
-            throw marrowind::OutOfMemory(m);
+            throw OutOfMemory(m);
         }
     }
     return rows;
 }
+
+}  // namespace
+
+int** InitIntArray(int n, int m) { return AllocateRows<int>(n, m); }
+float** InitFloatArray(int n, int m) { return AllocateRows<float>(n, m); }
+Vec3f** InitVec3fArray(int n, int m) { return AllocateRows<Vec3f>(n, m); }
+
+}  // namespace marrowind::util
+
+char** newsplit(const char* s, char delim, int* count)
+{
+    return OrExit([=] { return marrowind::util::newsplit(s, delim, count); });
+}
+
+char** splitspace(const char* s, int* count)
+{
+    return OrExit([=] { return marrowind::util::splitspace(s, count); });
+}
+
+char** InitStrings(int n, int len)
+{
+    return OrExit([=] { return marrowind::util::InitStrings(n, len); });
+}
+
+void FreeStrings(char** strings, int n) { marrowind::detail::FreeFields(strings, n); }
+
+int** InitIntArray(int n, int m)
+{
+    return OrExit([=] { return marrowind::util::InitIntArray(n, m); });
+}
+
+float** InitFloatArray(int n, int m)
+{
+    return OrExit([=] { return marrowind::util::InitFloatArray(n, m); });
+}
+
+Vec3f** InitVec3fArray(int n, int m)
+{
+    return OrExit([=] { return marrowind::util::InitVec3fArray(n, m); });
+}
+
+namespace {
 
 template <typename Element>
 void ReleaseRows(Element** rows, int n)
@@ -177,10 +178,6 @@ void ReleaseRows(Element** rows, int n)
 }
 
 }  // namespace
-
-int** InitIntArray(int n, int m) { return AllocateRows<int>(n, m); }
-float** InitFloatArray(int n, int m) { return AllocateRows<float>(n, m); }
-Vec3f** InitVec3fArray(int n, int m) { return AllocateRows<Vec3f>(n, m); }
 
 void FreeIntArray(int** rows, int n) { ReleaseRows(rows, n); }
 void FreeFloatArray(float** rows, int n) { ReleaseRows(rows, n); }

@@ -13,19 +13,31 @@
 //                         vmag, mean, mean_int, variance, covariance, variance_int,
 //                         CentreOfMass, round_up
 //   Structure records     PROT, RES, clear_PROT, clear_RES, FreeProt
+//   Throwing twins        namespace marrowind::util: the routines above that can fail, throwing
+//                         instead of ending the process
+//
+// This is its own library: link Marrowind::util (pkg-config: marrowind_util), which brings the
+// scoring core along. A program that links only the core gets none of these names.
 //
 // Every block handed out here comes from malloc or realloc and goes back through free (or the
 // matching release routine), so a block made by one routine may be released by another.
 //
-// Nothing here ends the process except OptToDie, whose only purpose is to do so. Failures are
-// thrown as the exceptions of <marrowind/errors.h>; what() is the exact message for standard
-// error and exit_status() the status a program should end with:
-//   marrowind::OutOfMemory  an allocation failed; n in "No memory for object (n = n)!" is the
-//                           number of elements the failed request asked for. Whatever the
-//                           call had obtained is released first.
-//   marrowind::InputError   a graph matrix that is not symmetric
-//   marrowind::UsageError   a command line that GetOpt refuses
-//   marrowind::Error        a graph or clique too large for the fixed-size records
+// The routines at global scope are C-style: a failure writes its message to standard error and
+// ends the process, so a caller needs to catch nothing. The failures, each with its message
+// and exit status:
+//   an allocation failed       "No memory for object (n = %d)!\n", status 1; n is the number of
+//                              elements the failed request asked for (given routine by routine)
+//   a graph matrix that is     "Graph matrix not symmetrical!!!\n", status 1
+//   not symmetric
+//   a command line that        "FATAL: " + message + usage + "\n", status 1 (see GetOpt)
+//   GetOpt refuses
+//   a graph or clique too      the message given at the finders, status 1
+//   large, or a graph size
+//   below 0
+// Each routine that can fail has a twin of the same name in namespace marrowind::util, declared
+// at the end of this header, which ends nothing: it throws the exception of
+// <marrowind/errors.h> whose what() is that message and exit_status() that status, after
+// releasing whatever the call had obtained. The routines that cannot fail have no twin.
 // None of the routines keeps state between calls, except GetOpt (see there).
 #ifndef MARROWIND_UTIL_H
 #define MARROWIND_UTIL_H
@@ -157,8 +169,8 @@ typedef int (*CliqueCallback)(Set* clique, void* data);
 // largest clique found (the first of equally large ones) or, when the callback stops the
 // search, the clique it stopped at. callback may be null.
 // Returns kCliqueStop when the search ran to its end or the callback stopped it, and
-// kCliqueAbort when the callback aborted it or the working set could not be allocated.
-// Out of memory: n for the vertex list, the length of a level's list for that list.
+// kCliqueAbort when the callback aborted it or the clique under construction could not be
+// allocated. Out of memory: n for the vertex list, the length of a level's list for that list.
 int bron_kerbosch(int n, char** connected, void* unused, Set* best, CliqueCallback callback,
                   void* data);
 
@@ -166,6 +178,7 @@ int bron_kerbosch(int n, char** connected, void* unused, Set* best, CliqueCallba
 // cliques are covered), old[ne..ce-1] the candidates; both may be reordered. compsub is the
 // clique under construction (capacity at least the number of vertices), best as above.
 // Returns kCliqueContinue when every branch was completed, otherwise the code that stopped it.
+// Out of memory: ce, for the level's list.
 int bk_extend_v2(char** connected, int* old, int ne, int ce, Set* compsub, Set* best,
                  CliqueCallback callback, void* data);
 
@@ -207,31 +220,35 @@ struct BKState {
 
 // Each finder first sets the diagonal bytes of adj to 1 (they stay so in the caller's record)
 // and checks that byte (i, j) equals byte (j, i) for every pair; a difference of any value
-// throws marrowind::InputError "Graph matrix not symmetrical!!!\n". It then fills clique and
-// clique_size with a largest clique and returns 1. A graph with no vertices gives clique_size
-// 0. Should the search's working set be unobtainable, clique and clique_size are left as they
-// were, and 1 is still returned.
+// ends the process with "Graph matrix not symmetrical!!!\n" (status 1; the twin throws
+// marrowind::InputError). It then fills clique and clique_size with a largest clique and
+// returns 1. A graph with no vertices gives clique_size 0.
 //
 // maximum_clique_finder keeps the first of equally large cliques. A clique of more than 500
-// members throws marrowind::Error "Clique of %d members does not fit the record (500 at
-// most)!\n" (status 1) instead of overrunning clique; n outside 0..10000 throws
-// marrowind::Error "Graph of %d vertices does not fit the record (10000 at most)!\n".
-// Out of memory: n, for the result set or the connection rows.
+// members ends the process with "Clique of %d members does not fit the record (500 at
+// most)!\n" instead of overrunning clique, and n outside 0..10000 with "Graph of %d vertices
+// does not fit the record (10000 at most)!\n", both status 1 (the twin throws marrowind::Error).
+// Out of memory: n, for the result set, the connection rows or the search's vertex list, and a
+// level's list length for that list. Only when the search cannot allocate its clique under
+// construction (bron_kerbosch gives kCliqueAbort) are clique and clique_size left as they were;
+// 1 is still returned.
 int maximum_clique_finder(CliqueGraph* graph);
 
 // As maximum_clique_finder on a Graph2; its clique array holds any clique of its graph.
 int maximum_clique_finder2(Graph2* graph);
 
 // The same search over a BKState, numbering vertices from 1: it keeps the last of equally
-// large cliques instead of the first. Too large a clique throws as above, and so does an n
-// outside 0..9999 (the rows of conn are numbered from 1).
+// large cliques instead of the first. Too large a clique ends the process as above, and so
+// does an n outside 0..9999 (the rows of conn are numbered from 1).
 // Out of memory: 1 for the BKState block, the level's list length for a level.
 int old_maximum_clique_finder(CliqueGraph* graph);
 
 // A new Graph2 with n rows of n uninitialised bytes and room for n clique members; n is set
 // to the rows allocated and clique_size to 0. The caller fills adj, and may lower n before a
-// search (but must restore it before FreeGraph2, which frees rows 0 to n-1).
-// Out of memory: 1 for the record, n for the row list, a row or the clique array.
+// search (but must restore it before FreeGraph2, which frees rows 0 to n-1). A negative n ends
+// the process with "Invalid graph size (n = %d)!\n", status 1 (the twin throws
+// marrowind::Error). Out of memory: 1 for the record, n for the row list, a row or the clique
+// array.
 Graph2* InitGraph2(int n);
 
 // Frees rows 0 to n-1, the row list, the clique array and the record. A null graph is ignored.
@@ -263,15 +280,24 @@ struct OptSpec {
 // at a lone "-" (which stays the first non-option word) or after a "--" (which is consumed);
 // both pointers are then null. *optindex always receives the index of the next word.
 // The position is kept in two static variables starting at word 1, never reset: one process
-// walks one argument vector, once. A usage error throws marrowind::UsageError whose what() is
-// "FATAL: " + message + usage + "\n", exactly what OptToDie would print; the position is then
-// undefined.
+// walks one argument vector, once; GetOpt and its twin share it.
+// A usage error ends the process as OptToDie(message, usage) does: "FATAL: ", the message, the
+// usage text and "\n" on standard error, status 1 (the twin throws marrowind::UsageError, whose
+// what() is that report, and leaves the position undefined). The messages, each followed by a
+// newline and the usage text (%c is the letter, %s the word as written, cut at "=", or the
+// matched row's name):
+//   No such option "%c".  or  No such option "%s".       no row matches
+//   Option "%s" is ambiguous; please be more specific.   a long prefix of several rows
+//   Option %s requires an argument                       nothing follows at the end of argv
+//   Option %s does not take an argument                  a value after "=" for a row with none
+//   Option %s requires an integer argument               argtype 1, and OptIsInt refuses it
+//   Option %s requires a numerical argument              argtype 2, and OptIsReal refuses it
+//   Option %s requires a single-character argument       argtype 3, and it is not one byte
 int GetOpt(int argc, char** argv, const OptSpec* opts, int nopts, const char* usage,
            int* optindex, char** optname, char** optarg);
 
 // For a program's own fatal usage errors: writes "FATAL: ", the printf-style message and "\n"
-// to standard error, flushes it and ends the process with status 1. Never returns. This is the
-// one routine of the library that ends the process; no other routine calls it.
+// to standard error, flushes it and ends the process with status 1. Never returns.
 [[noreturn]] void OptToDie(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
@@ -381,5 +407,43 @@ void clear_RES(RES* res);
 // Frees the record's owned block, then the record itself, which must come from malloc.
 // A null record is ignored.
 void FreeProt(PROT* prot);
+
+// ---------------------------------------------------------------------------------------------
+// Throwing twins, for C++ callers that handle failures themselves
+//
+// Each does exactly what the global routine of the same name does, except that a failure ends
+// nothing: it releases whatever the call had obtained and throws the exception of
+// <marrowind/errors.h> that carries the global routine's message and status:
+// marrowind::OutOfMemory, marrowind::InputError (a graph matrix that is not symmetric),
+// marrowind::UsageError (GetOpt) or marrowind::Error (a graph or clique too large, a graph size
+// below 0). A callback's own exceptions pass through bron_kerbosch and bk_extend_v2 unchanged.
+// Call them qualified, as marrowind::util::GetOpt: the records they take live at global scope,
+// so an unqualified call would see the global routine of the same name too.
+// ---------------------------------------------------------------------------------------------
+
+namespace marrowind::util {
+
+char** newsplit(const char* s, char delim, int* count);
+char** splitspace(const char* s, int* count);
+char** InitStrings(int n, int len);
+int** InitIntArray(int n, int m);
+float** InitFloatArray(int n, int m);
+Vec3f** InitVec3fArray(int n, int m);
+
+int bron_kerbosch(int n, char** connected, void* unused, Set* best, CliqueCallback callback,
+                  void* data);
+int bk_extend_v2(char** connected, int* old, int ne, int ce, Set* compsub, Set* best,
+                 CliqueCallback callback, void* data);
+int maximum_clique_finder(CliqueGraph* graph);
+int maximum_clique_finder2(Graph2* graph);
+int old_maximum_clique_finder(CliqueGraph* graph);
+Graph2* InitGraph2(int n);
+
+int GetOpt(int argc, char** argv, const OptSpec* opts, int nopts, const char* usage,
+           int* optindex, char** optname, char** optarg);
+
+Vec3f* CentreOfMass(const Vec3f* points, int n);
+
+}  // namespace marrowind::util
 
 #endif

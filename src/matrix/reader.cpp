@@ -15,17 +15,19 @@
 #include <memory>
 #include <string>
 
+#include "core/fields.h"
 #include "marrowind/errors.h"
-#include "marrowind/util.h"
 #include "matrix/matrix.h"
 
 namespace {
 
-// Owns a field list from newsplit, so that it is freed on every path out of the parser.
+// Owns the field list of a line split at every delim (empty fields kept, nothing trimmed), so
+// that it is freed on every path out of the parser.
 class Fields {
 public:
-    Fields(const std::string& line, char delim) : list_(newsplit(line.c_str(), delim, &count_)) {}
-    ~Fields() { FreeStrings(list_, count_); }
+    Fields(const std::string& line, char delim)
+        : list_(marrowind::detail::SplitFields(line.c_str(), delim, &count_)) {}
+    ~Fields() { marrowind::detail::FreeFields(list_, count_); }
     Fields(const Fields&) = delete;
     Fields& operator=(const Fields&) = delete;
 

@@ -1,8 +1,8 @@
 #!/bin/sh
 # check_install.sh: installs a build into a temporary prefix and checks what another project
 # sees there: the CMake package (by building and running the library example), the pkg-config
-# file, the entry points' declarations, the utility library, the program, the matrices and the
-# man page.
+# files, the entry points' declarations, the utility library as a library of its own, the
+# program, the matrices and the man page.
 # Usage: check_install.sh BUILD_DIR SOURCE_DIR
 set -eu
 build=$1
@@ -12,8 +12,8 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in bin/marrowind include/marrowind/api.h include/marrowind/marrowind.h \
-    include/marrowind/errors.h include/marrowind/util.h share/marrowind/blosum62.mat2 \
+for file in bin/marrowind include/marrowind/api.h include/marrowind/util.h include/marrowind/marrowind.h \
+    include/marrowind/errors.h share/marrowind/blosum62.mat2 \
     share/marrowind/pet91.mat2 share/man/man1/marrowind.1; do
   [ -f "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
 done
@@ -41,8 +41,31 @@ PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib64/pkgconfig" \
   sh "$work/signatures.cpp" "$work/signatures"
 "$work/signatures"
 
-# The utility library: its one header is enough, and the installed library provides it all.
-cat >"$work/utilities.cpp" <<'CPP'
+# The core brings no name of the utility library: a program that links only Marrowind::marrowind
+# may define its own global mean and split, with the very signatures of the utility routines,
+# while it reads a matrix (whose reader once pulled the utility library's splitting in).
+mkdir "$work/projects"
+cat >"$work/projects/own_names.cpp" <<'CPP'
+#include <marrowind/marrowind.h>
+#include <cstdio>
+struct Words {
+    int count;
+};
+float mean(const float* values, int n) { return n > 0 ? values[0] : 0.0f; }
+int split(const char*, char, Words* words) { return words->count = 7; }
+int main()
+{
+    const auto matrix = marrowind::SubstitutionMatrix::parse("A,R\n4,-1\n-1,5\n");
+    Words words{0};
+    const float values[] = {2.0f, 4.0f};
+    std::printf("%s %d %g\n", matrix.letters().c_str(), split("", ',', &words), mean(values, 2));
+    return 0;
+}
+CPP
+
+# The utility library: its one header is enough, and Marrowind::util (or pkg-config's
+# marrowind_util) provides it all. The program catches nothing: a usage error ends it.
+cat >"$work/projects/utilities.cpp" <<'CPP'
 #include <marrowind/util.h>
 #include <cstdio>
 int main(int argc, char** argv)
@@ -62,14 +85,9 @@ int main(int argc, char** argv)
     char* name = nullptr;
     char* argument = nullptr;
     int parsed = 0;
-    try {
-        while (GetOpt(argc, argv, options, 2, "usage: utilities -n N --scale X", &index, &name,
-                      &argument))
-            ++parsed;
-    } catch (const marrowind::UsageError& e) {
-        std::fputs(e.what(), stderr);
-        return e.exit_status();
-    }
+    while (GetOpt(argc, argv, options, 2, "usage: utilities -n N --scale X", &index, &name,
+                  &argument))
+        ++parsed;
 
     const float values[] = {1.0f, 2.0f, 6.0f};
     std::printf("%d fields, clique of %d, %d options, mean %g\n", count, graph->clique_size,
@@ -78,9 +96,30 @@ int main(int argc, char** argv)
     return 0;
 }
 CPP
+cat >"$work/projects/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.25)
+project(MarrowindLinkCheck LANGUAGES CXX)
+set(CMAKE_CXX_STANDARD 17)
+find_package(Marrowind CONFIG REQUIRED)
+add_executable(own_names own_names.cpp)
+target_link_libraries(own_names PRIVATE Marrowind::marrowind)
+add_executable(utilities utilities.cpp)
+target_link_libraries(utilities PRIVATE Marrowind::util)
+CMAKE
+cmake -S "$work/projects" -B "$work/projects/build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/projects/build" >/dev/null
+[ "$("$work/projects/build/own_names")" = "AR 7 2" ] ||
+  { echo "a program with its own mean and split gave another result"; exit 1; }
+
 PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib64/pkgconfig" \
-  sh -c 'c++ -std=c++17 ${CXXFLAGS:-} "$1" -o "$2" ${LDFLAGS:-} $(pkg-config --cflags --libs marrowind)' \
-  sh "$work/utilities.cpp" "$work/utilities"
-[ "$("$work/utilities" -n 5 --sc=0.5 file)" = "4 fields, clique of 2, 2 options, mean 3" ] ||
-  { echo "utility library program gave another result"; exit 1; }
+  sh -c 'c++ -std=c++17 ${CXXFLAGS:-} "$1" -o "$2" ${LDFLAGS:-} $(pkg-config --cflags --libs marrowind_util)' \
+  sh "$work/projects/utilities.cpp" "$work/utilities"
+for utilities in "$work/projects/build/utilities" "$work/utilities"; do
+  [ "$("$utilities" -n 5 --sc=0.5 file)" = "4 fields, clique of 2, 2 options, mean 3" ] ||
+    { echo "utility library program $utilities gave another result"; exit 1; }
+  status=0
+  "$utilities" -n 5 -z 2>"$work/usage.err" >/dev/null || status=$?
+  [ "$status" = 1 ] && [ "$(head -1 "$work/usage.err")" = 'FATAL: No such option "z".' ] ||
+    { echo "utility library program $utilities did not end on a usage error"; exit 1; }
+done
 echo "installed package checked"

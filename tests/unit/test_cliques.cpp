@@ -152,7 +152,7 @@ TEST(CliqueFinders, FindACliqueOfTheLargestSizeInRandomGraphs)
 
 TEST(CliqueFinders, RefuseAsymmetricMatricesAndRecordsTooSmall)
 {
-    // The message a finder refuses the graph with, or "" when it accepts it.
+    // The message a finder's throwing twin refuses the graph with, or "" when it accepts it.
     const auto refusal = [](int (*finder)(CliqueGraph*), CliqueGraph& graph) -> std::string {
         try {
             finder(&graph);
@@ -164,6 +164,8 @@ TEST(CliqueFinders, RefuseAsymmetricMatricesAndRecordsTooSmall)
     };
     auto graph = FixedGraph(3, {});
     graph->adj[0][1] = 1;
+    using marrowind::util::maximum_clique_finder;
+    using marrowind::util::old_maximum_clique_finder;
     EXPECT_EQ(refusal(maximum_clique_finder, *graph), "Graph matrix not symmetrical!!!\n");
     EXPECT_EQ(refusal(old_maximum_clique_finder, *graph), "Graph matrix not symmetrical!!!\n");
 
@@ -188,6 +190,29 @@ TEST(CliqueFinders, RefuseAsymmetricMatricesAndRecordsTooSmall)
     auto sized = SizedGraph(501, Complete(501));
     maximum_clique_finder2(sized.get());
     EXPECT_EQ(sized->clique_size, 501);
+
+    try {
+        marrowind::util::InitGraph2(-5);
+        ADD_FAILURE() << "a negative size was accepted";
+    } catch (const marrowind::Error& e) {
+        EXPECT_STREQ(e.what(), "Invalid graph size (n = -5)!\n");
+        EXPECT_EQ(e.exit_status(), 1);
+    }
+}
+
+// What a program that catches nothing sees: the report on standard error and status 1.
+TEST(CliqueFinders, CStyleRoutinesReportAndEndTheProcessWithStatusOne)
+{
+    auto graph = FixedGraph(3, {});
+    graph->adj[0][1] = 1;
+    const char asymmetric[] = "^Graph matrix not symmetrical!!!\n$";
+    EXPECT_EXIT(maximum_clique_finder(graph.get()), testing::ExitedWithCode(1), asymmetric);
+    EXPECT_EXIT(old_maximum_clique_finder(graph.get()), testing::ExitedWithCode(1), asymmetric);
+    auto sized = SizedGraph(3, {});
+    sized->adj[1][2] = 1;
+    EXPECT_EXIT(maximum_clique_finder2(sized.get()), testing::ExitedWithCode(1), asymmetric);
+
+    EXPECT_EXIT(InitGraph2(-5), testing::ExitedWithCode(1), "^Invalid graph size \\(n = -5\\)!\n$");
 }
 
 TEST(CliqueSearch, CallbackSeesEveryMaximalCliqueAndCanStopOrAbort)

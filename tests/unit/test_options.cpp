@@ -1,10 +1,13 @@
-// test_options.cpp: the option parser and its argument tests.
+// test_options.cpp: the option parser (its throwing twin, and the C-style routine's exit) and
+// its argument tests.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "marrowind/errors.h"
@@ -17,6 +20,20 @@ using WordList = std::vector<std::string>;
 
 const char kUsage[] = "usage: prog [options] file";
 
+// A command line: the program name "prog", then the words, with argv pointing into storage.
+struct CommandLine {
+    explicit CommandLine(const WordList& words) : storage{"prog"}
+    {
+        storage.insert(storage.end(), words.begin(), words.end());
+        for (std::string& word : storage) argv.push_back(word.data());
+        argv.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(storage.size()); }
+
+    WordList storage;
+    std::vector<char*> argv;
+};
+
 // GetOpt keeps its position for the life of the process, so every command line is parsed in a
 // child process of its own. The trace lists each option as name[=argument]@index, then
 // "end@index", or the report of the usage error; and the words after parsing, where the
@@ -28,19 +45,17 @@ std::string Trace(const Table& table, const WordList& words)
     const pid_t child = fork();
     if (child == 0) {
         close(channel[0]);
-        std::vector<std::string> storage{"prog"};
-        storage.insert(storage.end(), words.begin(), words.end());
-        std::vector<char*> argv;
-        for (std::string& word : storage) argv.push_back(word.data());
-        argv.push_back(nullptr);
+        CommandLine line(words);
+        std::vector<char*>& argv = line.argv;
 
         std::string trace;
         try {
             int index = -1;
             char* name = nullptr;
             char* argument = nullptr;
-            while (GetOpt(static_cast<int>(storage.size()), argv.data(), table.data(),
-                          static_cast<int>(table.size()), kUsage, &index, &name, &argument)) {
+            while (marrowind::util::GetOpt(line.argc(), argv.data(), table.data(),
+                                           static_cast<int>(table.size()), kUsage, &index, &name,
+                                           &argument)) {
                 trace += name;
                 if (argument != nullptr) trace += std::string("=") + argument;
                 trace += "@" + std::to_string(index) + " ";
@@ -69,6 +84,17 @@ std::string Trace(const Table& table, const WordList& words)
 }
 
 std::string Fatal(const std::string& message) { return "FATAL: " + message + "\n" + kUsage + "\n"; }
+
+// A regular expression that matches exactly text.
+std::string ExactText(const std::string& text)
+{
+    std::string pattern;
+    for (char c : text) {
+        if (std::strchr("\\^$.|?*+()[]{}", c) != nullptr) pattern += '\\';
+        pattern += c;
+    }
+    return pattern;
+}
 
 }  // namespace
 
@@ -115,6 +141,33 @@ TEST(GetOpt, ParsesLettersLongNamesAndArgumentsAndStopsWhereOptionsEnd)
         for (const std::string& word : c.words) command += " [" + word + "]";
         SCOPED_TRACE(command);
         EXPECT_EQ(Trace(c.table, c.words), c.trace);
+    }
+}
+
+// What a program that catches nothing sees: the report on standard error and status 1.
+TEST(GetOpt, CStyleRoutineReportsEveryUsageErrorAndEndsTheProcessWithStatusOne)
+{
+    const Table table{{"-n", 1, 1}, {"--help", 0, 0}, {"--hmm", 0, 0}};
+    const std::pair<WordList, std::string> cases[] = {
+        {{"-z"}, "No such option \"z\"."},
+        {{"--zz"}, "No such option \"--zz\"."},
+        {{"--h"}, "Option \"--h\" is ambiguous; please be more specific."},
+        {{"-n"}, "Option -n requires an argument"},
+        {{"-nx"}, "Option -n requires an integer argument"},
+        {{"--help=1"}, "Option --help does not take an argument"},
+    };
+    for (const auto& [words, message] : cases) {
+        SCOPED_TRACE(words[0]);
+        const auto parse_all = [&table, words = words]() {
+            CommandLine line(words);
+            int index = 0;
+            char* name = nullptr;
+            char* argument = nullptr;
+            while (GetOpt(line.argc(), line.argv.data(), table.data(),
+                          static_cast<int>(table.size()), kUsage, &index, &name, &argument)) {
+            }
+        };
+        EXPECT_EXIT(parse_all(), testing::ExitedWithCode(1), "^" + ExactText(Fatal(message)) + "$");
     }
 }
 

@@ -159,7 +159,8 @@ TEST(UtilitiesAlloc, ArraysHaveTheirShapeAndFailuresReportTheRequest)
     FreeVec3fArray(vectors, 4);
 
     // A request that cannot be met (a negative count becomes an enormous size) names its count,
-    // for the row list and for a row alike.
+    // for the row list and for a row alike: thrown by the twins, reported with status 1 by the
+    // C-style routines.
     const auto requested = [](auto allocate) {
         try {
             allocate();
@@ -168,11 +169,15 @@ TEST(UtilitiesAlloc, ArraysHaveTheirShapeAndFailuresReportTheRequest)
         }
         return 0LL;
     };
-    EXPECT_EQ(requested([] { InitStrings(-2, 10); }), -2);
-    EXPECT_EQ(requested([] { InitStrings(2, -10); }), -10);
-    EXPECT_EQ(requested([] { InitIntArray(-3, 4); }), -3);
-    EXPECT_EQ(requested([] { InitFloatArray(3, -4); }), -4);
-    EXPECT_EQ(requested([] { InitVec3fArray(3, -5); }), -5);
+    namespace util = marrowind::util;
+    EXPECT_EQ(requested([] { util::InitStrings(-2, 10); }), -2);
+    EXPECT_EQ(requested([] { util::InitStrings(2, -10); }), -10);
+    EXPECT_EQ(requested([] { util::InitIntArray(-3, 4); }), -3);
+    EXPECT_EQ(requested([] { util::InitFloatArray(3, -4); }), -4);
+    EXPECT_EQ(requested([] { util::InitVec3fArray(3, -5); }), -5);
+    // Not anchored at the start: AddressSanitizer warns of the failed allocation first.
+    EXPECT_EXIT(InitFloatArray(3, -4), testing::ExitedWithCode(1),
+                "No memory for object \\(n = -4\\)!\n$");
 }
 
 TEST(UtilitiesFiles, FileExistsAndCleanRemovesOnlyWorkingFiles)
