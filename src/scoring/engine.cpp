@@ -26,10 +26,11 @@
 #include "core/pages.h"
 #include "marrowind/errors.h"
 #include "scoring/kernels_avx512.h"
+#include "scoring/pair_distance.h"
 #include "scoring/residue_classes.h"
 
 #ifdef MARROWIND_PLAIN_STAGES
-#include "reference/plain_loops.h"
+#include "scoring/plain_loops.h"
 #endif
 
 namespace marrowind {
@@ -160,14 +161,6 @@ private:
     };
     std::unique_ptr<uint8_t, Free> bytes_;
 };
-
-// The distance of a pair from its sum of values and its number of counted columns, as the
-// plain loop forms it: the count passes through single precision.
-inline double distance_from(double sum, int64_t count)
-{
-    if (count == 0) return 0.0;
-    return 1.0 - sum / static_cast<double>(static_cast<float>(count));
-}
 
 // The pair distances, each divided by `divisor` (1 for the distances themselves): the weights
 // take every distance divided by nseq - 1, and the divisions are cheaper in vector lanes on
@@ -454,14 +447,14 @@ private:
                 for (int t = 0; t < 4; ++t) sum[t] += row[y[t][k]];
             }
             for (int t = 0; t < 4; ++t)
-                out[j + t] = distance_from(sum[t], counted_columns(i, j + t)) / divisor_;
+                out[j + t] = pair_distance(sum[t], counted_columns(i, j + t)) / divisor_;
         }
         for (; j < end; ++j) {
             const uint8_t* y = &codes_[static_cast<std::size_t>(j) * length_];
             double sum = 0.0;
             for (int k = 0; k < length_; ++k)
                 sum += value[static_cast<std::size_t>(x[k]) * count + y[k]];
-            out[j] = distance_from(sum, counted_columns(i, j)) / divisor_;
+            out[j] = pair_distance(sum, counted_columns(i, j)) / divisor_;
         }
     }
 

@@ -10,7 +10,7 @@
 
 #include "core/records.h"
 #include "matrix/matrix.h"
-#include "reference/plain_loops.h"
+#include "scoring/plain_loops.h"
 #include "scoring/engine.h"
 #include "scoring/residue_classes.h"
 
@@ -81,11 +81,11 @@ void expect_every_path_matches_plain(const Alignment& alignment, const Matrix& m
 {
     const int n = alignment.nseq;
     std::vector<double> plain_weights(static_cast<std::size_t>(n) + 1);
-    plain::weights(alignment, matrix, plain_weights.data());
+    marrowind::plain::weights(alignment, matrix, plain_weights.data());
     std::vector<double> plain_scores(static_cast<std::size_t>(alignment.length) + 1);
-    plain::column_scores(alignment, matrix, plain_weights.data(), plain_scores.data());
+    marrowind::plain::column_scores(alignment, matrix, plain_weights.data(), plain_scores.data());
     f2dsquare plain_dist(n);
-    plain::distance_table(alignment, matrix, plain_dist);
+    marrowind::plain::distance_table(alignment, matrix, plain_dist);
 
     for (marrowind::KernelLevel level : marrowind::supported_kernel_levels()) {
         for (int threads : {1, 3}) {
