@@ -3,6 +3,7 @@
 // Contents: make_residue_classes, ResidueClasses::sums_are_exact, encode_residues.
 #include "scoring/residue_classes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -121,6 +122,12 @@ ResidueClasses make_residue_classes(const Matrix& matrix)
             classes.column_level_value.push_back(v);
         }
     }
+
+    classes.scores_zero.resize(static_cast<std::size_t>(count));
+    for (int a = 0; a < count; ++a)
+        classes.scores_zero[a] = std::all_of(classes.value.begin() + a * count,
+                                             classes.value.begin() + (a + 1) * count,
+                                             [](double v) { return v == 0.0; });
 
     double unit = 0.0;
     for (double v : classes.value)
