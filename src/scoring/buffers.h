@@ -3,6 +3,7 @@
 // Contents:
 //   allocate        a vector of `count` copies of a value
 //   allocate_array  an array of `count` default-initialised elements (left unset for numbers)
+//   reserve         room for `count` elements in a vector, so that later appends cannot fail
 //   make_owned      one object on the heap, like std::make_unique
 //   CodeBuffer      an aligned byte buffer for the class codes of a whole alignment
 //
@@ -41,6 +42,18 @@ std::unique_ptr<T[]> allocate_array(std::size_t count)
     try {
         return std::unique_ptr<T[]>(new T[count]);
     } catch (const std::bad_alloc&) {  // std::bad_array_new_length too
+        throw OutOfMemory(static_cast<long long>(count));
+    }
+}
+
+template <typename T>
+void reserve(std::vector<T>& vector, std::size_t count)
+{
+    try {
+        vector.reserve(count);
+    } catch (const std::bad_alloc&) {
+        throw OutOfMemory(static_cast<long long>(count));
+    } catch (const std::length_error&) {
         throw OutOfMemory(static_cast<long long>(count));
     }
 }

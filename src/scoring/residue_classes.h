@@ -62,6 +62,7 @@ struct ResidueClasses {
     bool sums_are_exact(int64_t columns) const;
 };
 
+// Throws OutOfMemory.
 ResidueClasses make_residue_classes(const Matrix& matrix);
 
 // Writes the class codes of residues[0..length) to codes.
