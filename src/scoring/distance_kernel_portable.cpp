@@ -9,7 +9,7 @@
 
 #include "scoring/buffers.h"
 #include "scoring/distance_kernel.h"
-#include "scoring/pair_distance.h"
+#include "scoring/distance_formula.h"
 
 namespace marrowind {
 
@@ -54,14 +54,14 @@ public:
                 for (int t = 0; t < 4; ++t) sum[t] += row[y[t][k]];
             }
             for (int t = 0; t < 4; ++t)
-                out[j + t] = pair_distance(sum[t], counted_columns(i, j + t)) / divisor_;
+                out[j + t] = distance_from_similarity(sum[t], counted_columns(i, j + t)) / divisor_;
         }
         for (; j < end; ++j) {
             const uint8_t* y = &codes_[static_cast<std::size_t>(j) * length_];
             double sum = 0.0;
             for (int k = 0; k < length_; ++k)
                 sum += value[static_cast<std::size_t>(x[k]) * count + y[k]];
-            out[j] = pair_distance(sum, counted_columns(i, j)) / divisor_;
+            out[j] = distance_from_similarity(sum, counted_columns(i, j)) / divisor_;
         }
     }
 

@@ -9,7 +9,7 @@
 #include "scoring/weights.h"
 
 #include "scoring/engine.h"
-#include "scoring/pair_distance.h"
+#include "scoring/distance_formula.h"
 
 double CalcPairDist(const Prot& a, const Prot& b, const Matrix* matrix, int n)
 {
@@ -23,7 +23,7 @@ double CalcPairDist(const Prot& a, const Prot& b, const Matrix* matrix, int n)
         // column this pair shares, so it does not count at all.
         if (!(is_gap(x[k]) && is_gap(y[k]))) ++count;
     }
-    return marrowind::pair_distance(sum, count);
+    return marrowind::distance_from_similarity(sum, count);
 }
 
 void CalcWeights2(const Alignment* alignment, const Matrix* matrix, Data* data)
