@@ -20,7 +20,7 @@
 #include "input/fasta.h"
 #include "matrix/matrix.h"
 #include "output/writer.h"
-#include "reference/plain_loops.h"
+#include "scoring/plain_loops.h"
 #include "scoring/engine.h"
 
 namespace {
@@ -97,7 +97,7 @@ void BM_WeightsPlain(benchmark::State& state)
 {
     const Workload& w = workload(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     std::vector<double> weights(w.weights.size());
-    for (auto _ : state) plain::weights(*w.alignment, *w.matrix, weights.data());
+    for (auto _ : state) marrowind::plain::weights(*w.alignment, *w.matrix, weights.data());
     set_pair_columns(state, *w.alignment);
 }
 
@@ -115,7 +115,7 @@ void BM_ColumnScoresPlain(benchmark::State& state)
     const Workload& w = workload(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     std::vector<double> scores(static_cast<std::size_t>(w.alignment->length));
     for (auto _ : state)
-        plain::column_scores(*w.alignment, *w.matrix, w.weights.data(), scores.data());
+        marrowind::plain::column_scores(*w.alignment, *w.matrix, w.weights.data(), scores.data());
     set_pair_columns(state, *w.alignment);
 }
 

@@ -1,5 +1,10 @@
 #!/usr/bin/env bash
 # install-deps.sh: installs the Debian packages that building and testing Marrowind need.
+#
+# Usage: tools/install-deps.sh [--aarch64]
+#   --aarch64  also the cross toolchain for 64-bit Arm, the arm64 libraries beside the host's
+#              (Debian multiarch) and qemu-user-static to run the unit tests: what the cross
+#              build of cmake/aarch64-linux-gnu.cmake needs, on an x86-64 Debian host.
 set -euo pipefail
 
 packages=(
@@ -12,8 +17,19 @@ packages=(
   pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest python3-biopython
   python3-matplotlib
 )
+cross=0
+if [ "${1:-}" = "--aarch64" ]; then
+  cross=1
+  packages+=(
+    g++-aarch64-linux-gnu qemu-user-static
+    libboost-program-options-dev:arm64 libboost-filesystem-dev:arm64 libgtest-dev:arm64
+  )
+fi
 
 if [ "$(id -u)" -eq 0 ]; then as_root=(); else as_root=(sudo); fi
+if [ "$cross" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  "${as_root[@]}" dpkg --add-architecture arm64
+fi
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

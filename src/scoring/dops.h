@@ -27,8 +27,8 @@ double log2s(double x);
 
 // The DOPS figure of `length` column scores: 100 * H / log2(length), H being the entropy in
 // bits of the spread of the columns over bins of exactly equal score; 0.0 where that is not
-// positive, and 0.0 for one column or none. Prints nothing. Throws marrowind::OutOfMemory(length)
-// when the bin table cannot be allocated.
+// positive, and 0.0 for one column or none. Prints nothing. Throws marrowind::OutOfMemory with
+// the element count of a table that cannot be allocated: `length` for the bin table.
 double DopsScore(int length, const double* scores);
 
 // Prints "DOPS score: %6.3f\n" with the alignment's figure on standard output. Throws

@@ -4,18 +4,25 @@
 //   KernelLevel            which instruction set the inner loops use
 //   best_kernel_level      the fastest level this processor supports
 //   supported_kernel_levels every level this processor can run
+//   kernel_level_name      a level's name
 //   ScoringOptions         kernel level, thread count, progress report
 //   chosen_paths           the kernel levels a matrix really runs on
 //   compute_weights        the weights of the command-line run (same bits as the plain loop)
 //   compute_distance_table the single-precision table of pair distances
 //   compute_column_scores  the column scores (same bits as the plain loop)
 //
-// Every level and every thread count gives the same bits as the plain loops, which sum each
-// figure in a fixed order. The column scores keep that order column by column, with many
-// columns side by side in vector lanes. The pair distances sum values that are whole multiples
-// of one unit; while such sums stay below 2^53 units every partial sum is exact and the order
-// of the additions cannot matter, so the fast level counts units in integers (it falls back to
-// the ordered sum otherwise). The weights are then accumulated in exactly the plain order.
+// Every level and every thread count gives the same bits as the plain loops (plain_loops.h),
+// which sum each figure in a fixed order. The column scores keep that order column by column,
+// with many columns side by side in vector lanes. The pair distances sum values that are whole
+// multiples of one unit; while such sums stay below 2^53 units every partial sum is exact and
+// the order of the additions cannot matter, so the fast level counts units in integers (it
+// falls back to the ordered sum otherwise). The weights are then accumulated in exactly the
+// plain order.
+//
+// The pieces: kernel_selection.h chooses and makes each stage's kernel (distance_kernel.h,
+// column_kernel.h; the AVX-512 ones only on x86-64), pair_distances.h and column_scores.h run
+// a kernel on several threads (worker_threads.h) over buffers that report OutOfMemory
+// (buffers.h), and engine.cpp puts each stage together.
 #ifndef MARROWIND_SCORING_ENGINE_H
 #define MARROWIND_SCORING_ENGINE_H
 

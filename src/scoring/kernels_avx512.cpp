@@ -4,7 +4,7 @@
 //           avx512::column_block.
 //
 // Only the functions marked with the target attribute use AVX-512; the file is compiled for the
-// baseline like every other, and the engine calls these only after cpu_supports().
+// x86-64 baseline like every other, and the engine calls these only after cpu_supports().
 #include "scoring/kernels_avx512.h"
 
 #include <immintrin.h>

@@ -9,7 +9,9 @@
 //   avx512::column_block   weighted pair sums of 64 columns
 //
 // These functions are compiled for AVX-512 (F, BW, DQ, VBMI, VNNI) and must only be called when
-// cpu_supports() is true. They take plain arrays, so that nothing else is compiled for it.
+// cpu_supports() is true. They take plain arrays, so that nothing else is compiled for it. They
+// exist only in builds for x86-64 (MARROWIND_AVX512_KERNELS); the constants serve the kernels'
+// limits and layouts (distance_kernel_avx512.cpp, column_kernel_avx512.cpp).
 #ifndef MARROWIND_SCORING_KERNELS_AVX512_H
 #define MARROWIND_SCORING_KERNELS_AVX512_H
 

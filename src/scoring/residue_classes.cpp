@@ -1,12 +1,16 @@
 // residue_classes.cpp: sorting residue bytes into classes and numbering the pair values.
 //
 // Contents: make_residue_classes, ResidueClasses::sums_are_exact, encode_residues.
+//
+// Every allocation is made through scoring/buffers.h, so that a failure is an OutOfMemory.
 #include "scoring/residue_classes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <map>
 #include <utility>
+
+#include "scoring/buffers.h"
 
 namespace marrowind {
 
@@ -28,16 +32,27 @@ uint64_t bits_of(double v)
     return bits;
 }
 
-// Numbers the distinct keys in order of first appearance; returns false past 255 of them.
+// Numbers the distinct keys in order of first appearance; returns false past 256 of them. Its
+// room for 256 keys is taken at once, so that numbering allocates nothing.
 template <typename Key>
 class LevelNumbering {
 public:
+    static constexpr std::size_t kMostLevels = 256;
+
+    LevelNumbering()
+    {
+        reserve(sorted_, kMostLevels);
+        reserve(order_, kMostLevels);
+    }
+
     bool number(const Key& key, uint8_t& level)
     {
-        auto found = levels_.find(key);
-        if (found == levels_.end()) {
-            if (levels_.size() == 256) return false;
-            found = levels_.emplace(key, static_cast<uint8_t>(levels_.size())).first;
+        auto found = std::lower_bound(
+            sorted_.begin(), sorted_.end(), key,
+            [](const std::pair<Key, uint8_t>& entry, const Key& k) { return entry.first < k; });
+        if (found == sorted_.end() || found->first != key) {
+            if (order_.size() == kMostLevels) return false;
+            found = sorted_.insert(found, {key, static_cast<uint8_t>(order_.size())});
             order_.push_back(key);
         }
         level = found->second;
@@ -46,9 +61,16 @@ public:
     const std::vector<Key>& in_order() const { return order_; }
 
 private:
-    std::map<Key, uint8_t> levels_;
+    std::vector<std::pair<Key, uint8_t>> sorted_;  // by key, with each key's level
     std::vector<Key> order_;
 };
+
+double value_of_bits(uint64_t bits)
+{
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
 
 }  // namespace
 
@@ -66,8 +88,12 @@ ResidueClasses make_residue_classes(const Matrix& matrix)
     classes.class_of[static_cast<unsigned char>('-')] = ResidueClasses::kGapClass;
     classes.class_of[static_cast<unsigned char>('X')] = ResidueClasses::kGapClass;
 
-    // One byte standing for each class, to ask Mut for the class pair's value.
-    std::vector<int> representative = {'-', -1};
+    // One byte standing for each class, to ask Mut for the class pair's value: a gap, an
+    // unknown byte, then at most one class for each of the 256 byte values.
+    std::vector<int> representative;
+    reserve(representative, 2 + 256);
+    representative.push_back('-');
+    representative.push_back(-1);
     std::array<bool, 256> is_letter{};
     for (int r = 0; r < matrix.nres; ++r) {
         const unsigned char letter = static_cast<unsigned char>(matrix.letters[r]);
@@ -81,7 +107,8 @@ ResidueClasses make_residue_classes(const Matrix& matrix)
 
     const int count = static_cast<int>(representative.size());
     classes.count = count;
-    classes.value.assign(static_cast<std::size_t>(count) * count, 0.0);
+    const std::size_t cells = static_cast<std::size_t>(count) * count;
+    classes.value = allocate<double>(cells, 0.0);
     for (int a = 0; a < count; ++a)
         for (int b = 0; b < count; ++b)
             if (representative[a] >= 0 && representative[b] >= 0)
@@ -94,8 +121,8 @@ ResidueClasses make_residue_classes(const Matrix& matrix)
     LevelNumbering<std::pair<uint64_t, bool>> distance_levels;
     LevelNumbering<uint64_t> column_levels;
     bool levels_fit = true;
-    classes.distance_level.resize(classes.value.size());
-    classes.column_level.resize(classes.value.size());
+    classes.distance_level = allocate<uint8_t>(cells);
+    classes.column_level = allocate<uint8_t>(cells);
     for (int a = 0; a < count && levels_fit; ++a) {
         for (int b = 0; b < count && levels_fit; ++b) {
             const std::size_t cell = static_cast<std::size_t>(a) * count + b;
@@ -109,18 +136,24 @@ ResidueClasses make_residue_classes(const Matrix& matrix)
         classes.distance_level.clear();
         classes.column_level.clear();
     } else {
-        for (const auto& [bits, counts] : distance_levels.in_order()) {
-            double v;
-            std::memcpy(&v, &bits, sizeof v);
-            classes.distance_level_value.push_back(v);
-            classes.distance_level_counts.push_back(counts ? 1 : 0);
+        const auto& distance_keys = distance_levels.in_order();
+        classes.distance_level_value = allocate<double>(distance_keys.size());
+        classes.distance_level_counts = allocate<uint8_t>(distance_keys.size());
+        for (std::size_t level = 0; level < distance_keys.size(); ++level) {
+            classes.distance_level_value[level] = value_of_bits(distance_keys[level].first);
+            classes.distance_level_counts[level] = distance_keys[level].second ? 1 : 0;
         }
-        for (uint64_t bits : column_levels.in_order()) {
-            double v;
-            std::memcpy(&v, &bits, sizeof v);
-            classes.column_level_value.push_back(v);
-        }
+        const auto& column_keys = column_levels.in_order();
+        classes.column_level_value = allocate<double>(column_keys.size());
+        for (std::size_t level = 0; level < column_keys.size(); ++level)
+            classes.column_level_value[level] = value_of_bits(column_keys[level]);
     }
+
+    classes.scores_zero = allocate<uint8_t>(static_cast<std::size_t>(count));
+    for (int a = 0; a < count; ++a)
+        classes.scores_zero[a] = std::all_of(classes.value.begin() + a * count,
+                                             classes.value.begin() + (a + 1) * count,
+                                             [](double v) { return v == 0.0; });
 
     double unit = 0.0;
     for (double v : classes.value)
@@ -130,8 +163,10 @@ ResidueClasses make_residue_classes(const Matrix& matrix)
         const uint64_t units = static_cast<uint64_t>(v / classes.unit);
         if (units > classes.max_units) classes.max_units = units;
     }
-    for (double v : classes.distance_level_value)
-        classes.distance_level_units.push_back(static_cast<uint64_t>(v / classes.unit));
+    classes.distance_level_units = allocate<uint64_t>(classes.distance_level_value.size());
+    for (std::size_t level = 0; level < classes.distance_level_value.size(); ++level)
+        classes.distance_level_units[level] =
+            static_cast<uint64_t>(classes.distance_level_value[level] / classes.unit);
     return classes;
 }
 

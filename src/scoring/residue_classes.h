@@ -38,6 +38,9 @@ struct ResidueClasses {
 
     // value[a * count + b]: Mut of a byte of class a against a byte of class b.
     std::vector<double> value;
+    // scores_zero[a]: class a scores 0 against every class (the gaps, unknown bytes), so that
+    // every pair with it adds +0.0 to a sum and the column loops may leave it out.
+    std::vector<uint8_t> scores_zero;
 
     // Pair distances: level of a class pair, and per level its value and whether it counts.
     std::vector<uint8_t> distance_level;  // count * count entries
@@ -59,6 +62,7 @@ struct ResidueClasses {
     bool sums_are_exact(int64_t columns) const;
 };
 
+// Throws OutOfMemory.
 ResidueClasses make_residue_classes(const Matrix& matrix);
 
 // Writes the class codes of residues[0..length) to codes.

@@ -9,7 +9,7 @@
 #include "scoring/weights.h"
 
 #include "scoring/engine.h"
-
+#include "scoring/distance_formula.h"
 
 double CalcPairDist(const Prot& a, const Prot& b, const Matrix* matrix, int n)
 {
@@ -23,9 +23,7 @@ double CalcPairDist(const Prot& a, const Prot& b, const Matrix* matrix, int n)
         // column this pair shares, so it does not count at all.
         if (!(is_gap(x[k]) && is_gap(y[k]))) ++count;
     }
-    if (count == 0) return 0.0;
-    // The count goes through single precision, which is exact up to 2^24 columns.
-    return 1.0 - sum / static_cast<double>(static_cast<float>(count));
+    return marrowind::distance_from_similarity(sum, count);
 }
 
 void CalcWeights2(const Alignment* alignment, const Matrix* matrix, Data* data)

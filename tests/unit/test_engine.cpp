@@ -1,6 +1,9 @@
-// test_engine.cpp: every fast path of the scoring stages gives the plain loops' bits.
+// test_engine.cpp: every fast path of the scoring stages gives the plain loops' bits; the
+// stages' threads and buffers fail as the engine promises.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -9,10 +12,13 @@
 #include <vector>
 
 #include "core/records.h"
+#include "marrowind/errors.h"
 #include "matrix/matrix.h"
-#include "reference/plain_loops.h"
+#include "scoring/buffers.h"
 #include "scoring/engine.h"
+#include "scoring/plain_loops.h"
 #include "scoring/residue_classes.h"
+#include "scoring/worker_threads.h"
 
 namespace {
 
@@ -81,11 +87,11 @@ void expect_every_path_matches_plain(const Alignment& alignment, const Matrix& m
 {
     const int n = alignment.nseq;
     std::vector<double> plain_weights(static_cast<std::size_t>(n) + 1);
-    plain::weights(alignment, matrix, plain_weights.data());
+    marrowind::plain::weights(alignment, matrix, plain_weights.data());
     std::vector<double> plain_scores(static_cast<std::size_t>(alignment.length) + 1);
-    plain::column_scores(alignment, matrix, plain_weights.data(), plain_scores.data());
+    marrowind::plain::column_scores(alignment, matrix, plain_weights.data(), plain_scores.data());
     f2dsquare plain_dist(n);
-    plain::distance_table(alignment, matrix, plain_dist);
+    marrowind::plain::distance_table(alignment, matrix, plain_dist);
 
     for (marrowind::KernelLevel level : marrowind::supported_kernel_levels()) {
         for (int threads : {1, 3}) {
@@ -210,4 +216,62 @@ TEST(Engine, ResidueClassesKeepMutsValues)
     EXPECT_TRUE(classes.sums_are_exact(100000));
     const auto wide = load_matrix("A,C\n0,1\n10000000,3\n");
     EXPECT_FALSE(marrowind::make_residue_classes(*wide).sums_are_exact(100));
+}
+
+// Work is claimed through a counter, so a helper that cannot get its working memory leaves its
+// share to the others; the calling thread's failure is the stage's.
+TEST(Engine, HelperWithoutMemoryLeavesItsShareToTheOthers)
+{
+    constexpr int kItems = 1000;
+    std::atomic<int> next(0);
+    std::vector<std::atomic<int>> done(kItems);
+    marrowind::run_on_threads(
+        4,
+        [](int t) {
+            if (t > 0) throw marrowind::OutOfMemory(123);
+            return 0;
+        },
+        [&](int, int&) {
+            for (int item = next++; item < kItems; item = next++) ++done[item];
+        });
+    for (int item = 0; item < kItems; ++item) ASSERT_EQ(done[item], 1) << item;
+
+    try {
+        marrowind::run_on_threads(
+            3,
+            [](int t) {
+                if (t == 0) throw marrowind::OutOfMemory(456);
+                return 0;
+            },
+            [](int, int&) {});
+        FAIL() << "no exception";
+    } catch (const marrowind::OutOfMemory& e) {
+        EXPECT_EQ(e.requested(), 456);
+    }
+}
+
+// Sizes no machine can give, and counts past what a vector may hold: each becomes an
+// OutOfMemory that names the count asked for, never a std::bad_alloc or std::length_error.
+TEST(Engine, ImpossibleBuffersReportTheirElementCount)
+{
+    const std::size_t huge = std::size_t{1} << 60;
+    auto requested = [](auto&& allocate) -> long long {
+        try {
+            allocate();
+        } catch (const marrowind::OutOfMemory& e) {
+            return e.requested();
+        }
+        return -1;
+    };
+    // More doubles than a vector may hold, and more bytes than the system gives.
+    EXPECT_EQ(requested([&] { marrowind::allocate<double>(huge); }), static_cast<long long>(huge));
+    EXPECT_EQ(requested([&] { marrowind::CodeBuffer buffer(huge); }), static_cast<long long>(huge));
+#ifndef __SANITIZE_ADDRESS__
+    // A throwing new that fails: AddressSanitizer ends the process there, whatever its options.
+    EXPECT_EQ(requested([&] { marrowind::allocate<uint8_t>(huge); }), static_cast<long long>(huge));
+    EXPECT_EQ(requested([&] { marrowind::allocate_array<double>(huge); }),
+              static_cast<long long>(huge));
+    std::vector<int> room;
+    EXPECT_EQ(requested([&] { marrowind::reserve(room, huge); }), static_cast<long long>(huge));
+#endif
 }

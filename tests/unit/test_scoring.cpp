@@ -311,6 +311,37 @@ TEST(DopsTest, BinsByExactEquality)
     EXPECT_EQ(DopsScore(2, zeros), 0.0);
 }
 
+// Many columns, few of them alike, through the bin index: the figure must be the one that bins
+// found by FindScore's linear search give, bit for bit, since the bins' order is the order of
+// the entropy's sum.
+TEST(DopsTest, ManyColumnsBinAsTheLinearSearchBinsThem)
+{
+    std::vector<double> scores;
+    for (int j = 0; j < 6000; ++j) {
+        const int value = (j * 7919) % 1500;  // each value four times, scattered
+        const double zero = j / 1500 % 2 ? 0.0 : -0.0;
+        scores.push_back(value == 0 ? zero : value == 1 ? kNaN : value / 1499.0);
+    }
+    const int length = static_cast<int>(scores.size());
+    std::vector<FreqScore> bins(scores.size());
+    int nbins = 0;
+    for (const double x : scores) {
+        if (FreqScore* bin = FindScore(bins.data(), nbins, x)) {
+            ++bin->count;
+        } else {
+            bins[nbins++] = {1, x, 0.0};
+        }
+    }
+    double sum = 0.0;
+    for (int b = 0; b < nbins; ++b) {
+        const double freq = static_cast<double>(bins[b].count) / length;
+        sum = sum + freq * std::log(freq);
+    }
+    const double expected = (100.0 * ((-1.0 * sum) / std::log(2.0))) / -log2s(1.0 / length);
+    const double dops = DopsScore(length, scores.data());
+    EXPECT_EQ(std::memcmp(&dops, &expected, sizeof dops), 0) << dops << " " << expected;
+}
+
 TEST(DopsTest, FindScoreReturnsTheFirstEqualBin)
 {
     FreqScore bins[3] = {{1, 0.5, 0.0}, {1, -0.0, 0.0}, {1, 0.5, 0.0}};

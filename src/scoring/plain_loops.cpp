@@ -1,10 +1,11 @@
 // plain_loops.cpp: the plain scoring loops.
 //
 // Contents: plain::weights, plain::distance_table, plain::column_scores.
-#include "reference/plain_loops.h"
+#include "scoring/plain_loops.h"
 
 #include "scoring/weights.h"
 
+namespace marrowind {
 namespace plain {
 
 void weights(const Alignment& alignment, const Matrix& matrix, double* weights)
@@ -57,3 +58,4 @@ void column_scores(const Alignment& alignment, const Matrix& matrix, const doubl
 }
 
 }  // namespace plain
+}  // namespace marrowind

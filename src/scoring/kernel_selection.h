@@ -1,0 +1,37 @@
+// kernel_selection.h: which kernel each scoring stage runs on, and making it.
+//
+// Contents:
+//   make_distance_kernel  the kernel of the pair distances for a matrix, length and level
+//   make_column_kernel    the kernel of the column scores for a matrix and level
+//
+// kernel_selection.cpp also defines best_kernel_level, supported_kernel_levels,
+// kernel_level_name and chosen_paths (declared in engine.h), which make the same choice.
+// A level runs only where it is compiled in and the processor has its instructions, and only
+// for a matrix within its kernel's limits; every other case runs the portable kernel.
+#ifndef MARROWIND_SCORING_KERNEL_SELECTION_H
+#define MARROWIND_SCORING_KERNEL_SELECTION_H
+
+#include <memory>
+
+#include "core/records.h"
+#include "scoring/column_kernel.h"
+#include "scoring/distance_kernel.h"
+#include "scoring/engine.h"
+#include "scoring/residue_classes.h"
+
+namespace marrowind {
+
+// Throws OutOfMemory. `divisor` and `threads` as make_portable_distance_kernel and
+// make_avx512_distance_kernel take them.
+std::unique_ptr<DistanceKernel> make_distance_kernel(const Alignment& alignment,
+                                                     const ResidueClasses& classes,
+                                                     double divisor, KernelLevel wanted,
+                                                     int threads);
+
+// Throws OutOfMemory.
+std::unique_ptr<ColumnKernel> make_column_kernel(const ResidueClasses& classes,
+                                                 KernelLevel wanted);
+
+}  // namespace marrowind
+
+#endif
