@@ -5,6 +5,8 @@
 //   read_fasta          reads an aligned FASTA file
 //   parse_fasta         reads aligned FASTA text held in memory
 //   SubstitutionMatrix  a matrix read from a file, a stream or text, rescaled to 0..1
+//   KernelLevel         which instruction set the scoring's inner loops use
+//   ScoringOptions      kernel level, thread count and progress report of a scoring call
 //   ConservationScores  sequence weights, column scores and the DOPS score of an alignment
 //   score_alignment     scores aligned sequences with a matrix
 //   pair_distance       the distance between two aligned sequences
@@ -19,6 +21,7 @@
 #ifndef MARROWIND_MARROWIND_H
 #define MARROWIND_MARROWIND_H
 
+#include <functional>
 #include <istream>
 #include <memory>
 #include <string>
@@ -74,6 +77,29 @@ private:
     std::shared_ptr<const detail::MatrixRecord> matrix_;
 };
 
+// The inner loops' instruction set. Every level gives the same bits; the fastest that this
+// processor and the build support is the default.
+enum class KernelLevel {
+    kPortable,  // plain C++ on class codes and small tables, on any processor
+    kAvx512,    // AVX-512 with byte permutes (VBMI) and byte dot products (VNNI); x86-64 builds
+};
+
+// The fastest level that this processor supports and this build has.
+KernelLevel best_kernel_level();
+// Every level that this processor can run, the portable one first.
+std::vector<KernelLevel> supported_kernel_levels();
+// "portable" or "avx512".
+const char* kernel_level_name(KernelLevel level);
+
+// How a scoring call runs. No setting changes any figure: the results are bit for bit the
+// same for every kernel level and every thread count.
+struct ScoringOptions {
+    KernelLevel kernel = best_kernel_level();  // a level the processor lacks runs portably
+    int threads = 0;                           // threads to use; 0: every hardware thread
+    // Called now and then on the calling thread with the fraction of a stage done (0 to 1).
+    std::function<void(double)> progress;
+};
+
 struct ConservationScores {
     std::vector<double> weights;        // one per sequence: its mean distance to the others
     std::vector<double> column_scores;  // one per column, 0 to 1: higher is more conserved
@@ -84,7 +110,8 @@ struct ConservationScores {
 // A-Z first, then weights, column scores and the DOPS score. Throws InputError when there are
 // no sequences or they differ in length (the program's messages), OutOfMemory.
 ConservationScores score_alignment(const std::vector<std::string>& sequences,
-                                   const SubstitutionMatrix& matrix);
+                                   const SubstitutionMatrix& matrix,
+                                   const ScoringOptions& options = ScoringOptions());
 
 // The distance between two aligned sequences after the same normalisation: one minus their
 // mean similarity over the columns where at least one has a residue, 0.0 when there is no

@@ -86,16 +86,20 @@ class Scores:
     dops: float
 
 
-def score_alignment(sequences, matrix="blosum62"):
+def score_alignment(sequences, matrix="blosum62", threads=None):
     """Score aligned sequences and return their Scores.
 
     sequences: a list of str or bytes of one common length (or an Alignment); "." reads as
     "-" and lower case as upper case, as on the command line. matrix: see load_matrix.
-    The interpreter lock is released while the scores are computed. Raises InputError when
-    there are no sequences or they differ in length.
+    threads: how many threads to score with (None: every hardware thread); the scores are the
+    same to the last bit for every count. The interpreter lock is released while the scores
+    are computed. Raises InputError when there are no sequences or they differ in length.
     """
+    if threads is not None and (not isinstance(threads, int) or threads < 1):
+        raise ValueError(f"threads must be a whole number of at least 1, not {threads!r}")
     encoded = _encoded_list(sequences)
-    weights, column_scores, dops = _core.score_alignment(encoded, load_matrix(matrix))
+    weights, column_scores, dops = _core.score_alignment(encoded, load_matrix(matrix),
+                                                         threads or 0)
     return Scores(weights, column_scores, dops)
 
 

@@ -76,14 +76,16 @@ class Profile:
         return np.isin(rows, np.frombuffer(GAPS.encode(), dtype=np.uint8)).mean(axis=0)
 
 
-def conservation_profile(alignment, matrix="blosum62", reference=None, format=None):
+def conservation_profile(alignment, matrix="blosum62", reference=None, format=None,
+                         threads=None):
     """Score an alignment and number its scores along a reference: return a Profile.
 
     alignment: an Alignment, or a path (or "-") read with read_alignment in the given format.
     matrix: a shipped matrix's name, a path or a Matrix (see load_matrix).
+    threads: as score_alignment.
     """
     if not hasattr(alignment, "sequences"):
         alignment = read_alignment(alignment, format)
     index = alignment.index(reference)
-    scores = score_alignment(alignment, matrix)
+    scores = score_alignment(alignment, matrix, threads=threads)
     return Profile(alignment, scores, matrix_label(matrix), index)

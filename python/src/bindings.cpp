@@ -148,17 +148,21 @@ PYBIND11_MODULE(_core, m)
         py::arg("text"), "Reads aligned FASTA from bytes: (names, residues), lists of bytes.");
 
     m.def("score_alignment",
-        [](const std::vector<std::string>& sequences, const marrowind::SubstitutionMatrix& matrix) {
+        [](const std::vector<std::string>& sequences, const marrowind::SubstitutionMatrix& matrix,
+           int threads) {
+            marrowind::ScoringOptions options;
+            options.threads = threads;
             marrowind::ConservationScores scores;
             {
                 py::gil_scoped_release unlocked;
-                scores = marrowind::score_alignment(sequences, matrix);
+                scores = marrowind::score_alignment(sequences, matrix, options);
             }
             return py::make_tuple(to_array(scores.weights), to_array(scores.column_scores),
                                   scores.dops);
         },
-        py::arg("sequences"), py::arg("matrix"),
-        "Scores aligned sequences (bytes): (weights, column_scores, dops).");
+        py::arg("sequences"), py::arg("matrix"), py::arg("threads") = 0,
+        "Scores aligned sequences (bytes) on `threads` threads (0: every hardware thread): "
+        "(weights, column_scores, dops).");
 
     m.def("pair_distance",
         [](const std::string& first, const std::string& second,

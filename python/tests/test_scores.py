@@ -53,6 +53,12 @@ def test_same_scores_for_str_bytes_and_normalised_input():
         assert np.array_equal(again.column_scores, as_str.column_scores)
         assert np.array_equal(again.weights, as_str.weights) and again.dops == as_str.dops
     assert marrowind.dops_score(as_str.column_scores) == as_str.dops
+    for threads in (1, 3):
+        again = marrowind.score_alignment(FAMILY, threads=threads)
+        assert np.array_equal(again.column_scores, as_str.column_scores)
+        assert np.array_equal(again.weights, as_str.weights) and again.dops == as_str.dops
+    with pytest.raises(ValueError, match="threads"):
+        marrowind.score_alignment(FAMILY, threads=0)
 
 
 def test_format_score_rounds_halves_away_from_zero():

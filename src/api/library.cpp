@@ -109,10 +109,12 @@ std::string SubstitutionMatrix::letters() const
 }
 
 ConservationScores score_alignment(const std::vector<std::string>& sequences,
-                                   const SubstitutionMatrix& matrix)
+                                   const SubstitutionMatrix& matrix, const ScoringOptions& options)
 {
     SequencesRun front_end(sequences, matrix.record());
-    const detail::ScoredAlignment run = detail::run_pipeline(front_end, detail::PipelineSettings());
+    detail::PipelineSettings settings;
+    settings.options = options;
+    const detail::ScoredAlignment run = detail::run_pipeline(front_end, settings);
 
     ConservationScores result;
     result.weights.assign(run.data->weights, run.data->weights + run.alignment->nseq);

@@ -1,11 +1,6 @@
 // engine.h: the fast scoring stages: pair distances, sequence weights and column scores.
 //
 // Contents:
-//   KernelLevel            which instruction set the inner loops use
-//   best_kernel_level      the fastest level this processor supports
-//   supported_kernel_levels every level this processor can run
-//   kernel_level_name      a level's name
-//   ScoringOptions         kernel level, thread count, progress report
 //   chosen_paths           the kernel levels a matrix really runs on
 //   compute_weights        the weights of the command-line run (same bits as the plain loop)
 //   compute_distance_table the single-precision table of pair distances
@@ -22,7 +17,8 @@
 // The pieces: kernel_selection.h chooses and makes each stage's kernel (distance_kernel.h,
 // column_kernel.h; the AVX-512 ones only on x86-64), pair_distances.h and column_scores.h run
 // a kernel on several threads (worker_threads.h) over buffers that report OutOfMemory
-// (buffers.h), and engine.cpp puts each stage together.
+// (buffers.h), and engine.cpp puts each stage together. KernelLevel and ScoringOptions are
+// public: <marrowind/marrowind.h>.
 #ifndef MARROWIND_SCORING_ENGINE_H
 #define MARROWIND_SCORING_ENGINE_H
 
@@ -30,25 +26,10 @@
 #include <vector>
 
 #include "core/records.h"
+#include "marrowind/marrowind.h"
 #include "matrix/matrix.h"
 
 namespace marrowind {
-
-enum class KernelLevel {
-    kPortable,  // plain C++ on class codes and small tables
-    kAvx512,    // AVX-512 with byte permutes (VBMI) and byte dot products (VNNI)
-};
-
-KernelLevel best_kernel_level();
-std::vector<KernelLevel> supported_kernel_levels();
-const char* kernel_level_name(KernelLevel level);
-
-struct ScoringOptions {
-    KernelLevel kernel = best_kernel_level();
-    int threads = 0;  // 0: every hardware thread
-    // Called now and then on the calling thread with the fraction of the stage done (0 to 1).
-    std::function<void(double)> progress;
-};
 
 // The kernel levels that the distances and the column scores would really run for this matrix
 // and alignment length when `wanted` is asked for: a matrix outside a kernel's limits (too many

@@ -84,6 +84,36 @@ TEST(Library, ScoresNormaliseLikeTheProgram)
     EXPECT_EQ(marrowind::dops_score({0.5}), 0.0);
 }
 
+// Every kernel and thread count a caller may choose gives the default's bits, and the progress
+// report reaches the caller.
+TEST(Library, OptionsChangeNoFigure)
+{
+    const auto matrix = marrowind::SubstitutionMatrix::load(kBlosum62);
+    std::vector<std::string> family;
+    for (int s = 0; s < 70; ++s) {
+        std::string seq;
+        for (int c = 0; c < 150; ++c) seq += "ACDEFGHIKLMNPQRSTVWY--"[(s * 7 + c * c + s * c) % 22];
+        family.push_back(seq);
+    }
+    const auto expected = marrowind::score_alignment(family, matrix);
+    for (const marrowind::KernelLevel kernel : marrowind::supported_kernel_levels()) {
+        for (const int threads : {1, 2, 3, 8}) {
+            SCOPED_TRACE(std::string(marrowind::kernel_level_name(kernel)) + " x " +
+                         std::to_string(threads));
+            marrowind::ScoringOptions options;
+            options.kernel = kernel;
+            options.threads = threads;
+            double reported = 0.0;
+            options.progress = [&reported](double done) { reported = done; };
+            const auto scores = marrowind::score_alignment(family, matrix, options);
+            EXPECT_EQ(scores.weights, expected.weights);
+            EXPECT_EQ(scores.column_scores, expected.column_scores);
+            EXPECT_EQ(scores.dops, expected.dops);
+            EXPECT_GT(reported, 0.0);
+        }
+    }
+}
+
 TEST(Library, ParsesFastaWithNames)
 {
     const marrowind::Sequences seqs = marrowind::parse_fasta(">a one\r\nAC\r\nGT\r\n>b\nac-t\n");
