@@ -27,12 +27,18 @@ void append_bytes(std::string& text, const char* data, std::size_t size)
                                         [&] { text.append(data, size); });
 }
 
+std::unique_ptr<Alignment> new_alignment()
+{
+    return marrowind::detail::or_out_of_memory(1, [] { return std::make_unique<Alignment>(); });
+}
+
 }  // namespace
 
 FastaParser::FastaParser(Alignment& target, std::string source)
     : alignment_(target), source_(std::move(source))
 {
-    alignment_.seqs.reserve(kInitialRecordRoom);
+    marrowind::detail::or_out_of_memory(static_cast<long long>(kInitialRecordRoom),
+                                        [this] { alignment_.seqs.reserve(kInitialRecordRoom); });
     alignment_.length = 0;
 }
 
@@ -106,9 +112,10 @@ Alignment* ReadFasta(const char* path)
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "r"), &std::fclose);
     if (!file) throw marrowind::InputError::cannot_open(path);
 
-    auto alignment = std::make_unique<Alignment>();
+    auto alignment = new_alignment();
     FastaParser parser(*alignment, path);
-    std::vector<char> buffer(kReadChunk);
+    auto buffer = marrowind::detail::or_out_of_memory(
+        static_cast<long long>(kReadChunk), [] { return std::vector<char>(kReadChunk); });
     for (;;) {
         const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
         parser.feed(buffer.data(), got);
@@ -121,7 +128,7 @@ Alignment* ReadFasta(const char* path)
 
 Alignment* ParseFasta(const std::string& text)
 {
-    auto alignment = std::make_unique<Alignment>();
+    auto alignment = new_alignment();
     FastaParser parser(*alignment, "");
     parser.feed(text.data(), text.size());
     parser.finish();
