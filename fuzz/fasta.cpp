@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::size_t piece = size == 0 ? 1 : 1 + data[0] % 16;
         static Alignment pieced;
         pieced.seqs.clear();
-        FastaParser parser(pieced, "");
+        marrowind::detail::FastaParser parser(pieced, "");
         for (std::size_t at = 0; at < size; at += piece)
             parser.feed(text.data() + at, std::min(piece, size - at));
         parser.finish();

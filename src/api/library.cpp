@@ -34,9 +34,9 @@ Sequences to_sequences(std::unique_ptr<Alignment> alignment)
 // records hold.
 std::unique_ptr<Alignment> alignment_of(const std::vector<std::string>& sequences)
 {
-    check_sequence_count("", sequences.size());
+    detail::check_sequence_count("", sequences.size());
     for (std::size_t i = 0; i < sequences.size(); ++i)
-        check_column_count("", i, sequences[i].size());
+        detail::check_column_count("", i, sequences[i].size());
     auto alignment = std::make_unique<Alignment>();
     alignment->nseq = static_cast<int32_t>(sequences.size());
     alignment->seqs.resize(sequences.size());

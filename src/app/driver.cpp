@@ -385,7 +385,7 @@ int run_scoring(const RunSettings& settings)
     marrowind::detail::PipelineSettings pipeline;
     pipeline.options.progress = front_end.progress_reporter();
     marrowind::detail::ScoredAlignment run = marrowind::detail::run_pipeline(front_end, pipeline);
-    print_dops_line(run.dops);
+    marrowind::detail::print_dops_line(run.dops);
     if (std::fflush(stdout) != 0) throw marrowind::OutputError("standard output");
 
     run.alignment.reset();

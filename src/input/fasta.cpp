@@ -34,7 +34,7 @@ std::unique_ptr<Alignment> new_alignment()
 
 }  // namespace
 
-FastaParser::FastaParser(Alignment& target, std::string source)
+marrowind::detail::FastaParser::FastaParser(Alignment& target, std::string source)
     : alignment_(target), source_(std::move(source))
 {
     marrowind::detail::or_out_of_memory(static_cast<long long>(kInitialRecordRoom),
@@ -42,7 +42,7 @@ FastaParser::FastaParser(Alignment& target, std::string source)
     alignment_.length = 0;
 }
 
-void FastaParser::feed(const char* data, std::size_t size)
+void marrowind::detail::FastaParser::feed(const char* data, std::size_t size)
 {
     const char* const end = data + size;
     const char* line = data;
@@ -69,7 +69,7 @@ void FastaParser::feed(const char* data, std::size_t size)
     }
 }
 
-void FastaParser::finish()
+void marrowind::detail::FastaParser::finish()
 {
     // A last line without a newline is a line like any other; an empty one adds nothing.
     if (!partial_line_.empty()) {
@@ -80,7 +80,7 @@ void FastaParser::finish()
     alignment_.nseq = record_count_;
 }
 
-void FastaParser::take_line(const char* line, std::size_t size)
+void marrowind::detail::FastaParser::take_line(const char* line, std::size_t size)
 {
     if (size > 0 && line[size - 1] == '\r') --size;
     if (size > 0 && line[0] == '>') {
@@ -94,7 +94,7 @@ void FastaParser::take_line(const char* line, std::size_t size)
     }
 }
 
-void FastaParser::store_working_record()
+void marrowind::detail::FastaParser::store_working_record()
 {
     const std::size_t length = working_.seq.size();
     marrowind::detail::or_out_of_memory(static_cast<long long>(alignment_.seqs.size() + 1),
@@ -113,7 +113,7 @@ Alignment* ReadFasta(const char* path)
     if (!file) throw marrowind::InputError::cannot_open(path);
 
     auto alignment = new_alignment();
-    FastaParser parser(*alignment, path);
+    marrowind::detail::FastaParser parser(*alignment, path);
     auto buffer = marrowind::detail::or_out_of_memory(
         static_cast<long long>(kReadChunk), [] { return std::vector<char>(kReadChunk); });
     for (;;) {
@@ -129,7 +129,7 @@ Alignment* ReadFasta(const char* path)
 Alignment* ParseFasta(const std::string& text)
 {
     auto alignment = new_alignment();
-    FastaParser parser(*alignment, "");
+    marrowind::detail::FastaParser parser(*alignment, "");
     parser.feed(text.data(), text.size());
     parser.finish();
     return alignment.release();

@@ -18,6 +18,8 @@
 
 #include "core/records.h"
 
+namespace marrowind::detail {
+
 class FastaParser {
 public:
     // Records go into `target`, which must be empty and outlive the parser. `source` names the
@@ -47,6 +49,8 @@ private:
     int record_count_ = 0;
     std::string partial_line_;  // the unfinished line at the end of the last piece
 };
+
+}  // namespace marrowind::detail
 
 // Reads the FASTA file at `path`. A file without any header line yields an alignment with no
 // sequences (nseq 0). Throws marrowind::InputError when the file cannot be opened, a read

@@ -42,10 +42,12 @@ void CheckSeqs(Alignment* alignment)
     }
 }
 
+namespace marrowind::detail {
+
 void check_column_count(const std::string& source, std::size_t index, std::size_t columns)
 {
     if (columns <= static_cast<std::size_t>(kMostColumns)) return;
-    throw marrowind::InputError("\nError: " + (source.empty() ? "" : source + ": ") +
+    throw InputError("\nError: " + (source.empty() ? "" : source + ": ") +
                                 "sequence with index " + std::to_string(index) +
                                 " has more than " + std::to_string(kMostColumns) +
                                 " columns, the most an alignment can hold\n");
@@ -54,7 +56,9 @@ void check_column_count(const std::string& source, std::size_t index, std::size_
 void check_sequence_count(const std::string& source, std::size_t count)
 {
     if (count <= static_cast<std::size_t>(kMostSequences)) return;
-    throw marrowind::InputError("\nError: " + (source.empty() ? "the alignment" : source) +
+    throw InputError("\nError: " + (source.empty() ? "the alignment" : source) +
                                 " holds more than " + std::to_string(kMostSequences) +
                                 " sequences, the most an alignment can hold\n");
 }
+
+}  // namespace marrowind::detail

@@ -21,6 +21,8 @@
 //   sequence whose length differs from the first one's.
 void CheckSeqs(Alignment* alignment);
 
+namespace marrowind::detail {
+
 // Throws marrowind::InputError when sequence `index` of `source` (a file's path; empty for
 // sequences held in memory) has more than kMostColumns columns: "\nError: <source>: sequence
 // with index <index> has more than 2147483647 columns, the most an alignment can hold\n".
@@ -29,5 +31,7 @@ void check_column_count(const std::string& source, std::size_t index, std::size_
 // Throws marrowind::InputError when `count` is more than kMostSequences: "\nError: <source>
 // holds more than 2147483646 sequences, the most an alignment can hold\n".
 void check_sequence_count(const std::string& source, std::size_t count);
+
+}  // namespace marrowind::detail
 
 #endif

@@ -116,10 +116,10 @@ double DopsScore(int length, const double* scores)
 
 void CalculateDops(Alignment* alignment, Data* data)
 {
-    print_dops_line(DopsScore(alignment->length, data->scores));
+    marrowind::detail::print_dops_line(DopsScore(alignment->length, data->scores));
 }
 
-void print_dops_line(double dops)
+void marrowind::detail::print_dops_line(double dops)
 {
     if (std::printf("DOPS score: %6.3f\n", dops) < 0)
         throw marrowind::OutputError("standard output");

@@ -36,8 +36,12 @@ double DopsScore(int length, const double* scores);
 // DopsScore does.
 void CalculateDops(Alignment* alignment, Data* data);
 
+namespace marrowind::detail {
+
 // Prints "DOPS score: %6.3f\n" on standard output. Throws marrowind::OutputError("standard
 // output") when that write fails.
 void print_dops_line(double dops);
+
+}  // namespace marrowind::detail
 
 #endif

@@ -158,7 +158,7 @@ TEST(FastaReader, PiecesOfAnySizeGiveTheSameRecords)
     const std::string text = ">first one\r\nACDEF\r\nGHIK\n>second\nLMNPQ\r\nRSTV\n";
     for (std::size_t piece = 1; piece <= text.size(); ++piece) {
         Alignment alignment;
-        FastaParser parser(alignment, "");
+        marrowind::detail::FastaParser parser(alignment, "");
         for (std::size_t at = 0; at < text.size(); at += piece)
             parser.feed(text.data() + at, std::min(piece, text.size() - at));
         parser.finish();
