@@ -95,7 +95,9 @@ const char* kernel_level_name(KernelLevel level);
 // same for every kernel level and every thread count.
 struct ScoringOptions {
     KernelLevel kernel = best_kernel_level();  // a level the processor lacks runs portably
-    int threads = 0;                           // threads to use; 0: every hardware thread
+    // Threads to use. 0: the environment variable MARROWIND_THREADS when it is set, else as
+    // many as this process may run on (its CPU affinity, capped by a cgroup CPU quota).
+    int threads = 0;
     // Called now and then on the calling thread with the fraction of a stage done (0 to 1).
     std::function<void(double)> progress;
 };

@@ -91,8 +91,9 @@ def score_alignment(sequences, matrix="blosum62", threads=None):
 
     sequences: a list of str or bytes of one common length (or an Alignment); "." reads as
     "-" and lower case as upper case, as on the command line. matrix: see load_matrix.
-    threads: how many threads to score with (None: every hardware thread); the scores are the
-    same to the last bit for every count. The interpreter lock is released while the scores
+    threads: how many threads to score with (None: MARROWIND_THREADS when that environment
+    variable is set, else as many as this process may run on, its CPU affinity capped by a
+    cgroup CPU quota); the scores are the same to the last bit for every count. The interpreter lock is released while the scores
     are computed. Raises InputError when there are no sequences or they differ in length.
     """
     if threads is not None and (not isinstance(threads, int) or threads < 1):

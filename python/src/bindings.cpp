@@ -161,7 +161,8 @@ PYBIND11_MODULE(_core, m)
                                   scores.dops);
         },
         py::arg("sequences"), py::arg("matrix"), py::arg("threads") = 0,
-        "Scores aligned sequences (bytes) on `threads` threads (0: every hardware thread): "
+        "Scores aligned sequences (bytes) on `threads` threads (0: MARROWIND_THREADS, else the "
+        "CPUs this process may run on): "
         "(weights, column_scores, dops).");
 
     m.def("pair_distance",

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "core/allocation.h"
+#include "core/cpus.h"
 #include "input/validate.h"
 #include "marrowind/errors.h"
 #include "scoring/dops.h"
@@ -40,8 +41,13 @@ void weigh(FrontEnd& front_end, Alignment& alignment, const Matrix& matrix, Data
 
 }  // namespace
 
-ScoredAlignment run_pipeline(FrontEnd& front_end, const PipelineSettings& settings)
+ScoredAlignment run_pipeline(FrontEnd& front_end, const PipelineSettings& requested)
 {
+    // The thread count is settled first, so that a bad MARROWIND_THREADS is reported before
+    // any work is done.
+    PipelineSettings settings = requested;
+    if (settings.options.threads <= 0) settings.options.threads = default_thread_count();
+
     ScoredAlignment run;
     run.data = new_results();
     run.alignment = front_end.take_alignment();

@@ -21,17 +21,16 @@
 #include <thread>
 #include <vector>
 
+#include "core/cpus.h"
 #include "marrowind/errors.h"
 
 namespace marrowind {
 
-// `requested` threads (0 or less: every hardware thread), but no more than there are items of
-// work, and at least one.
+// `requested` threads (0 or less: the default, see default_thread_count), but no more than
+// there are items of work, and at least one.
 inline int thread_count(int requested, long long work_items)
 {
-    int threads = requested;
-    if (threads <= 0) threads = static_cast<int>(std::thread::hardware_concurrency());
-    if (threads <= 0) threads = 1;
+    const int threads = requested > 0 ? requested : detail::default_thread_count();
     return static_cast<int>(std::max(1LL, std::min<long long>(threads, work_items)));
 }
 

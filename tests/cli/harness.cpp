@@ -4,6 +4,7 @@
 #include "cli/harness.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,6 +83,25 @@ ProgramRun run_program(const std::string& dir, const std::vector<std::string>& a
                                        MARROWIND_EXE};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     return run_command(dir, argv_text, stdout_path);
+}
+
+pid_t start_process(const std::string& dir, std::vector<std::string> words, int out_fd, int err_fd)
+{
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) signal(signal_number, SIG_DFL);
+        const int in_fd = open("/dev/null", O_RDONLY);
+        if (in_fd < 0 || chdir(dir.c_str()) != 0) _exit(127);
+        dup2(in_fd, 0);
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return child;
 }
 
 ProgramRun run_script(const std::string& dir, const std::string& script,

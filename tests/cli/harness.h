@@ -4,11 +4,14 @@
 //   ProgramRun    exit status, standard output and standard error of one run
 //   run_program   runs the program with arguments in a directory
 //   run_script    runs a shell script that runs the program, in a directory
+//   start_process starts a command in a directory and returns without waiting
 //   CliTest       fixture giving each test a temporary directory of its own, and file helpers
 #ifndef MARROWIND_TESTS_CLI_HARNESS_H
 #define MARROWIND_TESTS_CLI_HARNESS_H
 
 #include <gtest/gtest.h>
+
+#include <sys/types.h>
 
 #include <string>
 #include <vector>
@@ -26,6 +29,12 @@ struct ProgramRun {
 // when set, runs the program through /bin/sh after that text (e.g. "ulimit -v 100000;").
 ProgramRun run_program(const std::string& dir, const std::vector<std::string>& args,
                        const std::string& stdout_path = "", const std::string& shell_prefix = "");
+
+// Starts `words` (the first looked up in PATH) in `dir`, with standard input from /dev/null,
+// standard output on out_fd and standard error on err_fd, and SIGINT, SIGTERM and SIGHUP at
+// their default actions (a test run in the background may have been started with SIGINT
+// ignored). Returns the child's pid without waiting for it.
+pid_t start_process(const std::string& dir, std::vector<std::string> words, int out_fd, int err_fd);
 
 // Runs the shell script `script` in `dir`, with the program's path as $0 and `args` as $1...
 ProgramRun run_script(const std::string& dir, const std::string& script,

@@ -55,21 +55,9 @@ pid_t start_program(const std::string& dir, const std::vector<std::string>& args
 {
     std::vector<std::string> words{MARROWIND_EXE};
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        // A test run in the background may have been started with SIGINT ignored.
-        for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) signal(signal_number, SIG_DFL);
-        const int null_fd = open("/dev/null", O_RDWR);
-        if (null_fd < 0 || chdir(dir.c_str()) != 0) _exit(127);
-        dup2(null_fd, 0);
-        dup2(null_fd, 1);
-        dup2(err_fd, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    const int null_fd = open("/dev/null", O_WRONLY);
+    const pid_t child = start_process(dir, words, null_fd, err_fd);
+    close(null_fd);
     return child;
 }
 
