@@ -26,10 +26,12 @@
 
 namespace {
 
+// Compares the first n values bit for bit (so -0.0 differs from 0.0 and a NaN equals itself).
+// An empty vector may hold no storage at all, which memcmp must not be given.
 template <typename T>
 bool same_bits(const std::vector<T>& a, const std::vector<T>& b, std::size_t n)
 {
-    return std::memcmp(a.data(), b.data(), n * sizeof(T)) == 0;
+    return n == 0 || std::memcmp(a.data(), b.data(), n * sizeof(T)) == 0;
 }
 
 void expect_every_path_matches_plain(const std::vector<std::string>& sequences,
