@@ -362,11 +362,9 @@ def main(argv=None):
     standard error."""
     args = build_parser().parse_args(argv)
     try:
-        if args.threads is not None and args.threads < 1:
-            raise ValueError(f"--threads must be at least 1, not {args.threads}")
         score_family(args.alignment, args.out_dir, args.family, args.matrix, args.threads,
                      args.plot, args.jalview)
-    except (Error, ValueError) as error:
+    except (Error, ValueError, OSError) as error:
         print(f"python3 -m marrowind.batch: {error}", file=sys.stderr)
         return 1
     except KeyboardInterrupt:
