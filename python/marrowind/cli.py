@@ -15,7 +15,7 @@ from . import __version__
 from ._core import Error
 from .alignment import FORMATS, read_alignment
 from .core import available_matrices, load_matrix, matrix_label, score_alignment
-from .exports import write_chimerax, write_jalview, write_pdb, write_tsv
+from .exports import write_chimerax, write_jalview, write_pdb, write_scored_alignment, write_tsv
 from .output import Interrupted, end_by_signal, signals_as_exceptions
 from .plot import plot_format, plot_profile
 from .profile import Profile
@@ -41,6 +41,8 @@ def build_parser():
                         help='tab-separated table file (default: "-", standard output)')
     parser.add_argument("--columns", action="store_true",
                         help="table of every alignment column instead of the reference's residues")
+    parser.add_argument("--scored-alignment", metavar="FILE",
+                        help="write the scored alignment as the command-line program writes it")
     parser.add_argument("--jalview", metavar="FILE", help="write a Jalview annotation file")
     parser.add_argument("--chimerax", metavar="FILE", help="write a ChimeraX attribute file")
     parser.add_argument("--pdb", metavar="STRUCTURE",
@@ -112,7 +114,8 @@ def refuse_to_overwrite_inputs(args):
     over an input would destroy it before the user notices."""
     inputs = [path for path in (args.input, args.matrix, args.pdb)
               if path and path != "-" and os.path.exists(path)]
-    for output in (args.output, args.jalview, args.chimerax, args.pdb_out, args.plot):
+    for output in (args.output, args.scored_alignment, args.jalview, args.chimerax, args.pdb_out,
+                   args.plot):
         if not output or output == "-":
             continue
         for source in inputs:
@@ -132,7 +135,8 @@ def run(args):
     if args.plot:
         plot_format(args.plot)
     refuse_to_overwrite_inputs(args)
-    outputs = sum(bool(x) for x in (args.jalview, args.chimerax, args.pdb, args.plot))
+    outputs = sum(bool(x) for x in (args.scored_alignment, args.jalview, args.chimerax, args.pdb,
+                                    args.plot))
     with Progress(stages=2 + outputs, enabled=False if args.quiet else None) as progress:
         progress.stage("reading")
         alignment = read_alignment(args.input, args.format)
@@ -144,6 +148,9 @@ def run(args):
         # From here on only Python code runs, so a signal is handled at once: it removes the
         # temporary file of the output being written.
         with signals_as_exceptions():
+            if args.scored_alignment:
+                progress.stage("writing the scored alignment")
+                write_scored_alignment(profile, args.scored_alignment)
             if args.jalview:
                 progress.stage("writing the Jalview file")
                 write_jalview(profile, args.jalview)

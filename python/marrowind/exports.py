@@ -1,5 +1,6 @@
-"""Exports of a Profile: a tab-separated table, a Jalview annotation file, a ChimeraX attribute
-file, and a PDB file whose B-factors hold the scores.
+"""Exports of a Profile: a tab-separated table, the scored alignment as the command-line program
+writes it, a Jalview annotation file, a ChimeraX attribute file, and a PDB file whose B-factors
+hold the scores.
 
 The table and the annotation files write every score in full (Python's shortest exact form),
 so reading them back gives the very floats that were computed. Every file is written through
@@ -8,13 +9,22 @@ open_output: it ends up complete, or as it was before.
 import os
 from typing import NamedTuple
 
+import numpy as np
+
 from . import _core
 from ._core import InputError
 from .alignment import identifier
-from .core import format_dops
+from .core import format_dops, format_score
 from .output import open_output
 
 DIRECTION = "score: 0 to 1, higher is more conserved"
+# Between a column's score and its residues in the scored alignment.
+SCORED_SEPARATOR = " " * 11 + "#" + " " * 14
+# Each byte as the scoring reads it: "." as "-", a-z as A-Z (toupper in the C locale), every
+# other byte as it is.
+_AS_SCORED = np.arange(256, dtype=np.uint8)
+_AS_SCORED[ord("a"):ord("z") + 1] -= ord("a") - ord("A")
+_AS_SCORED[ord(".")] = ord("-")
 
 
 def header_lines(profile):
@@ -56,6 +66,21 @@ def write_tsv(profile, target, per="residue"):
             row = numbered.get(column)
             number = "" if row is None else row.number
             out.write(f"{number}\t{reference[column]}\t{column + 1}\t{float(score)!r}\n")
+
+
+def write_scored_alignment(profile, target):
+    """Write the scored alignment byte for byte as the command-line program writes it to its
+    --output file: one line per column, in order, of the column's score as format_score gives
+    it, eleven spaces, "#", fourteen spaces and the column's residue of every sequence in input
+    order, as the scoring reads them ("." as "-", a-z as A-Z, every other byte unchanged). The
+    DOPS score is not part of it.
+    """
+    # One transposed copy of the byte matrix turns each column into a row of contiguous bytes.
+    columns = np.ascontiguousarray(_AS_SCORED[profile.residue_bytes()].T)
+    with open_output(target, binary=True) as out:
+        for score, residues in zip(profile.scores.column_scores, columns):
+            out.write(f"{format_score(score)}{SCORED_SEPARATOR}".encode()
+                      + residues.tobytes() + b"\n")
 
 
 def write_jalview(profile, target, label="Conservation"):

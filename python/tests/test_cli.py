@@ -11,7 +11,7 @@ import pytest
 
 import marrowind
 from marrowind.cli import Progress
-from conftest import EXAMPLES, FILES
+from conftest import DATA, EXAMPLES, FILES
 
 STOCKHOLM = os.path.join(EXAMPLES, "globins45.sto")
 
@@ -55,6 +55,18 @@ def test_errors_exit_with_status_1(args, message):
     done = run(*args)
     assert done.returncode == 1 and message in done.stderr
     assert done.stdout == b""
+
+
+def test_scored_alignment_is_the_programs_output(tmp_path, program):
+    path = tmp_path / "awkward.fasta"
+    # Lower case, "." gaps, X, "*" and a byte that is not ASCII, each written as the program
+    # writes it.
+    path.write_bytes(FILES["fasta"].replace(b"fgH", b"f\xe9H").replace(b"SCKD", b"X*kD"))
+    done = run(path, "--scored-alignment", tmp_path / "scored.txt", "-o", os.devnull)
+    assert done.returncode == 0, done.stderr
+    printed = program(str(path), os.path.join(DATA, "blosum62.mat2"))
+    scored = printed[:printed.index("DOPS score: ")].encode("latin-1")
+    assert (tmp_path / "scored.txt").read_bytes() == scored and b"\xe9" in scored
 
 
 def test_installed_package_runs_on_its_own(tmp_path):

@@ -1,0 +1,378 @@
+"""Batch scoring, one family per process: the job that workflow/Snakefile runs for each alignment,
+the threads and memory it asks for, and the summary of a whole batch.
+
+    python3 -m marrowind.batch ALIGNMENT --out-dir DIR [--family NAME] [--matrix M]
+                               [--threads T] [--plot png|svg] [--jalview]
+
+writes DIR/NAME.scored.txt (the scored alignment, byte for byte as the command-line program
+writes it), DIR/NAME.columns.tsv (every column's score in full), optionally the plot and a
+Jalview file, and last DIR/result.json: the family's figures, or the one-line error that
+stopped it. A malformed or unreadable alignment is such an error and the job still succeeds, so
+that one bad file does not stop a batch; anything else (a bad matrix, a full disk, exhausted
+memory) fails the job, and a rerun tries it again.
+"""
+import argparse
+import contextlib
+import functools
+import gzip
+import json
+import math
+import os
+import resource
+import signal
+import sys
+import time
+import zlib
+from typing import NamedTuple
+
+import numpy as np
+
+from ._core import Error, InputError
+from .alignment import GZIP_MAGIC, _match_states, detect_format
+from .core import load_matrix, matrix_label
+from .exports import write_jalview, write_scored_alignment, write_tsv
+from .output import Interrupted, end_by_signal, open_output, signals_as_exceptions
+from .plot import plot_profile
+from .profile import conservation_profile
+
+RESULT = "result.json"
+SUMMARY_FIELDS = ("family", "input", "format", "sequences", "columns", "dops", "mean_score",
+                  "median_score", "wall_s", "peak_mb", "threads", "error")
+
+# The cost of a job, from measurements on 2 cores of an Intel Xeon at 2.1 GHz with AVX-512
+# (README, "Scoring many alignments").
+#
+# Both long stages compare every pair of sequences at every column: seconds per pair-column on
+# one core, with the pair distances at 16.2 G/s per core and the column scores at 6.0 G/s per
+# core (AVX-512, two threads); and on the portable kernels (a processor without AVX-512, or a
+# matrix outside the kernels' limits) at 1.87 and 2.6 G/s per core. The column scores work on
+# blocks of 64 columns, so a narrower alignment costs as much as 64 columns.
+DISTANCE_SECONDS_PER_PAIR_COLUMN = 1 / 16.2e9
+COLUMN_SECONDS_PER_PAIR_COLUMN = 1 / 6.0e9
+PORTABLE_SECONDS_PER_PAIR_COLUMN = 1 / 1.87e9 + 1 / 2.6e9
+COLUMN_BLOCK = 64
+# Reading, checking and writing in Python, per byte of alignment text (Clustal and Stockholm,
+# read by Biopython, are the slowest at 15 to 40 MB/s), and the interpreter's start.
+SECONDS_PER_BYTE = 1 / 10e6
+START_SECONDS = 1.0
+# Peak memory: the interpreter with NumPy, Biopython and the package; per byte of alignment text
+# its copies (the file's bytes, the decoded sequences, the bytes the core scores, its class
+# codes, the transposed copy for the scored alignment); per sequence the objects that hold its
+# name and residues; and the scoring's ring of distance rows, a group of rows of doubles for
+# each thread and one more: 16 rows a group, fewer where the ring would pass 64 MiB, never none.
+BASE_MB = 100
+BYTES_PER_TEXT_BYTE = 8
+BYTES_PER_SEQUENCE = 400
+RING_ROWS = 16
+RING_BYTES = 64 << 20
+
+
+class Shape(NamedTuple):
+    """What an alignment file tells about its size before it is read: its bytes of text
+    (decompressed), and about how many sequences and columns it holds."""
+
+    text_bytes: int
+    sequences: int
+    columns: int
+
+    @property
+    def pairs(self):
+        """Pairs of sequences."""
+        return self.sequences * (self.sequences - 1) // 2
+
+    def core_seconds(self):
+        """Seconds that scoring takes on one core with the AVX-512 kernels."""
+        blocks = -(-self.columns // COLUMN_BLOCK)
+        return self.pairs * (self.columns * DISTANCE_SECONDS_PER_PAIR_COLUMN
+                             + blocks * COLUMN_BLOCK * COLUMN_SECONDS_PER_PAIR_COLUMN)
+
+
+@functools.lru_cache(maxsize=None)
+def estimate_shape(path):
+    """Return the Shape of an alignment file from its size and its first record or block.
+
+    FASTA, A2M and A3M: the columns of the first record (its match states in A2M and A3M), and
+    as many sequences as records of that size fit in the text. Stockholm and Clustal: the
+    sequences of the first block, and its first sequence's residues times the number of blocks
+    of that size. gzip files are decompressed to count their text. A file that cannot be read,
+    or that is no alignment, gives one sequence: its job fails at once.
+    """
+    try:
+        with open(path, "rb") as probe:
+            compressed = probe.read(2) == GZIP_MAGIC
+        with (gzip.open(path, "rb") if compressed else open(path, "rb")) as stream:
+            head_bytes, sequences, columns, block_bytes = _first_block(stream, os.fspath(path))
+            if compressed:
+                rest = sum(len(chunk) for chunk in iter(lambda: stream.read(1 << 20), b""))
+                text_bytes = head_bytes + rest
+            else:
+                text_bytes = os.path.getsize(path)
+    except (OSError, EOFError, zlib.error):
+        return Shape(0, 1, 0)
+    if not block_bytes:
+        return Shape(text_bytes, 1, 0)
+    blocks = 1 + (text_bytes - head_bytes) / block_bytes
+    if sequences is None:  # FASTA family: records of the first one's size fill the text
+        sequences = max(1, round(blocks))
+    else:
+        columns = round(columns * blocks)
+    return Shape(text_bytes, sequences, columns)
+
+
+def _first_block(stream, source):
+    """Read a file's first FASTA record, or its first Stockholm or Clustal block. Returns (bytes
+    read, sequences in it or None for FASTA, columns it holds, its bytes); 0 bytes for a block
+    when the file is no alignment."""
+    read = 0
+    lines = iter(stream)
+    for line in lines:
+        read += len(line)
+        if line.strip():
+            break
+    else:
+        return read, None, 0, 0
+    try:
+        kind = detect_format(line, source)
+    except InputError:
+        return read, None, 0, 0
+    if kind in ("stockholm", "clustal"):
+        return _first_interleaved_block(lines, read)
+    while not line.startswith(b">"):  # A3M comment lines
+        line = next(lines, b"")
+        read += len(line)
+        if not line:
+            return read, None, 0, 0
+    record = [line]
+    for line in lines:
+        read += len(line)
+        if line.startswith(b">"):
+            break
+        record.append(line)
+    residues = b"".join(part.strip() for part in record[1:])
+    if kind in ("a2m", "a3m"):
+        residues = _match_states(residues.decode("latin-1"))
+    return read, None, len(residues), sum(len(part) for part in record)
+
+
+def _first_interleaved_block(lines, read):
+    """The first block of a Stockholm or Clustal file, after its header line."""
+    sequences = columns = block = 0
+    for line in lines:
+        read += len(line)
+        if line.startswith(b"//"):
+            break
+        if not line.strip():
+            if sequences:
+                break
+            continue
+        if sequences or not line.startswith(b"#"):
+            block += len(line)
+        if line.startswith((b"#", b" ", b"\t")):  # markup, a Clustal conservation line
+            continue
+        fields = line.split()
+        if len(fields) >= 2:
+            sequences += 1
+            columns = columns or len(fields[1])
+    return read, max(1, sequences), columns, block
+
+
+def job_threads(path, most, target_seconds=60.0):
+    """Threads for one family's job: one per target_seconds of scoring on one core, at least 1
+    and at most `most`, so that small families take one core each and large ones finish in
+    about target_seconds."""
+    seconds = estimate_shape(path).core_seconds()
+    return max(1, min(int(most), math.ceil(seconds / target_seconds)))
+
+
+def job_memory_mb(path, threads):
+    """Megabytes one family's job needs at its peak, run on `threads` threads."""
+    shape = estimate_shape(path)
+    row = 8 * shape.sequences * (threads + 1)
+    ring = min(RING_ROWS * row, max(RING_BYTES, row))
+    text = BYTES_PER_TEXT_BYTE * shape.text_bytes + BYTES_PER_SEQUENCE * shape.sequences
+    return math.ceil(BASE_MB + (text + ring) / 1e6)
+
+
+def job_minutes(path, threads):
+    """A time limit in minutes for one family's job on `threads` threads: twice what it would
+    take on the portable kernels, and five minutes more."""
+    shape = estimate_shape(path)
+    seconds = (START_SECONDS + shape.text_bytes * SECONDS_PER_BYTE
+               + shape.pairs * shape.columns * PORTABLE_SECONDS_PER_PAIR_COLUMN / threads)
+    return 5 + math.ceil(2 * seconds / 60)
+
+
+def family_name(path):
+    """The family a file holds, named after its file without ".gz" and its last suffix."""
+    name = os.path.basename(os.fspath(path))
+    if name.endswith(".gz"):
+        name = name[:-3]
+    return os.path.splitext(name)[0] or name
+
+
+def list_alignments(source):
+    """Return [(family, path)] of a batch, in a stable order.
+
+    source: a directory (every file in it whose name does not start with ".", by name), a text
+    file that lists one path per line (blank lines and lines starting with "#" skipped), or a
+    list of paths; paths relative to the working directory. Families are named by family_name;
+    files that would share a name keep their whole file name, less ".gz". Raises ValueError when
+    there is nothing to score or two files still share a name.
+    """
+    if isinstance(source, (list, tuple)):
+        paths = [os.fspath(path) for path in source]
+    elif os.path.isdir(source):
+        paths = sorted(os.path.join(source, name) for name in os.listdir(source)
+                       if not name.startswith(".")
+                       and os.path.isfile(os.path.join(source, name)))
+    else:
+        try:
+            with open(source, encoding="utf-8") as listing:
+                paths = [line.strip() for line in listing
+                         if line.strip() and not line.startswith("#")]
+        except OSError as error:
+            raise ValueError(f"{source}: neither a directory of alignments nor a list of "
+                             f"them ({error.strerror})") from error
+    if not paths:
+        raise ValueError(f"{source}: no alignments to score")
+    names = [family_name(path) for path in paths]
+    clashing = {name for name in names if names.count(name) > 1}
+    names = [os.path.basename(path).removesuffix(".gz") if name in clashing else name
+             for name, path in zip(names, paths)]
+    for name in set(names):
+        if names.count(name) > 1:
+            files = ", ".join(path for path, other in zip(paths, names) if other == name)
+            raise ValueError(f"these files would all be family {name}: {files}")
+    return list(zip(names, paths))
+
+
+def one_line(message):
+    """A message as one line of a table: its lines joined and its tabs made spaces."""
+    return " ".join(str(message).split())
+
+
+def family_outputs(out_dir, family, plot=None, jalview=False):
+    """The files a family's job writes besides its result, by kind."""
+    outputs = {"scored_alignment": f"{family}.scored.txt", "columns": f"{family}.columns.tsv"}
+    if plot:
+        outputs["plot"] = f"{family}.{plot}"
+    if jalview:
+        outputs["jalview"] = f"{family}.jva"
+    return {kind: os.path.join(out_dir, name) for kind, name in outputs.items()}
+
+
+def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, plot=None,
+                 jalview=False):
+    """Score one alignment, write its outputs and then its result; return the result.
+
+    The result holds the family, the input, its format, sequences and columns, the DOPS score,
+    the mean and median column score, the wall time from reading to the last output, the
+    process's peak memory and the threads; or, for an alignment that cannot be read or is
+    malformed, the error's one line, with the family's earlier outputs removed. A matrix that
+    cannot be loaded raises InputError, since it is no fault of the family.
+    """
+    start = time.monotonic()
+    family = family or family_name(path)
+    loaded = load_matrix(matrix)
+    os.makedirs(out_dir, exist_ok=True)
+    outputs = family_outputs(out_dir, family, plot, jalview)
+    result = dict.fromkeys(SUMMARY_FIELDS)
+    result.update(family=family, input=os.fspath(path), threads=threads)
+    try:
+        profile = conservation_profile(path, loaded, threads=threads)
+    except InputError as error:
+        result["error"] = one_line(error)
+        for stale in outputs.values():
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(stale)
+    else:
+        profile.matrix = matrix_label(matrix)
+        # Only Python code runs from here on, so SIGTERM and SIGHUP are handled at once and
+        # remove the temporary of the file being written.
+        with signals_as_exceptions():
+            write_scored_alignment(profile, outputs["scored_alignment"])
+            write_tsv(profile, outputs["columns"], per="column")
+            if plot:
+                plot_profile(profile, outputs["plot"])
+            if jalview:
+                write_jalview(profile, outputs["jalview"])
+        scores = profile.scores.column_scores
+        result.update(format=profile.alignment.format, sequences=len(profile.alignment),
+                      columns=profile.alignment.length, dops=float(profile.scores.dops),
+                      mean_score=float(np.mean(scores)) if len(scores) else None,
+                      median_score=float(np.median(scores)) if len(scores) else None)
+    result["wall_s"] = round(time.monotonic() - start, 3)
+    # ru_maxrss is in kilobytes on Linux.
+    result["peak_mb"] = round(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024, 1)
+    with signals_as_exceptions(), open_output(os.path.join(out_dir, RESULT)) as out:
+        json.dump(result, out, indent=1)
+        out.write("\n")
+    return result
+
+
+def _cell(value):
+    if value is None:
+        return ""
+    if isinstance(value, float):
+        return repr(value)
+    return one_line(value)
+
+
+def write_summary(result_paths, target, by_dops=None):
+    """Write the summary of a batch: a tab-separated table with a header of SUMMARY_FIELDS and
+    one row per result file, in the order given. by_dops, when given, receives the same rows
+    from the lowest DOPS score to the highest (the families whose column scores tell least apart
+    first), and the failed families last."""
+    results = []
+    for path in result_paths:
+        with open(path, encoding="utf-8") as result:
+            results.append(json.load(result))
+    tables = [(target, results)]
+    if by_dops:
+        scored = sorted((r for r in results if r["dops"] is not None), key=lambda r: r["dops"])
+        tables.append((by_dops, scored + [r for r in results if r["dops"] is None]))
+    for path, rows in tables:
+        with open_output(path) as out:
+            out.write("\t".join(SUMMARY_FIELDS) + "\n")
+            for row in rows:
+                out.write("\t".join(_cell(row[field]) for field in SUMMARY_FIELDS) + "\n")
+
+
+def build_parser():
+    """Return the argparse parser of python3 -m marrowind.batch."""
+    parser = argparse.ArgumentParser(
+        prog="python3 -m marrowind.batch",
+        description="Score one alignment of a batch: the scored alignment, the column table, "
+                    "optionally the plot and a Jalview file, and last its result file.")
+    parser.add_argument("alignment", help="alignment file, plain or gzip-compressed")
+    parser.add_argument("--out-dir", required=True, help="directory of this family's files")
+    parser.add_argument("--family", help="the family's name (default: the file's name less "
+                                         "its suffixes)")
+    parser.add_argument("-m", "--matrix", default="blosum62",
+                        help="shipped matrix or matrix file (default: blosum62)")
+    parser.add_argument("-t", "--threads", type=int, help="scoring threads (default: all)")
+    parser.add_argument("--plot", choices=("png", "svg"), help="also write the profile plot")
+    parser.add_argument("--jalview", action="store_true", help="also write a Jalview file")
+    return parser
+
+
+def main(argv=None):
+    """Entry point of python3 -m marrowind.batch; returns the exit status: 0 once the result is
+    written (a family's own error included), 1 for any other failure, with one line on
+    standard error."""
+    args = build_parser().parse_args(argv)
+    try:
+        score_family(args.alignment, args.out_dir, args.family, args.matrix, args.threads,
+                     args.plot, args.jalview)
+    except (Error, ValueError, OSError) as error:
+        print(f"python3 -m marrowind.batch: {error}", file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        return end_by_signal(signal.SIGINT)
+    except Interrupted as interruption:
+        return end_by_signal(interruption.signal_number)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
