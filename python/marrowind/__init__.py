@@ -17,9 +17,7 @@ Profile. Exports: write_tsv, write_scored_alignment, write_jalview, write_chimer
 plot_profile.
 Errors: Error, with InputError, OutOfMemory and OutputError under it.
 """
-__version__ = "0.1.0"
-
-from ._core import Error, InputError, Matrix, OutOfMemory, OutputError
+from ._core import Error, InputError, Matrix, OutOfMemory, OutputError, __version__
 from .alignment import FORMATS, Alignment, detect_format, parse_alignment, read_alignment
 from .core import (Scores, available_matrices, dops_score, format_dops, format_score,
                    load_matrix, pair_distance, score_alignment)

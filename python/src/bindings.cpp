@@ -8,6 +8,7 @@
 //   pair_distance     the distance between two aligned sequences
 //   dops_score        the DOPS score of a list of column scores
 //   Error and its subclasses InputError, OutOfMemory, OutputError
+//   __version__       the project's version, as CMake's project() states it
 //
 // Sequences arrive as bytes: the Python layer encodes str before calling, so that one residue
 // is one byte exactly as in a file. The interpreter lock is released around every call into the
@@ -80,6 +81,7 @@ PyObject* define_error(py::module_& m, const char* name, PyObject* base, const c
 PYBIND11_MODULE(_core, m)
 {
     m.doc() = "Marrowind's scoring core: matrices, aligned FASTA, scores (see marrowind).";
+    m.attr("__version__") = MARROWIND_VERSION;
 
     // Every library error reaches Python as its own class, all of them under marrowind.Error.
     // The module holds the classes, so plain pointers to them stay valid.
