@@ -1,4 +1,5 @@
-"""The command line of the package: python3 -m marrowind INPUT [options].
+"""The command line of the package: python3 -m marrowind INPUT [options], installed by pip as
+the console script marrowind-profile.
 
 Reads an alignment in any supported format (or "-" for standard input), scores it, and writes
 the reference's per-residue table (to standard output unless --output names a file) and any of
@@ -21,10 +22,13 @@ from .plot import plot_format, plot_profile
 from .profile import Profile
 
 
-def build_parser():
-    """Return the argparse parser of the command line."""
+MODULE_PROG = "python3 -m marrowind"
+
+
+def build_parser(prog=MODULE_PROG):
+    """Return the argparse parser of the command line, whose usage and messages name prog."""
     parser = argparse.ArgumentParser(
-        prog="python3 -m marrowind",
+        prog=prog,
         description="Score the conservation of a protein multiple sequence alignment and "
                     "number the scores along a reference sequence.")
     parser.add_argument("input", help='alignment file, plain or gzip-compressed, or "-" for '
@@ -184,15 +188,15 @@ def drop_unwritable_standard_output():
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
 
 
-def main(argv=None):
-    """Entry point of python3 -m marrowind; returns the exit status (1 for an error). A signal
-    that ends the run while it writes (SIGINT, SIGTERM, SIGHUP) ends the process as that signal,
-    after removing the output file it was writing."""
-    args = build_parser().parse_args(argv)
+def main(argv=None, prog=MODULE_PROG):
+    """Entry point of python3 -m marrowind; returns the exit status (1 for an error). Usage and
+    error lines start with prog. A signal that ends the run while it writes (SIGINT, SIGTERM,
+    SIGHUP) ends the process as that signal, after removing the output file it was writing."""
+    args = build_parser(prog).parse_args(argv)
     try:
         return run(args)
     except (Error, ValueError) as error:
-        print(f"python3 -m marrowind: {error}", file=sys.stderr)
+        print(f"{prog}: {error}", file=sys.stderr)
         drop_unwritable_standard_output()
         return 1
     except BrokenPipeError:
@@ -203,3 +207,9 @@ def main(argv=None):
         return end_by_signal(signal.SIGINT)
     except Interrupted as interruption:
         return end_by_signal(interruption.signal_number)
+
+
+def script_main():
+    """Entry point of the console script: the same command line, its lines led by the name it
+    was run under (marrowind-profile), as a user who typed that name expects."""
+    return main(prog=os.path.basename(sys.argv[0]))
