@@ -16,6 +16,8 @@ packages=(
   # The Python package: its bindings, its tests, the alignment readers and the plots.
   pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest python3-biopython
   python3-matplotlib
+  # Installing the package with pip into a virtual environment, and building its wheel.
+  python3-venv python3-setuptools python3-wheel python3-build
   # The batch workflow (workflow/) and its test.
   snakemake
 )

@@ -1,0 +1,103 @@
+"""pip and the wheel: a copy of the source tree installed offline into a fresh virtual environment
+gives a console script that scores as the program and the built package do, and leaves the tree
+as it was; `python3 -m build` makes a wheel with the compiled core and the matrices."""
+import os
+import shutil
+import subprocess
+import sys
+import zipfile
+
+import pytest
+
+from conftest import DATA, EXAMPLES, SOURCE_DIR
+
+
+def not_sources(directory, names):
+    """shutil.copytree's ignore: the history, build trees and virtual environments."""
+    return [name for name in names
+            if name in (".git", "__pycache__")
+            or any(os.path.exists(os.path.join(directory, name, marker))
+                   for marker in ("CMakeCache.txt", "pyvenv.cfg"))]
+
+
+def snapshot(tree):
+    """Every path under tree with its size and modification time."""
+    found = {}
+    for directory, _, files in os.walk(tree):
+        for name in [""] + files:
+            path = os.path.join(directory, name)
+            status = os.stat(path)
+            found[os.path.relpath(path, tree)] = (status.st_size, status.st_mtime_ns)
+    return found
+
+
+@pytest.fixture(scope="module")
+def installed(tmp_path_factory):
+    """Install a copy of the source tree with pip, then build a wheel from it; return the
+    virtual environment, its environment variables and the wheel's path."""
+    work = tmp_path_factory.mktemp("packaging")
+    source = work / "source"
+    shutil.copytree(SOURCE_DIR, source, ignore=not_sources)
+    # Both builds share one build folder, so that the core is compiled once.
+    (source / "setup.cfg").write_text(f"[build]\nbuild_base = {work / 'setuptools'}\n")
+    before = snapshot(source)
+
+    venv = work / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", venv], check=True)
+    # The venv must find its own copy of the package, not the build tree's of the test run.
+    environment = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
+    for command in ([venv / "bin" / "pip", "install", "--no-build-isolation", "--no-index",
+                     "."],
+                    [venv / "bin" / "python", "-m", "build", "--no-isolation", "--wheel",
+                     "--outdir", work / "dist", "."]):
+        done = subprocess.run(command, cwd=source, env=environment, capture_output=True)
+        assert done.returncode == 0, done.stdout.decode()[-3000:] + done.stderr.decode()[-3000:]
+    assert snapshot(source) == before
+    wheels = list((work / "dist").glob("marrowind-*.whl"))
+    assert len(wheels) == 1
+    return venv, environment, wheels[0]
+
+
+def test_console_script_scores_as_the_program(installed, program, tmp_path):
+    venv, environment, _ = installed
+    script = venv / "bin" / "marrowind-profile"
+    sto = os.path.join("examples", "globins45.sto")
+    scored = tmp_path / "scored.txt"
+    done = subprocess.run([script, sto, "--scored-alignment", scored], cwd=SOURCE_DIR,
+                          env=environment, capture_output=True)
+    assert done.returncode == 0, done.stderr
+    # The table in full precision equals that of the package built with the program...
+    from_build_tree = subprocess.run([sys.executable, "-m", "marrowind", sto], cwd=SOURCE_DIR,
+                                     capture_output=True, check=True)
+    assert done.stdout == from_build_tree.stdout
+    # ...and the scored alignment and the DOPS score equal the program's.
+    *lines, dops = program(os.path.join(EXAMPLES, "globins45.fasta"),
+                           os.path.join(DATA, "blosum62.mat2")).splitlines(keepends=True)
+    assert scored.read_bytes() == "".join(lines).encode("latin-1")
+    assert f"# {dops}".encode() in done.stdout
+
+    # The package imported is the venv's, at the version CMake gives the project.
+    located = subprocess.run(
+        [venv / "bin" / "python", "-c", "import importlib.metadata, marrowind; print("
+         "marrowind.__file__, marrowind.__version__, importlib.metadata.version('marrowind'))"],
+        cwd=tmp_path, env=environment, capture_output=True, text=True, check=True)
+    path, version, distribution_version = located.stdout.split()
+    assert path.startswith(str(venv)) and version == distribution_version
+
+    # Its messages name the command the user typed.
+    refused = subprocess.run([script, "missing.sto"], cwd=tmp_path, env=environment,
+                             capture_output=True)
+    assert refused.returncode == 1
+    assert refused.stderr.startswith(b"marrowind-profile: ") and refused.stderr.count(b"\n") == 1
+
+
+def test_wheel_holds_the_core_and_the_matrices(installed):
+    *_, wheel = installed
+    with zipfile.ZipFile(wheel) as archive:
+        names = archive.namelist()
+        entry_points = next(archive.read(name).decode() for name in names
+                            if name.endswith(".dist-info/entry_points.txt"))
+    assert any(name.startswith("marrowind/_core.") and name.endswith(".so") for name in names)
+    assert {"marrowind/cli.py", "marrowind/data/blosum62.mat2",
+            "marrowind/data/pet91.mat2"} <= set(names)
+    assert "marrowind-profile = marrowind.cli:script_main" in entry_points
