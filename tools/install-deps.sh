@@ -16,6 +16,9 @@ packages=(
   # The Python package: its bindings, its tests, the alignment readers and the plots.
   pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest python3-biopython
   python3-matplotlib
+  # Structures: gemmi reads and writes them; the tests score structures that
+  # python-biopython-doc ships.
+  python3-gemmi python-biopython-doc
   # The batch workflow (workflow/) and its test.
   snakemake
 )
