@@ -11,7 +11,7 @@ import os
 
 import numpy as np
 
-from .alignment import identifier
+from .alignment import RANGE_LABEL, identifier
 from .core import format_dops, format_score
 from .output import open_output
 from .structure import MIN_IDENTITY, UNSCORED, StructureMapping, map_structure, scored_structure
@@ -82,16 +82,24 @@ def write_scored_alignment(profile, target):
                       + residues.tobytes() + b"\n")
 
 
-def write_jalview(profile, target, label="Conservation"):
-    """Write a Jalview annotation file: one BAR_GRAPH row of the column scores, one value per
-    alignment column, tied with SEQUENCE_REF to the reference's identifier (the first word
-    of its name, as Jalview names sequences)."""
-    values = "|".join(repr(float(score)) for score in profile.scores.column_scores)
+def write_jalview(profile, target, label="marrowind"):
+    """Write a Jalview annotation file: one BAR_GRAPH row, labelled label, of the scores of the
+    reference's residues, tied to the reference so that Jalview draws each bar on its residue.
+
+    Jalview knows a sequence by the first word of its name less any "/start-end", numbers its
+    residues from start (else from 1), and places the values of a row under SEQUENCE_REF on the
+    sequence's residues, from the residue number given after the name: so the row holds one
+    value per residue of the reference, in order, and the number is the reference's start.
+    """
+    name = identifier(profile.reference_name)
+    label_range = RANGE_LABEL.search(name)
+    start = int(label_range.group(1)) if label_range else 1
+    values = "|".join(repr(row.score) for row in profile.residues)
     description = f"marrowind column scores ({profile.matrix}); higher is more conserved"
     with open_output(target) as out:
         out.write("JALVIEW_ANNOTATION\n")
         out.write("".join(line + "\n" for line in header_lines(profile)))
-        out.write(f"SEQUENCE_REF\t{identifier(profile.reference_name)}\n")
+        out.write(f"SEQUENCE_REF\t{RANGE_LABEL.sub('', name)}\t{start}\n")
         out.write(f"BAR_GRAPH\t{label}\t{description}\t{values}\n")
 
 

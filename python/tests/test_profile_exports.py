@@ -53,10 +53,11 @@ def test_jalview_and_chimerax_files_read_back(profile, tmp_path):
     marrowind.write_jalview(profile, jalview)
     marrowind.write_chimerax(profile, chimerax, chain="A")
     lines = [line for line in jalview.read_text().splitlines() if not line.startswith("#")]
-    assert lines[:2] == ["JALVIEW_ANNOTATION", "SEQUENCE_REF\talpha/11-17"]
+    # Jalview's name for the reference, less /start-end, and its first residue's number.
+    assert lines[:2] == ["JALVIEW_ANNOTATION", "SEQUENCE_REF\talpha\t11"]
     kind, label, _, values = lines[2].split("\t")
-    assert (kind, label) == ("BAR_GRAPH", "Conservation")
-    assert [float(v) for v in values.split("|")] == list(profile.scores.column_scores)
+    assert (kind, label) == ("BAR_GRAPH", "marrowind")
+    assert [float(v) for v in values.split("|")] == [r.score for r in profile.residues]
 
     lines = [line for line in chimerax.read_text().splitlines() if not line.startswith("#")]
     assert lines[:3] == ["attribute: conservation", "match mode: any", "recipient: residues"]
