@@ -17,8 +17,8 @@ packages=(
   pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest python3-biopython
   python3-matplotlib
   # Structures: gemmi reads and writes them; the tests score structures that
-  # python-biopython-doc ships.
-  python3-gemmi python-biopython-doc
+  # python-biopython-doc ships and check the exports in Jalview and PyMOL.
+  python3-gemmi python-biopython-doc jalview pymol
   # The batch workflow (workflow/) and its test.
   snakemake
 )
