@@ -18,6 +18,9 @@ packages=(
   python3-matplotlib
   # Installing the package with pip into a virtual environment, and building its wheel.
   python3-venv python3-setuptools python3-wheel python3-build
+  # Structures: gemmi reads and writes them; the tests score structures that
+  # python-biopython-doc ships and check the exports in Jalview and PyMOL.
+  python3-gemmi python-biopython-doc jalview pymol
   # The batch workflow (workflow/) and its test.
   snakemake
 )

@@ -16,10 +16,12 @@ from . import __version__
 from ._core import Error
 from .alignment import FORMATS, read_alignment
 from .core import available_matrices, load_matrix, matrix_label, score_alignment
-from .exports import write_chimerax, write_jalview, write_pdb, write_scored_alignment, write_tsv
+from .exports import (write_chimerax, write_jalview, write_scored_alignment, write_structure,
+                      write_tsv)
 from .output import Interrupted, end_by_signal, signals_as_exceptions
 from .plot import plot_format, plot_profile
 from .profile import Profile
+from .structure import MIN_IDENTITY, UNSCORED, map_structure
 
 
 MODULE_PROG = "python3 -m marrowind"
@@ -49,10 +51,19 @@ def build_parser(prog=MODULE_PROG):
                         help="write the scored alignment as the command-line program writes it")
     parser.add_argument("--jalview", metavar="FILE", help="write a Jalview annotation file")
     parser.add_argument("--chimerax", metavar="FILE", help="write a ChimeraX attribute file")
-    parser.add_argument("--pdb", metavar="STRUCTURE",
-                        help="PDB file whose chain --chain receives the scores as B-factors")
-    parser.add_argument("--chain", help="chain of --pdb (and of --chimerax) to score")
-    parser.add_argument("--pdb-out", metavar="FILE", help="where the scored PDB file goes")
+    parser.add_argument("--structure", "--pdb", metavar="FILE",
+                        help="PDB or mmCIF file, plain or gzip-compressed, to map the scores "
+                             "onto: the reference is aligned with the residues of --chain")
+    parser.add_argument("--chain", help="chain of --structure to score (default: its only "
+                                        "protein chain); without --structure, the chain that "
+                                        "--chimerax names")
+    parser.add_argument("--structure-out", "--pdb-out", metavar="FILE",
+                        help="write --structure in its own format with each scored residue's "
+                             f"score as its atoms' B-factor ({UNSCORED:.2f} for residues "
+                             "without a score)")
+    parser.add_argument("--min-identity", metavar="PERCENT", type=float, default=MIN_IDENTITY,
+                        help="refuse a chain with fewer identical residues, as a percentage of "
+                             f"the shorter sequence (default: {MIN_IDENTITY:g})")
     parser.add_argument("--plot", metavar="FILE", help="write the profile plot (.png or .svg)")
     parser.add_argument("--plot-by", choices=("column", "residue"), default="column",
                         help="plot per alignment column or per reference residue")
@@ -116,10 +127,10 @@ class Progress:
 def refuse_to_overwrite_inputs(args):
     """Raise ValueError when an output path names one of the input files: writing the results
     over an input would destroy it before the user notices."""
-    inputs = [path for path in (args.input, args.matrix, args.pdb)
+    inputs = [path for path in (args.input, args.matrix, args.structure)
               if path and path != "-" and os.path.exists(path)]
-    for output in (args.output, args.scored_alignment, args.jalview, args.chimerax, args.pdb_out,
-                   args.plot):
+    for output in (args.output, args.scored_alignment, args.jalview, args.chimerax,
+                   args.structure_out, args.plot):
         if not output or output == "-":
             continue
         for source in inputs:
@@ -134,13 +145,16 @@ def refuse_to_overwrite_inputs(args):
 def run(args):
     """Carry out a parsed command line; return the exit status."""
     # Arguments are checked before any work, so that a mistake leaves no partial output.
-    if args.pdb and not (args.chain and args.pdb_out):
-        raise ValueError("--pdb needs --chain and --pdb-out")
+    if args.structure_out and not args.structure:
+        raise ValueError("--structure-out needs --structure")
+    if not 0 <= args.min_identity <= 100:
+        raise ValueError(f"--min-identity must be a percentage from 0 to 100, not "
+                         f"{args.min_identity:g}")
     if args.plot:
         plot_format(args.plot)
     refuse_to_overwrite_inputs(args)
-    outputs = sum(bool(x) for x in (args.scored_alignment, args.jalview, args.chimerax, args.pdb,
-                                    args.plot))
+    outputs = sum(bool(x) for x in (args.scored_alignment, args.jalview, args.chimerax,
+                                    args.structure, args.structure_out, args.plot))
     with Progress(stages=2 + outputs, enabled=False if args.quiet else None) as progress:
         progress.stage("reading")
         alignment = read_alignment(args.input, args.format)
@@ -149,6 +163,11 @@ def run(args):
         progress.stage(f"scoring {len(alignment)} sequences x {alignment.length} columns")
         scores = score_alignment(alignment, matrix)
         profile = Profile(alignment, scores, matrix_label(args.matrix), reference)
+        mapping = None
+        if args.structure:
+            # Before any output, so that a chain the reference does not match leaves none.
+            progress.stage("aligning the reference with the structure")
+            mapping = map_structure(profile, args.structure, args.chain, args.min_identity)
         # From here on only Python code runs, so a signal is handled at once: it removes the
         # temporary file of the output being written.
         with signals_as_exceptions():
@@ -160,22 +179,21 @@ def run(args):
                 write_jalview(profile, args.jalview)
             if args.chimerax:
                 progress.stage("writing the ChimeraX file")
-                write_chimerax(profile, args.chimerax, chain=args.chain)
-            if args.pdb:
-                progress.stage("writing the PDB file")
-                mapping = write_pdb(profile, args.pdb, args.pdb_out, args.chain)
+                write_chimerax(profile, args.chimerax, chain=args.chain, structure=mapping)
+            if args.structure_out:
+                progress.stage("writing the structure")
+                write_structure(profile, mapping, args.structure_out)
             if args.plot:
                 progress.stage("plotting")
                 plot_profile(profile, args.plot, per=args.plot_by)
     # The table comes once the bar is gone, since both may be on the one terminal.
     with signals_as_exceptions():
         write_tsv(profile, args.output, per="column" if args.columns else "residue")
-    if args.pdb:
-        print(f"{args.pdb_out}: {mapping.scored} residues of chain {args.chain} scored, "
-              f"{mapping.unscored} without a score", file=sys.stderr)
-        for number, in_structure, in_alignment in mapping.mismatched:
-            print(f"warning: residue {number} is {in_structure} in {args.pdb} but "
-                  f"{in_alignment} in the alignment", file=sys.stderr)
+    if mapping is not None:
+        print(f"{mapping.source} chain {mapping.chain}: {mapping.identity:.1f}% identical to "
+              f"{mapping.reference}, {mapping.coverage:.1f}% of its residues aligned; "
+              f"{mapping.scored} residues scored, {mapping.unscored} without a score",
+              file=sys.stderr)
     return 0
 
 

@@ -1,21 +1,20 @@
 """Exports of a Profile: a tab-separated table, the scored alignment as the command-line program
-writes it, a Jalview annotation file, a ChimeraX attribute file, and a PDB file whose B-factors
-hold the scores.
+writes it, a Jalview annotation file, a ChimeraX attribute file, and a structure (PDB or mmCIF)
+whose B-factors hold the scores.
 
 The table and the annotation files write every score in full (Python's shortest exact form),
 so reading them back gives the very floats that were computed. Every file is written through
 open_output: it ends up complete, or as it was before.
 """
+import gzip
 import os
-from typing import NamedTuple
 
 import numpy as np
 
-from . import _core
-from ._core import InputError
-from .alignment import identifier
+from .alignment import RANGE_LABEL, identifier
 from .core import format_dops, format_score
 from .output import open_output
+from .structure import MIN_IDENTITY, UNSCORED, StructureMapping, map_structure, scored_structure
 
 DIRECTION = "score: 0 to 1, higher is more conserved"
 # Between a column's score and its residues in the scored alignment.
@@ -83,101 +82,72 @@ def write_scored_alignment(profile, target):
                       + residues.tobytes() + b"\n")
 
 
-def write_jalview(profile, target, label="Conservation"):
-    """Write a Jalview annotation file: one BAR_GRAPH row of the column scores, one value per
-    alignment column, tied with SEQUENCE_REF to the reference's identifier (the first word
-    of its name, as Jalview names sequences)."""
-    values = "|".join(repr(float(score)) for score in profile.scores.column_scores)
+def write_jalview(profile, target, label="marrowind"):
+    """Write a Jalview annotation file: one BAR_GRAPH row, labelled label, of the scores of the
+    reference's residues, tied to the reference so that Jalview draws each bar on its residue.
+
+    Jalview knows a sequence by the first word of its name less any "/start-end", numbers its
+    residues from start (else from 1), and places the values of a row under SEQUENCE_REF on the
+    sequence's residues, from the residue number given after the name: so the row holds one
+    value per residue of the reference, in order, and the number is the reference's start.
+    """
+    name = identifier(profile.reference_name)
+    label_range = RANGE_LABEL.search(name)
+    start = int(label_range.group(1)) if label_range else 1
+    values = "|".join(repr(row.score) for row in profile.residues)
     description = f"marrowind column scores ({profile.matrix}); higher is more conserved"
     with open_output(target) as out:
         out.write("JALVIEW_ANNOTATION\n")
         out.write("".join(line + "\n" for line in header_lines(profile)))
-        out.write(f"SEQUENCE_REF\t{identifier(profile.reference_name)}\n")
+        out.write(f"SEQUENCE_REF\t{RANGE_LABEL.sub('', name)}\t{start}\n")
         out.write(f"BAR_GRAPH\t{label}\t{description}\t{values}\n")
 
 
-def write_chimerax(profile, target, chain=None, attribute="conservation"):
+def write_chimerax(profile, target, chain=None, attribute="conservation", structure=None):
     """Write a ChimeraX attribute file (open it with "open FILE format defattr") that gives
-    each residue of the reference, by residue number, its score; chain, e.g. "A", restricts
-    it to that chain."""
-    prefix = f"/{chain}" if chain else ""
+    residues their scores.
+
+    Without structure, each residue of the reference by its number in the reference; chain,
+    e.g. "A", restricts it to that chain. With structure, a StructureMapping (see
+    map_structure), the residues of its chain aligned with the reference, named as the
+    structure numbers them, insertion codes included ("/A:52A").
+    """
+    if structure is None:
+        prefix = f"/{chain}" if chain else ""
+        assigned = [(f"{prefix}:{row.number}", row.score) for row in profile.residues]
+    else:
+        assigned = [(f"/{structure.chain}:{residue.label}", residue.reference.score)
+                     for residue in structure.residues if residue.reference is not None]
     with open_output(target) as out:
         out.write("".join(line + "\n" for line in header_lines(profile)))
         out.write(f"attribute: {attribute}\nmatch mode: any\nrecipient: residues\n")
-        for row in profile.residues:
-            out.write(f"\t{prefix}:{row.number}\t{row.score!r}\n")
+        for residues, score in assigned:
+            out.write(f"\t{residues}\t{score!r}\n")
 
 
-class _KeptOpen:
-    """A stream for a writer that closes what it is given, as Biopython's PDBIO does: writes go
-    through, and the closing is left to open_output, which syncs the file first."""
+def write_structure(profile, structure, target, chain=None, missing=UNSCORED,
+                    min_identity=MIN_IDENTITY):
+    """Write a structure file in which every atom of a chain's residues has its residue's
+    score as its B-factor; return the StructureMapping.
 
-    def __init__(self, stream):
-        self.write = stream.write
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exception):
-        return False
-
-
-class PdbMapping(NamedTuple):
-    """How the reference's residues met a chain: residues given a score, residues of the chain
-    without one, and (number, letter in the structure, letter in the alignment) for residues
-    whose amino acids differ."""
-
-    scored: int
-    unscored: int
-    mismatched: list
-
-
-def _row_of(residue, by_number):
-    """The table row for a structure's residue: same number, no insertion code, not water."""
-    hetero, number, insertion = residue.id
-    return by_number.get(number) if insertion == " " and hetero != "W" else None
-
-
-def write_pdb(profile, structure, target, chain, missing=0.0):
-    """Write a PDB file in which every atom of chain's residues has its residue's score as
-    its B-factor, matched by residue number; residues the reference lacks get `missing`.
-    Other chains are written unchanged. Returns a PdbMapping.
-
-    structure: a PDB file's path. The PDB format keeps two decimals of a B-factor.
+    structure: a PDB or mmCIF file's path (plain or gzip-compressed), or the StructureMapping
+    that map_structure gave for this profile. The reference is aligned with the chain's
+    residues (see map_structure, which raises InputError for a chain the reference does not
+    match); residues of the chain that no reference residue is aligned with get missing
+    (UNSCORED, -1.0: below every score). The file is written in its own format with every other
+    record as it was: other chains, ligands, waters, headers, secondary structure, connectivity
+    and atom serials. PDB keeps two decimals of a B-factor; mmCIF gets each score in full.
+    gzip-compressed when target ends in ".gz".
     """
-    from Bio.Data.IUPACData import protein_letters_3to1_extended
-    from Bio.PDB import PDBIO, PDBParser
+    mapping = structure if isinstance(structure, StructureMapping) else \
+        map_structure(profile, structure, chain, min_identity)
+    data = scored_structure(mapping, missing)
+    if os.fspath(target).endswith(".gz"):
+        data = gzip.compress(data, mtime=0)
+    with open_output(target, binary=True) as out:
+        out.write(data)
+    return mapping
 
-    try:
-        model_set = PDBParser(QUIET=True).get_structure("structure", os.fspath(structure))
-    except OSError as error:
-        raise InputError(_core.cannot_open_message(os.fspath(structure))) from error
-    except Exception as error:  # Biopython raises a variety of errors on malformed files
-        raise InputError(f"{structure}: not a valid PDB file ({error})") from error
-    chains = [model[chain] for model in model_set if chain in model]
-    if not chains:
-        raise InputError(f"{structure}: there is no chain {chain!r}")
 
-    by_number = {row.number: row for row in profile.residues}
-    scored = unscored = 0
-    mismatched = []
-    for residue in chains[0]:
-        row = _row_of(residue, by_number)
-        if row is None:
-            unscored += 1
-            continue
-        scored += 1
-        letter = protein_letters_3to1_extended.get(residue.get_resname().capitalize(), "X")
-        if letter != row.residue.upper():
-            mismatched.append((row.number, letter, row.residue))
-    for chain_record in chains:
-        for residue in chain_record:
-            row = _row_of(residue, by_number)
-            for atom in residue:
-                atom.set_bfactor(missing if row is None else row.score)
-
-    writer = PDBIO()
-    writer.set_structure(model_set)
-    with open_output(target) as out:
-        writer.save(_KeptOpen(out))
-    return PdbMapping(scored, unscored, mismatched)
+# The name of write_structure when it wrote PDB files only.
+write_pdb = write_structure

@@ -1,5 +1,5 @@
 """Shared fixtures: the source tree, the built command-line program, a small family in every
-alignment format, and a run of the program."""
+alignment format, a run of the program, and a family that holds a structure's chain."""
 import os
 import subprocess
 
@@ -60,3 +60,26 @@ def program():
                               capture_output=True, check=True)
         return done.stdout.decode("latin-1")
     return run
+
+
+# Structures that Debian ships (python-biopython-doc). 1A8O is the C-terminal domain of the
+# HIV-1 capsid: chain A, residues 151-220 with four selenomethionines (MSE), and waters.
+STRUCTURES = "/usr/share/doc/python-biopython-doc/Tests/PDB"
+CHAIN_A = "MDIRQGPKEPFRDYVDRFYKTLRAEQASQEVKNWMTETLLVQNANPDCKTILKALGPGATLEEMMTACQG"
+FIRST_NUMBER = 151
+
+
+def structure(name):
+    return os.path.join(STRUCTURES, name)
+
+
+@pytest.fixture(scope="session")
+def capsid(tmp_path_factory):
+    """A family holding 1A8O's chain under a label numbered from 1, and two variants: its path
+    and its Profile."""
+    path = tmp_path_factory.mktemp("family") / "capsid.fasta"
+    path.write_text(f">CAPSID_HIV1/1-70\n{CHAIN_A}\n"
+                    f">variant_1\n{CHAIN_A.replace('RDYVD', 'KDYID').replace('LLVQ', 'LIVE')}\n"
+                    f">variant_2\n{CHAIN_A.replace('PKEPF', 'PREPY').replace('CKTIL', 'CRSIL')}\n")
+    import marrowind
+    return path, marrowind.conservation_profile(str(path))

@@ -48,7 +48,8 @@ def test_standard_input_compressed_to_a_file(tmp_path):
     (["/nonexistent.sto"], b"/nonexistent.sto could not be opened"),
     ([STOCKHOLM, "-r", "NOPE"], b"no sequence is named NOPE"),
     ([STOCKHOLM, "-m", "blosum99"], b"blosum99"),
-    ([STOCKHOLM, "--pdb", "x.pdb"], b"--pdb needs --chain and --pdb-out"),
+    ([STOCKHOLM, "--pdb-out", "x.pdb"], b"--structure-out needs --structure"),
+    ([STOCKHOLM, "--min-identity", "120"], b"a percentage from 0 to 100, not 120"),
     ([STOCKHOLM, "--plot", "x.gif"], b".png or .svg"),
 ])
 def test_errors_exit_with_status_1(args, message):

@@ -53,41 +53,17 @@ def test_jalview_and_chimerax_files_read_back(profile, tmp_path):
     marrowind.write_jalview(profile, jalview)
     marrowind.write_chimerax(profile, chimerax, chain="A")
     lines = [line for line in jalview.read_text().splitlines() if not line.startswith("#")]
-    assert lines[:2] == ["JALVIEW_ANNOTATION", "SEQUENCE_REF\talpha/11-17"]
+    # Jalview's name for the reference, less /start-end, and its first residue's number.
+    assert lines[:2] == ["JALVIEW_ANNOTATION", "SEQUENCE_REF\talpha\t11"]
     kind, label, _, values = lines[2].split("\t")
-    assert (kind, label) == ("BAR_GRAPH", "Conservation")
-    assert [float(v) for v in values.split("|")] == list(profile.scores.column_scores)
+    assert (kind, label) == ("BAR_GRAPH", "marrowind")
+    assert [float(v) for v in values.split("|")] == [r.score for r in profile.residues]
 
     lines = [line for line in chimerax.read_text().splitlines() if not line.startswith("#")]
     assert lines[:3] == ["attribute: conservation", "match mode: any", "recipient: residues"]
     assigned = dict(line.split("\t")[1:] for line in lines[3:])
     assert {atoms: float(v) for atoms, v in assigned.items()} == \
         {f"/A:{r.number}": r.score for r in profile.residues}
-
-
-def pdb_atom(serial, resname, chain, number, bfactor, record="ATOM"):
-    return (f"{record:<6}{serial:5d}  CA  {resname:>3} {chain}{number:4d}    "
-            f"{serial:8.3f}{0:8.3f}{0:8.3f}{1:6.2f}{bfactor:6.2f}           C\n")
-
-
-def test_pdb_b_factors_hold_the_scores_of_the_chosen_chain(profile, tmp_path):
-    from Bio.PDB import PDBParser
-
-    structure = tmp_path / "in.pdb"
-    structure.write_text(pdb_atom(1, "ALA", "A", 11, 9) + pdb_atom(2, "CYS", "A", 12, 9)
-                         + pdb_atom(3, "GLY", "A", 13, 9) + pdb_atom(4, "ALA", "A", 40, 9)
-                         + pdb_atom(5, "HOH", "A", 14, 9, "HETATM")
-                         + pdb_atom(6, "ALA", "B", 11, 55) + "END\n")
-    mapping = marrowind.write_pdb(profile, structure, tmp_path / "out.pdb", "A")
-    assert mapping == (3, 2, [(13, "G", "D")])
-    model = PDBParser(QUIET=True).get_structure("out", tmp_path / "out.pdb")[0]
-    by_number = {r.number: r.score for r in profile.residues}
-    for residue in model["A"]:
-        expected = by_number.get(residue.id[1], 0.0) if residue.id[0] == " " else 0.0
-        assert residue["CA"].get_bfactor() == pytest.approx(expected, abs=0.005)
-    assert model["B"][11]["CA"].get_bfactor() == 55.0
-    with pytest.raises(marrowind.InputError, match="no chain 'C'"):
-        marrowind.write_pdb(profile, structure, tmp_path / "out.pdb", "C")
 
 
 @pytest.mark.parametrize("name, per, magic", [

@@ -1,0 +1,116 @@
+"""Scores on real structures, Debian's copies of 1A8O (the C-terminal domain of the HIV-1
+capsid, residues 151-220, with selenomethionines) as PDB and mmCIF: the mapping by sequence
+alignment, every record but the scored B-factors kept, an unrelated structure refused."""
+import gzip
+import json
+import os
+import subprocess
+import sys
+
+import pytest
+
+import marrowind
+from conftest import CHAIN_A, EXAMPLES, FIRST_NUMBER, structure
+
+
+def run(*args):
+    return subprocess.run([sys.executable, "-m", "marrowind", *map(str, args)],
+                          capture_output=True)
+
+
+def cif_items(text):
+    """Every item of an mmCIF text, by category and tag, as gemmi reads them."""
+    import gemmi
+    return json.loads(gemmi.cif.read_string(text).as_json())
+
+
+@pytest.mark.parametrize("name", ["1A8O.pdb.gz", "1A8O.cif.gz"])
+def test_scores_replace_only_the_chains_b_factors(capsid, tmp_path, name):
+    alignment, profile = capsid
+    out = tmp_path / name.replace(".gz", "")
+    done = run(alignment, "--structure", structure(name), "--chain", "A", "--structure-out", out,
+               "-o", os.devnull)
+    assert done.returncode == 0, done.stderr
+    assert done.stderr.decode() == (
+        f"{structure(name)} chain A: 100.0% identical to CAPSID_HIV1/1-70, 100.0% of its "
+        "residues aligned; 70 residues scored, 0 without a score\n")
+    score_of = {FIRST_NUMBER - 1 + row.number: row.score for row in profile.residues}
+    before = gzip.open(structure(name), "rt").read()
+    after = out.read_text()
+
+    if name.endswith(".pdb.gz"):
+        changed = 0
+        for old, new in zip(before.splitlines(), after.splitlines(), strict=True):
+            number = int(old[22:26]) if old.startswith(("ATOM", "HETATM")) else None
+            if number in score_of and old[17:20] != "HOH":
+                assert new == old[:60] + f"{score_of[number]:6.2f}" + old[66:]
+                changed += 1
+            else:
+                assert new == old  # header, HELIX, SHEET, CRYST1, CONECT, waters, serials
+        assert changed == 556  # every atom of the 70 residues, selenomethionines included
+    else:
+        old, new = cif_items(before)["1a8o"], cif_items(after)["1a8o"]
+        old_b, new_b = (items.pop("_atom_site.b_iso_or_equiv") for items in (old, new))
+        assert new == old
+        for row, number in enumerate(old["_atom_site.auth_seq_id"]):
+            water = old["_atom_site.label_comp_id"][row] == "HOH"
+            assert new_b[row] == (old_b[row] if water else score_of[number])
+
+def test_mapping_survives_offsets_missing_loops_tags_and_insertion_codes(tmp_path):
+    # The structure loses residues 180-184 (a loop not modelled) and calls residue 200 199A;
+    # the reference lacks the first three residues and carries a tag at its end.
+    kept = []
+    for line in gzip.open(structure("1A8O.pdb.gz"), "rt"):
+        if line.startswith(("ATOM", "HETATM")):
+            number = int(line[22:26])
+            if 180 <= number <= 184:
+                continue
+            if number == 200:
+                line = line[:22] + " 199A" + line[27:]
+        kept.append(line)
+    edited = tmp_path / "edited.pdb"
+    edited.write_text("".join(kept))
+    reference = CHAIN_A[3:] + "GSHHHHHH"
+    profile = marrowind.conservation_profile(marrowind.parse_alignment(
+        f">tagged\n{reference}\n>variant\n{reference.replace('EVKNW', 'DIRNF')}\n"))
+
+    mapping = marrowind.write_structure(profile, edited, tmp_path / "out.pdb.gz", chain="A")
+    assert (mapping.scored, mapping.unscored) == (62, 3)
+    # Identity is counted over the shorter sequence: the 65 residues of the chain.
+    assert (mapping.identity, mapping.coverage) == pytest.approx((100 * 62 / 65, 100 * 62 / 75))
+    expected = {}  # structure residue -> reference residue number
+    for index in range(3, len(CHAIN_A)):
+        number = FIRST_NUMBER + index
+        if not 180 <= number <= 184:
+            expected["199A" if number == 200 else str(number)] = index - 2
+    assert {r.label: r.reference.number for r in mapping.residues if r.reference} == expected
+    assert [r.label for r in mapping.residues if r.reference is None] == ["151", "152", "153"]
+    selenomethionine = next(r for r in mapping.residues if r.label == "214")
+    assert (selenomethionine.name, selenomethionine.letter) == ("MSE", "M")
+
+    written = gzip.open(tmp_path / "out.pdb.gz", "rt").read().splitlines()
+    b_factor = {line[22:27].strip(): float(line[60:66]) for line in written
+                if line.startswith(("ATOM", "HETATM")) and line[17:20] != "HOH"}
+    score_of = {row.number: row.score for row in profile.residues}
+    assert b_factor == {label: round(score_of[expected[label]], 2) if label in expected
+                        else -1.0 for label in b_factor}
+
+    marrowind.write_chimerax(profile, tmp_path / "s.defattr", structure=mapping)
+    lines = (tmp_path / "s.defattr").read_text().splitlines()
+    assert f"\t/A:199A\t{score_of[expected['199A']]!r}" in lines
+    assert sum(line.startswith("\t/A:") for line in lines) == 62
+
+
+def test_unrelated_structure_is_refused(tmp_path):
+    out = tmp_path / "scored.cif"
+    globins = os.path.join(EXAMPLES, "globins45.sto")
+    done = run(globins, "--pdb", structure("1A8O.cif.gz"), "--chain", "A", "--pdb-out", out)
+    assert done.returncode == 1 and done.stdout == b"" and not out.exists()
+    assert done.stderr.count(b"\n") == 1
+    assert b"chain A is 27.1% identical to MYG_ESCGI/1-153, below the 40% needed" in done.stderr
+    done = run(globins, "--structure", structure("1A8O.cif.gz"), "--min-identity", "25",
+               "--structure-out", out, "-o", os.devnull)
+    assert done.returncode == 0 and out.exists()
+    with pytest.raises(marrowind.InputError, match=r"chain 'B' does not exist \(chains: A\)"):
+        marrowind.map_structure(marrowind.conservation_profile(globins),
+                                structure("1A8O.pdb.gz"), chain="B")
