@@ -5,14 +5,13 @@ that the command line scores. Stockholm and Clustal are read with Biopython's Al
 A3M mark insert states, residues that the model did not align, in lower case (and pad them with
 "." in A2M); only the match columns (upper case and "-") form the alignment, so the inserts are
 dropped. Residues are kept as written otherwise: the scoring upper-cases them and reads "." as
-"-", as the command line does.
+"-", as the command line does. gzip data is decompressed by the scoring core, exactly as the
+program decompresses a file.
 """
-import gzip
 import io
 import os
 import re
 import sys
-import zlib
 from dataclasses import dataclass, field
 
 from . import _core
@@ -133,9 +132,9 @@ def parse_alignment(data, format=None, source="<text>"):
         data = data.encode("utf-8", "surrogateescape")
     if data.startswith(GZIP_MAGIC):
         try:
-            data = gzip.decompress(data)
-        except (OSError, EOFError, zlib.error) as error:
-            raise InputError(f"{source}: could not be read as gzip ({error})") from error
+            data = _core.gunzip(data, source)
+        except InputError as error:
+            raise InputError(f"{error}: its gzip data is damaged or cut short") from None
     detected = format is None
     if detected:
         format = detect_format(data, source)

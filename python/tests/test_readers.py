@@ -47,7 +47,7 @@ def test_gzip_standard_input_and_suffix(tmp_path, monkeypatch):
     (b"# STOCKHOLM 1.0\na ACD\nb AC\n//\n", None, "not a valid stockholm"),
     (b"CLUSTAL W\n\na ACD\nb AC\n", None, "not a valid clustal"),
     (b">a\nACD\n", "stockholm", "not a valid stockholm"),
-    (b"\x1f\x8bnot gzip", None, "gzip"),
+    (b"\x1f\x8bnot gzip", None, "bad could not be read: its gzip data is damaged or cut short"),
     (b"#A3M#\n", None, "no sequences"),
 ])
 def test_bad_files_raise_input_errors(tmp_path, data, fmt, message):
@@ -55,6 +55,14 @@ def test_bad_files_raise_input_errors(tmp_path, data, fmt, message):
     path.write_bytes(data)
     with pytest.raises(marrowind.InputError, match=message):
         marrowind.read_alignment(path, fmt)
+
+
+def test_gzip_members_and_padding_read_as_the_program_reads_them():
+    members = gzip.compress(FILES["fasta"][:30]) + gzip.compress(FILES["fasta"][30:])
+    assert marrowind.parse_alignment(members + bytes(9)).sequences == READ_AS["fasta"]
+    for damaged in (members + b"junk", members[:-1], members[:len(members) // 2]):
+        with pytest.raises(marrowind.InputError, match="could not be read"):
+            marrowind.parse_alignment(damaged, source="family.fasta.gz")
 
 
 def test_missing_file_and_unknown_format(tmp_path):
