@@ -144,12 +144,10 @@ def parse_alignment(data, format=None, source="<text>"):
     if format in ("stockholm", "clustal"):
         names, sequences = _read_with_biopython(data, format, source)
     else:
-        names, sequences = _read_fasta_family(data, format, source)
-        if detected and format == "fasta" and _ragged(sequences):
-            # Unequal lengths that line up once lower-case inserts are dropped: A3M.
-            matches = [_match_states(sequence) for sequence in sequences]
-            if not _ragged(matches):
-                format, sequences = "a3m", matches
+        names, sequences = _read_fasta_family(data, format)
+        if detected and format == "fasta" and _ragged(sequences) and _is_a3m(names, sequences):
+            format = "a3m"
+            names, sequences = _a3m_match_columns(names, sequences)
     _check_aligned(names, sequences, source)
     return Alignment(names, sequences, format, source)
 
@@ -158,7 +156,7 @@ def _decode(text):
     return text.decode("utf-8", "surrogateescape")
 
 
-def _read_fasta_family(data, format, source):
+def _read_fasta_family(data, format):
     if format in ("a2m", "a3m"):
         # Comment lines before the first record ("#A3M#") are not residues.
         lines = data.splitlines(keepends=True)
@@ -169,15 +167,28 @@ def _read_fasta_family(data, format, source):
     names = [_decode(name) for name in raw_names]
     sequences = [_decode(sequence) for sequence in raw_sequences]
     if format in ("a2m", "a3m"):
-        kept = [i for i, name in enumerate(names)
-                if identifier(name) not in A3M_ANNOTATIONS]
-        names = [names[i] for i in kept]
-        sequences = [_match_states(sequences[i]) for i in kept]
+        names, sequences = _a3m_match_columns(names, sequences)
     return names, sequences
+
+
+def _a3m_match_columns(names, sequences):
+    """Drop the annotation pseudo-sequences and every sequence's insert states."""
+    kept = [i for i, name in enumerate(names) if identifier(name) not in A3M_ANNOTATIONS]
+    return [names[i] for i in kept], [_match_states(sequences[i]) for i in kept]
 
 
 def _match_states(sequence):
     return "".join(c for c in sequence if not (c.islower() or c == "."))
+
+
+def _is_a3m(names, sequences):
+    """Whether ragged aligned FASTA is A3M without its name: in A3M the first sequence, the
+    query, has only match states, and every other one has as many once its inserts are gone.
+    A file whose first sequence has inserts (lower case FASTA, for one) is ragged FASTA."""
+    _, kept = _a3m_match_columns(names, sequences)
+    query = kept[0] if kept else ""
+    return query != "" and _match_states(query) == query and not _ragged(
+        [_match_states(sequence) for sequence in kept])
 
 
 def _read_with_biopython(data, format, source):

@@ -42,6 +42,8 @@ def test_gzip_standard_input_and_suffix(tmp_path, monkeypatch):
 
 @pytest.mark.parametrize("data, fmt, message", [
     (b">a\nACD\n>b\nAC\n", None, "differ in length"),
+    # Lower case all through and ragged: FASTA with unequal lengths, not A3M without a name.
+    (b">a\nacdef\n>b\nacd\n", None, r"differ in length \(a has 5 columns, b has 3\)"),
     (b"", None, "not an alignment in a known format"),
     (b"hello\n", None, "not an alignment in a known format"),
     (b"# STOCKHOLM 1.0\na ACD\nb AC\n//\n", None, "not a valid stockholm"),
@@ -55,6 +57,14 @@ def test_bad_files_raise_input_errors(tmp_path, data, fmt, message):
     path.write_bytes(data)
     with pytest.raises(marrowind.InputError, match=message):
         marrowind.read_alignment(path, fmt)
+
+
+def test_a3m_without_its_name_is_still_recognised():
+    # No "#A3M#" line and no suffix: ragged FASTA whose first sequence has match states only.
+    data = FILES["a3m"].replace(b"#A3M#\n", b"")
+    alignment = marrowind.parse_alignment(data)
+    assert alignment.format == "a3m" and alignment.names == FAMILY_NAMES
+    assert alignment.sequences == READ_AS["a3m"]
 
 
 def test_gzip_members_and_padding_read_as_the_program_reads_them():
