@@ -18,6 +18,8 @@ packages=(
   # The Python package: its bindings, its tests, the alignment readers and the plots.
   pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest python3-biopython
   python3-matplotlib
+  # Deliberately broken alignment files that the readers' tests must refuse.
+  hmmer-examples
   # The batch workflow (workflow/) and its test.
   snakemake
 )

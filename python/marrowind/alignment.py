@@ -1,14 +1,17 @@
 """Reading alignments: aligned FASTA, Stockholm, A2M, A3M and Clustal, plain or gzip-compressed.
 
 Aligned FASTA goes through the scoring core's own reader, so a file gives exactly the sequences
-that the command line scores. Stockholm and Clustal are read with Biopython's AlignIO. A2M and
-A3M mark insert states, residues that the model did not align, in lower case (and pad them with
-"." in A2M); only the match columns (upper case and "-") form the alignment, so the inserts are
-dropped. Residues are kept as written otherwise: the scoring upper-cases them and reads "." as
-"-", as the command line does. gzip data is decompressed by the scoring core, exactly as the
-program decompresses a file.
+that the command line scores. A2M and A3M mark insert states, residues that the model did not
+align, in lower case (and pad them with "." in A2M); only the match columns (upper case and "-")
+form the alignment, so the inserts are dropped. Stockholm and Clustal are read here line by
+line and held to their formats' rules, which Biopython's lenient reader does not enforce.
+Residues are kept as written otherwise: the scoring upper-cases them and reads "." as "-", as
+the command line does. gzip data is decompressed by the scoring core, exactly as the program
+decompresses a file.
+
+A malformed file raises InputError with one line naming the file and, where there is one, the
+line at fault.
 """
-import io
 import os
 import re
 import sys
@@ -23,6 +26,15 @@ GZIP_MAGIC = b"\x1f\x8b"
 RANGE_LABEL = re.compile(r"/(\d+)-(\d+)$")
 # Pseudo-sequences that HH-suite adds to A3M files: secondary structure, not residues.
 A3M_ANNOTATIONS = ("ss_pred", "ss_conf", "ss_dssp", "sa_dssp", "ss_cons")
+# The first words of the Clustal files that Clustal and other aligners write.
+CLUSTAL_HEADERS = (b"CLUSTAL", b"MUSCLE", b"PROBCONS", b"MSAPROBS", b"Kalign")
+# Stockholm's markup lines, what each must hold and its least number of fields: "#=GF feature
+# text", "#=GS name feature text" (the text may be empty, as in some databases' files),
+# "#=GR name feature annotation", "#=GC feature annotation".
+STOCKHOLM_MARKUP = {b"#=GF": ("a feature", 2),
+                    b"#=GS": ("a sequence name and a feature", 3),
+                    b"#=GR": ("a sequence name, a feature and its annotation", 4),
+                    b"#=GC": ("a feature and its annotation", 3)}
 
 
 @dataclass
@@ -90,7 +102,7 @@ def detect_format(data, source=""):
     first = next((line.strip() for line in data.splitlines() if line.strip()), b"")
     if first.startswith(b"# STOCKHOLM"):
         return "stockholm"
-    if first.startswith((b"CLUSTAL", b"MUSCLE", b"PROBCONS")):
+    if first.startswith(CLUSTAL_HEADERS):
         return "clustal"
     suffix = os.path.splitext(source[:-3] if source.endswith(".gz") else source)[1].lower()
     if suffix in (".a2m", ".a3m"):
@@ -141,8 +153,10 @@ def parse_alignment(data, format=None, source="<text>"):
     if format not in FORMATS:
         raise ValueError(f"unknown alignment format {format!r}; one of {', '.join(FORMATS)}")
 
-    if format in ("stockholm", "clustal"):
-        names, sequences = _read_with_biopython(data, format, source)
+    if format == "stockholm":
+        names, sequences = _read_stockholm(data, source)
+    elif format == "clustal":
+        names, sequences = _read_clustal(data, source)
     else:
         names, sequences = _read_fasta_family(data, format)
         if detected and format == "fasta" and _ragged(sequences) and _is_a3m(names, sequences):
@@ -191,16 +205,156 @@ def _is_a3m(names, sequences):
         [_match_states(sequence) for sequence in kept])
 
 
-def _read_with_biopython(data, format, source):
-    from Bio import AlignIO
+class _Blocks:
+    """The sequences of an interleaved alignment (Stockholm, Clustal): blocks of lines, each
+    a name and a stretch of that sequence's residues. Every block lists the same sequences in
+    the same order; a sequence's residues are its stretches joined."""
 
-    text = io.StringIO(_decode(data), newline=None)
-    try:
-        alignment = AlignIO.read(text, format)
-    except (ValueError, AssertionError, IndexError, KeyError) as error:
-        problem = str(error) or "malformed"
-        raise InputError(f"{source}: not a valid {format} alignment ({problem})") from error
-    return [record.id for record in alignment], [str(record.seq) for record in alignment]
+    def __init__(self, refuse):
+        self.refuse = refuse  # refuse(line_number, problem) raises the InputError
+        self.names = []       # in the first block's order
+        self.stretches = {}
+        self.block = set()    # the names of the block being read
+        self.block_line = 0
+        self.first_done = False
+
+    def add(self, number, name, residues):
+        if not self.block:
+            self.block_line = number
+        if name in self.block:
+            self.refuse(number, f"{_decode(name)} appears twice in one block")
+        self.block.add(name)
+        position = len(self.block) - 1
+        if not self.first_done:
+            self.names.append(name)
+            self.stretches[name] = []
+        elif position >= len(self.names) or name != self.names[position]:
+            expected = _decode(self.names[position]) if position < len(self.names) else "none"
+            self.refuse(number, f"{_decode(name)} where the first block has {expected} (every "
+                                f"block lists the same sequences in the same order)")
+        self.stretches[name].append(residues)
+
+    def end(self):
+        """Close the block being read, if any."""
+        if self.first_done and 0 < len(self.block) < len(self.names):
+            self.refuse(self.block_line, f"the block starting here lacks "
+                                         f"{_decode(self.names[len(self.block)])} (every block "
+                                         f"lists the same sequences in the same order)")
+        if self.block:
+            self.first_done = True
+        self.block = set()
+
+    def sequences(self):
+        return ([_decode(name) for name in self.names],
+                [_decode(b"".join(self.stretches[name])) for name in self.names])
+
+
+def _refuser(source, format):
+    def refuse(number, problem):
+        where = f"line {number}: " if number else ""
+        raise InputError(f"{source}: not a valid {format} alignment: {where}{problem}")
+    return refuse
+
+
+def _header_line(lines, accepted, refuse, header):
+    """Return the index of the first line that is not blank, which must start with one of
+    `accepted`."""
+    first = next((i for i, line in enumerate(lines) if line.strip()), None)
+    if first is None or not lines[first].lstrip().startswith(accepted):
+        refuse(0, f"it does not start with {header}")
+    return first
+
+
+def _read_stockholm(data, source):
+    """Read one Stockholm alignment: a "# STOCKHOLM 1.x" line, then blocks of "name residues"
+    lines separated by blank lines, markup ("#=GF", "#=GS", "#=GR", "#=GC") and comment lines
+    among them, and a closing "//" line. Markup is checked and set aside."""
+    refuse = _refuser(source, "Stockholm")
+    lines = data.splitlines()
+    start = _header_line(lines, b"# STOCKHOLM 1.", refuse, 'a "# STOCKHOLM 1.0" line')
+    blocks = _Blocks(refuse)
+    named = []        # (line number, sequence name) of every #=GS and #=GR line
+    annotations = {}  # (name or None, feature) of #=GR and #=GC lines -> [first line, columns]
+    end = None
+    for number, line in enumerate(lines[start + 1:], start + 2):
+        fields = line.split()
+        if not fields:
+            blocks.end()
+        elif fields == [b"//"]:
+            end = number
+            break
+        elif line.startswith(b"#="):
+            what, count = STOCKHOLM_MARKUP.get(fields[0], (None, 0))
+            if what is None:
+                refuse(number, f"unknown markup {_decode(fields[0])} (there are #=GF, #=GS, "
+                               f"#=GR and #=GC)")
+            parts = line.split(None, count - 1)
+            if len(parts) < count:
+                refuse(number, f"{_decode(fields[0])} needs {what}")
+            if fields[0] == b"#=GF" and fields[1] == b"ID" and len(fields) < 3:
+                refuse(number, "#=GF ID needs the alignment's name")
+            if fields[0] in (b"#=GS", b"#=GR"):
+                named.append((number, parts[1]))
+            if fields[0] in (b"#=GR", b"#=GC"):
+                key = (parts[1], parts[2]) if fields[0] == b"#=GR" else (None, parts[1])
+                entry = annotations.setdefault(key, [number, 0])
+                entry[1] += len(parts[-1].strip())
+        elif line.startswith(b"#"):
+            continue  # a comment
+        elif len(fields) != 2:
+            refuse(number, "a sequence line is a name and its residues, with no space among "
+                           "the residues")
+        else:
+            blocks.add(number, *fields)
+    if end is None:
+        refuse(0, 'it does not end with a "//" line')
+    blocks.end()
+    rest = next((i for i in range(end, len(lines)) if lines[i].strip()), None)
+    if rest is not None:
+        another = lines[rest].startswith(b"# STOCKHOLM")
+        refuse(rest + 1, "a second alignment starts here; give one alignment per file"
+               if another else 'text after the "//" line that ends the alignment')
+    names, sequences = blocks.sequences()
+    if not names:
+        refuse(0, "it holds no sequences")
+    lengths = {name: len(residues) for name, residues in zip(blocks.names, sequences)}
+    for number, name in named:
+        if name not in lengths:
+            refuse(number, f"markup for {_decode(name)}, which is no sequence of the alignment")
+    for (name, feature), (number, columns) in annotations.items():
+        expected = lengths[name] if name is not None else len(sequences[0])
+        if columns != expected:
+            refuse(number, f"the {_decode(feature)} annotation has {columns} columns, the "
+                           f"sequences {expected}")
+    return names, sequences
+
+
+def _read_clustal(data, source):
+    """Read a Clustal alignment: a "CLUSTAL" (or "MUSCLE", "PROBCONS") line, then blocks of
+    "name residues" lines, each line perhaps ending in a count of residues, and under each block
+    perhaps a line of conservation marks ("*", ":", "."), which starts with a space."""
+    refuse = _refuser(source, "Clustal")
+    lines = data.splitlines()
+    start = _header_line(lines, CLUSTAL_HEADERS, refuse, 'a "CLUSTAL" line')
+    blocks = _Blocks(refuse)
+    for number, line in enumerate(lines[start + 1:], start + 2):
+        fields = line.split()
+        if not fields:
+            blocks.end()
+        elif line[:1].isspace():
+            if line.strip(b" \t*:.\r"):
+                refuse(number, "a line that starts with a space holds conservation marks "
+                               "(*, :, .) only")
+        elif len(fields) == 2 or (len(fields) == 3 and fields[2].isdigit()):
+            blocks.add(number, fields[0], fields[1])
+        else:
+            refuse(number, "a sequence line is a name and its residues, perhaps followed by "
+                           "their count")
+    blocks.end()
+    names, sequences = blocks.sequences()
+    if not names:
+        refuse(0, "it holds no sequences")
+    return names, sequences
 
 
 def _ragged(sequences):
