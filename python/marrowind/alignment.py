@@ -1,13 +1,16 @@
 """Reading alignments: aligned FASTA, Stockholm, A2M, A3M and Clustal, plain or gzip-compressed.
 
+Residues are kept byte for byte, one character per byte (a byte outside ASCII as its surrogate
+escape), so that a sequence has as many columns here as the scoring core and the command-line
+program count: a residue written as two bytes of UTF-8 is two columns, as in the program.
 Aligned FASTA goes through the scoring core's own reader, so a file gives exactly the sequences
 that the command line scores. A2M and A3M mark insert states, residues that the model did not
 align, in lower case (and pad them with "." in A2M); only the match columns (upper case and "-")
 form the alignment, so the inserts are dropped. Stockholm and Clustal are read here line by
-line and held to their formats' rules, which Biopython's lenient reader does not enforce.
-Residues are kept as written otherwise: the scoring upper-cases them and reads "." as "-", as
-the command line does. gzip data is decompressed by the scoring core, exactly as the program
-decompresses a file.
+line and held to their formats' rules, which Biopython's lenient reader does not enforce (it
+also takes ASCII residues only). Residues are kept as written otherwise: the scoring
+upper-cases them and reads "." as "-", as the command line does. gzip data is decompressed by
+the scoring core, exactly as the program decompresses a file.
 
 A malformed file raises InputError with one line naming the file and, where there is one, the
 line at fault.
@@ -19,6 +22,7 @@ from dataclasses import dataclass, field
 
 from . import _core
 from ._core import InputError
+from .core import encode
 
 FORMATS = ("fasta", "stockholm", "a2m", "a3m", "clustal")
 GZIP_MAGIC = b"\x1f\x8b"
@@ -41,9 +45,12 @@ STOCKHOLM_MARKUP = {b"#=GF": ("a feature", 2),
 class Alignment:
     """Aligned sequences with their names, in input order.
 
-    names and sequences are lists of str (bytes that are not UTF-8 are kept as surrogate
-    escapes and scored as the bytes they were). starts holds, per sequence, the residue
-    number of its first residue when its name ends in "/start-end", else None.
+    names and sequences are lists of str. A sequence holds one character per byte, as the
+    scoring counts columns: str given with characters outside ASCII is stored as its UTF-8
+    bytes, each byte outside ASCII as its surrogate escape, and bytes likewise, so that writing
+    a sequence with errors="surrogateescape" gives back exactly its bytes. starts holds, per
+    sequence, the residue number of its first residue when its name ends in "/start-end", else
+    None.
     """
 
     names: list
@@ -53,6 +60,8 @@ class Alignment:
     starts: list = field(default=None)
 
     def __post_init__(self):
+        self.sequences = [sequence if isinstance(sequence, str) and sequence.isascii()
+                          else _one_per_byte(encode(sequence)) for sequence in self.sequences]
         if self.starts is None:
             self.starts = [None] * len(self.names)
             for i, name in enumerate(self.names):
@@ -140,6 +149,8 @@ def read_alignment(source, format=None):
 
 def parse_alignment(data, format=None, source="<text>"):
     """Read an alignment held in memory (bytes or str); see read_alignment."""
+
+
     if isinstance(data, str):
         data = data.encode("utf-8", "surrogateescape")
     if data.startswith(GZIP_MAGIC):
@@ -166,8 +177,14 @@ def parse_alignment(data, format=None, source="<text>"):
     return Alignment(names, sequences, format, source)
 
 
-def _decode(text):
-    return text.decode("utf-8", "surrogateescape")
+def _one_per_byte(raw):
+    """Return bytes as str, one character per byte: ASCII as itself, any other byte as its
+    surrogate escape."""
+    return raw.decode("ascii", "surrogateescape")
+
+
+def _name(raw):
+    return raw.decode("utf-8", "surrogateescape")
 
 
 def _read_fasta_family(data, format):
@@ -178,8 +195,8 @@ def _read_fasta_family(data, format):
             lines.pop(0)
         data = b"".join(lines)
     raw_names, raw_sequences = _core.parse_fasta(data)
-    names = [_decode(name) for name in raw_names]
-    sequences = [_decode(sequence) for sequence in raw_sequences]
+    names = [_name(name) for name in raw_names]
+    sequences = [_one_per_byte(sequence) for sequence in raw_sequences]
     if format in ("a2m", "a3m"):
         names, sequences = _a3m_match_columns(names, sequences)
     return names, sequences
@@ -222,15 +239,15 @@ class _Blocks:
         if not self.block:
             self.block_line = number
         if name in self.block:
-            self.refuse(number, f"{_decode(name)} appears twice in one block")
+            self.refuse(number, f"{_name(name)} appears twice in one block")
         self.block.add(name)
         position = len(self.block) - 1
         if not self.first_done:
             self.names.append(name)
             self.stretches[name] = []
         elif position >= len(self.names) or name != self.names[position]:
-            expected = _decode(self.names[position]) if position < len(self.names) else "none"
-            self.refuse(number, f"{_decode(name)} where the first block has {expected} (every "
+            expected = _name(self.names[position]) if position < len(self.names) else "none"
+            self.refuse(number, f"{_name(name)} where the first block has {expected} (every "
                                 f"block lists the same sequences in the same order)")
         self.stretches[name].append(residues)
 
@@ -238,15 +255,15 @@ class _Blocks:
         """Close the block being read, if any."""
         if self.first_done and 0 < len(self.block) < len(self.names):
             self.refuse(self.block_line, f"the block starting here lacks "
-                                         f"{_decode(self.names[len(self.block)])} (every block "
+                                         f"{_name(self.names[len(self.block)])} (every block "
                                          f"lists the same sequences in the same order)")
         if self.block:
             self.first_done = True
         self.block = set()
 
     def sequences(self):
-        return ([_decode(name) for name in self.names],
-                [_decode(b"".join(self.stretches[name])) for name in self.names])
+        return ([_name(name) for name in self.names],
+                [_one_per_byte(b"".join(self.stretches[name])) for name in self.names])
 
 
 def _refuser(source, format):
@@ -286,11 +303,11 @@ def _read_stockholm(data, source):
         elif line.startswith(b"#="):
             what, count = STOCKHOLM_MARKUP.get(fields[0], (None, 0))
             if what is None:
-                refuse(number, f"unknown markup {_decode(fields[0])} (there are #=GF, #=GS, "
+                refuse(number, f"unknown markup {_name(fields[0])} (there are #=GF, #=GS, "
                                f"#=GR and #=GC)")
             parts = line.split(None, count - 1)
             if len(parts) < count:
-                refuse(number, f"{_decode(fields[0])} needs {what}")
+                refuse(number, f"{_name(fields[0])} needs {what}")
             if fields[0] == b"#=GF" and fields[1] == b"ID" and len(fields) < 3:
                 refuse(number, "#=GF ID needs the alignment's name")
             if fields[0] in (b"#=GS", b"#=GR"):
@@ -320,11 +337,11 @@ def _read_stockholm(data, source):
     lengths = {name: len(residues) for name, residues in zip(blocks.names, sequences)}
     for number, name in named:
         if name not in lengths:
-            refuse(number, f"markup for {_decode(name)}, which is no sequence of the alignment")
+            refuse(number, f"markup for {_name(name)}, which is no sequence of the alignment")
     for (name, feature), (number, columns) in annotations.items():
         expected = lengths[name] if name is not None else len(sequences[0])
         if columns != expected:
-            refuse(number, f"the {_decode(feature)} annotation has {columns} columns, the "
+            refuse(number, f"the {_name(feature)} annotation has {columns} columns, the "
                            f"sequences {expected}")
     return names, sequences
 

@@ -1,4 +1,5 @@
-"""The alignment readers: each format, compressed and standard input, detection, bad files."""
+"""The alignment readers: each format, compressed and standard input, detection, bad files,
+and residues counted in bytes."""
 import glob
 import gzip
 import io
@@ -10,7 +11,7 @@ import numpy as np
 import pytest
 
 import marrowind
-from conftest import FAMILY_NAMES, FAMILY_NORMALISED, FILES, READ_AS
+from conftest import DATA, FAMILY_NAMES, FAMILY_NORMALISED, FILES, READ_AS
 
 # Deliberately broken and well-formed alignments of Debian's hmmer-examples package.
 HMMER_EXAMPLES = "/usr/share/doc/hmmer/examples"
@@ -130,6 +131,27 @@ def test_one_line_and_status_1_from_the_command_line(tmp_path):
         done = subprocess.run([sys.executable, "-m", "marrowind", path], capture_output=True)
         assert done.returncode == 1 and done.stdout == b""
         assert done.stderr.startswith(b"python3 -m marrowind: ") and done.stderr.count(b"\n") == 1
+
+
+def test_residues_are_counted_in_bytes_as_the_program_counts_them(tmp_path, program):
+    # "\xc3\xa9" is e-acute in UTF-8: two bytes, so two columns, in every format.
+    fasta = b">a\nA\xc3\xa9DE\n>b\nACDEF\n>c\nAKDEF\n"
+    path = tmp_path / "accent.fasta"
+    path.write_bytes(fasta)
+    stockholm = b"# STOCKHOLM 1.0\na A\xc3\xa9DE\nb ACDEF\nc AKDEF\n//\n"
+    clustal = b"CLUSTAL W\n\na A\xc3\xa9DE\nb ACDEF\nc AKDEF\n"
+    expected = "A\udcc3\udca9DE"
+    for data in (fasta, stockholm, clustal):
+        alignment = marrowind.parse_alignment(data)
+        assert alignment.length == 5 and alignment.sequences[0] == expected
+    assert marrowind.Alignment(["a"], ["A\u00e9DE"]).sequences == [expected]
+
+    scores = marrowind.score_alignment(marrowind.read_alignment(path))
+    printed = program(str(path), os.path.join(DATA, "blosum62.mat2")).splitlines()[:-1]
+    assert [marrowind.format_score(s) for s in scores.column_scores] == [
+        line.split()[0] for line in printed]
+    profile = marrowind.conservation_profile(path, reference="a")
+    assert [row.residue for row in profile.residues] == list(expected)
 
 
 def test_a3m_without_its_name_is_still_recognised():
