@@ -12,7 +12,7 @@ DOPS score (0 to 100) tells how varied the column scores are.
 
 Core: Matrix, load_matrix, available_matrices, score_alignment (-> Scores), pair_distance,
 dops_score, format_score, format_dops. Reading: read_alignment, parse_alignment,
-detect_format, Alignment. Reference numbering: residue_table, Residue, conservation_profile,
+detect_format, Alignment, NucleotideWarning. Reference numbering: residue_table, Residue, conservation_profile,
 Profile. Exports: write_tsv, write_scored_alignment, write_jalview, write_chimerax, write_pdb;
 plot_profile.
 Errors: Error, with InputError, OutOfMemory and OutputError under it.
@@ -20,7 +20,8 @@ Errors: Error, with InputError, OutOfMemory and OutputError under it.
 __version__ = "0.1.0"
 
 from ._core import Error, InputError, Matrix, OutOfMemory, OutputError
-from .alignment import FORMATS, Alignment, detect_format, parse_alignment, read_alignment
+from .alignment import (FORMATS, Alignment, NucleotideWarning, detect_format, parse_alignment,
+                        read_alignment)
 from .core import (Scores, available_matrices, dops_score, format_dops, format_score,
                    load_matrix, pair_distance, score_alignment)
 from .exports import (PdbMapping, write_chimerax, write_jalview, write_pdb, write_scored_alignment,
@@ -30,8 +31,8 @@ from .profile import Profile, Residue, conservation_profile, residue_table
 
 
 __all__ = [
-    "Alignment", "Error", "FORMATS", "InputError", "Matrix", "OutOfMemory", "OutputError",
-    "PdbMapping", "Profile", "Residue", "Scores", "available_matrices", "conservation_profile",
+    "Alignment", "Error", "FORMATS", "InputError", "Matrix", "NucleotideWarning", "OutOfMemory",
+    "OutputError", "PdbMapping", "Profile", "Residue", "Scores", "available_matrices", "conservation_profile",
     "detect_format", "dops_score", "format_dops", "format_score", "load_matrix",
     "pair_distance", "parse_alignment", "plot_profile", "read_alignment", "residue_table",
     "score_alignment", "write_chimerax", "write_jalview", "write_pdb", "write_scored_alignment",

@@ -13,11 +13,12 @@ upper-cases them and reads "." as "-", as the command line does. gzip data is de
 the scoring core, exactly as the program decompresses a file.
 
 A malformed file raises InputError with one line naming the file and, where there is one, the
-line at fault.
+line at fault. An alignment whose residues look like nucleotides gives a NucleotideWarning.
 """
 import os
 import re
 import sys
+import warnings
 from dataclasses import dataclass, field
 
 from . import _core
@@ -39,6 +40,14 @@ STOCKHOLM_MARKUP = {b"#=GF": ("a feature", 2),
                     b"#=GS": ("a sequence name and a feature", 3),
                     b"#=GR": ("a sequence name, a feature and its annotation", 4),
                     b"#=GC": ("a feature and its annotation", 3)}
+# The residues that DNA and RNA are written in (N: any base), either case; and the gaps, which
+# are no residues of either kind.
+NUCLEOTIDES = "ACGTUNacgtun"
+GAPS = "-."
+
+
+class NucleotideWarning(UserWarning):
+    """The alignment looks like DNA or RNA, but the substitution matrices score amino acids."""
 
 
 @dataclass
@@ -99,6 +108,15 @@ class Alignment:
             raise InputError(f"{self.source}: {problem} is named {reference}")
         return found[0]
 
+    def count_nucleotides(self):
+        """Return (nucleotides, residues): how many of the residues (every character but the
+        gaps "-" and ".") are A, C, G, T, U or N in either case, and how many there are."""
+        residues = nucleotides = 0
+        for sequence in self.sequences:
+            residues += len(sequence) - sum(sequence.count(gap) for gap in GAPS)
+            nucleotides += sum(sequence.count(base) for base in NUCLEOTIDES)
+        return nucleotides, residues
+
 
 def identifier(name):
     """Return a sequence's identifier: the first word of its name."""
@@ -129,7 +147,7 @@ def read_alignment(source, format=None):
 
     format: one of FORMATS, or None to detect it from the content. gzip-compressed input is
     recognised from its content. Raises InputError for a file that cannot be opened or read,
-    or that is not a valid alignment.
+    or that is not a valid alignment; warns with NucleotideWarning (see parse_alignment).
     """
     if hasattr(source, "read"):
         data = source.read()
@@ -144,13 +162,34 @@ def read_alignment(source, format=None):
                 data = handle.read()
         except OSError as error:
             raise InputError(_core.cannot_open_message(name)) from error
-    return parse_alignment(data, format, source=str(name))
+    alignment = _parse(data, format, str(name))
+    _warn_if_nucleotides(alignment)
+    return alignment
 
 
 def parse_alignment(data, format=None, source="<text>"):
-    """Read an alignment held in memory (bytes or str); see read_alignment."""
+    """Read an alignment held in memory (bytes or str); see read_alignment.
+
+    Warns with NucleotideWarning when more than half of the residues (every character but the
+    gaps "-" and ".") are A, C, G, T, U or N, in either case: the matrices score amino acids,
+    and such an alignment is most likely DNA or RNA.
+    """
+    alignment = _parse(data, format, source)
+    _warn_if_nucleotides(alignment)
+    return alignment
 
 
+def _warn_if_nucleotides(alignment):
+    nucleotides, residues = alignment.count_nucleotides()
+    if nucleotides > residues / 2:
+        # Shown at the line that called read_alignment or parse_alignment.
+        warnings.warn(NucleotideWarning(
+            f"{alignment.source}: {nucleotides} of its {residues} residues are A, C, G, T, U or "
+            f"N: this looks like a nucleotide alignment, but the substitution matrices score "
+            f"amino acids"), stacklevel=3)
+
+
+def _parse(data, format, source):
     if isinstance(data, str):
         data = data.encode("utf-8", "surrogateescape")
     if data.startswith(GZIP_MAGIC):

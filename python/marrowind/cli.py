@@ -10,6 +10,7 @@ import signal
 import sys
 import threading
 import time
+import warnings
 
 from . import __version__
 from ._core import Error
@@ -184,13 +185,20 @@ def drop_unwritable_standard_output():
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
 
 
+def print_warning(message, category, filename, lineno, file=None, line=None):
+    """Show a warning (a nucleotide alignment, say) as one line, as the errors are shown."""
+    print(f"python3 -m marrowind: warning: {message}", file=sys.stderr)
+
+
 def main(argv=None):
     """Entry point of python3 -m marrowind; returns the exit status (1 for an error). A signal
     that ends the run while it writes (SIGINT, SIGTERM, SIGHUP) ends the process as that signal,
     after removing the output file it was writing."""
     args = build_parser().parse_args(argv)
     try:
-        return run(args)
+        with warnings.catch_warnings():
+            warnings.showwarning = print_warning
+            return run(args)
     except (Error, ValueError) as error:
         print(f"python3 -m marrowind: {error}", file=sys.stderr)
         drop_unwritable_standard_output()

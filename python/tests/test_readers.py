@@ -1,17 +1,18 @@
 """The alignment readers: each format, compressed and standard input, detection, bad files,
-and residues counted in bytes."""
+residues counted in bytes, and the warning for nucleotides."""
 import glob
 import gzip
 import io
 import os
 import subprocess
 import sys
+import warnings
 
 import numpy as np
 import pytest
 
 import marrowind
-from conftest import DATA, FAMILY_NAMES, FAMILY_NORMALISED, FILES, READ_AS
+from conftest import DATA, EXAMPLES, FAMILY_NAMES, FAMILY_NORMALISED, FILES, READ_AS
 
 # Deliberately broken and well-formed alignments of Debian's hmmer-examples package.
 HMMER_EXAMPLES = "/usr/share/doc/hmmer/examples"
@@ -117,7 +118,9 @@ def test_readers_agree_with_biopython_on_well_formed_files():
         with open(path, "rb") as stream:
             fmt = marrowind.detect_format(stream.read(), path)
         expected = AlignIO.read(path, fmt)
-        ours = marrowind.read_alignment(path)
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", marrowind.NucleotideWarning)  # MADE1 is DNA
+            ours = marrowind.read_alignment(path)
         assert ours.names == [record.id for record in expected], path
         # Biopython writes Stockholm's "." gaps as "-"; the scoring reads both alike.
         assert [s.replace(".", "-") for s in ours.sequences] == [
@@ -152,6 +155,24 @@ def test_residues_are_counted_in_bytes_as_the_program_counts_them(tmp_path, prog
         line.split()[0] for line in printed]
     profile = marrowind.conservation_profile(path, reference="a")
     assert [row.residue for row in profile.residues] == list(expected)
+
+
+def test_nucleotides_bring_a_warning_and_amino_acids_none(tmp_path):
+    # Gaps are no residues; X, N's protein look-alike, is one but no nucleotide.
+    with pytest.warns(marrowind.NucleotideWarning, match="dna: 5 of its 8 residues are A, C"):
+        marrowind.parse_alignment(b">a\nAC-GX\n>b\nu.XXn\n", source="dna")
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        marrowind.parse_alignment(b">a\nAC-GX\n>b\nu.XXX\n")  # exactly half
+        marrowind.read_alignment(os.path.join(EXAMPLES, "globins45.sto"))
+    path = tmp_path / "rna.fasta"
+    path.write_bytes(b">a\nACGUACGU\n>b\nACGUUCGU\n")
+    done = subprocess.run([sys.executable, "-m", "marrowind", "-q", path], capture_output=True)
+    assert done.returncode == 0
+    assert done.stderr.decode() == (
+        f"python3 -m marrowind: warning: {path}: 16 of its 16 residues are A, C, G, T, U or N: "
+        f"this looks like a nucleotide alignment, but the substitution matrices score amino "
+        f"acids\n")
 
 
 def test_a3m_without_its_name_is_still_recognised():
