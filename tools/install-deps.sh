@@ -10,6 +10,8 @@ set -euo pipefail
 packages=(
   build-essential cmake
   libboost-program-options-dev libboost-filesystem-dev
+  # zlib, through which the program reads gzip-compressed alignments.
+  zlib1g-dev
   libgtest-dev libbenchmark-dev pkg-config
   # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
   clang-14 libclang-rt-14-dev
@@ -21,6 +23,8 @@ packages=(
   # Structures: gemmi reads and writes them; the tests score structures that
   # python-biopython-doc ships and check the exports in Jalview and PyMOL.
   python3-gemmi python-biopython-doc jalview pymol
+  # Deliberately broken alignment files that the readers' tests must refuse.
+  hmmer-examples
   # The batch workflow (workflow/) and its test.
   snakemake
 )
@@ -30,6 +34,7 @@ if [ "${1:-}" = "--aarch64" ]; then
   packages+=(
     g++-aarch64-linux-gnu qemu-user-static
     libboost-program-options-dev:arm64 libboost-filesystem-dev:arm64 libgtest-dev:arm64
+    zlib1g-dev:arm64
   )
 fi
 

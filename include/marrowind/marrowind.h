@@ -4,6 +4,7 @@
 //   Sequences           names and aligned residue strings, as read from FASTA
 //   read_fasta          reads an aligned FASTA file
 //   parse_fasta         reads aligned FASTA text held in memory
+//   gunzip              the text of gzip-compressed data, as read_fasta reads a compressed file
 //   SubstitutionMatrix  a matrix read from a file, a stream or text, rescaled to 0..1
 //   KernelLevel         which instruction set the scoring's inner loops use
 //   ScoringOptions      kernel level, thread count and progress report of a scoring call
@@ -42,11 +43,17 @@ struct Sequences {
 
 // Reads an aligned FASTA file: a line starting with ">" starts a record, every other line is
 // appended to it, blank lines add nothing and CR LF reads like LF. A file without any header
-// gives no sequences. Throws InputError when the file cannot be opened or read.
+// gives no sequences. A gzip-compressed file (it starts with the bytes 1f 8b) reads as its
+// text. Throws InputError when the file cannot be opened or read, or its gzip data is damaged.
 Sequences read_fasta(const std::string& path);
 
-// As read_fasta, on text held in memory.
+// As read_fasta, on text held in memory (not compressed).
 Sequences parse_fasta(const std::string& text);
+
+// The text of gzip-compressed data, exactly as read_fasta decompresses a file: its members one
+// after another, zero bytes after the last one skipped. Throws InputError "\nError: <source>
+// could not be read\n" when the data is damaged, cut short or followed by anything else.
+std::string gunzip(const std::string& data, const std::string& source);
 
 class SubstitutionMatrix {
 public:

@@ -12,14 +12,15 @@ DOPS score (0 to 100) tells how varied the column scores are.
 
 Core: Matrix, load_matrix, available_matrices, score_alignment (-> Scores), pair_distance,
 dops_score, format_score, format_dops. Reading: read_alignment, parse_alignment,
-detect_format, Alignment. Reference numbering: residue_table, Residue, conservation_profile,
+detect_format, Alignment, NucleotideWarning. Reference numbering: residue_table, Residue, conservation_profile,
 Profile. Exports: write_tsv, write_scored_alignment, write_jalview, write_chimerax,
 write_structure (write_pdb); plot_profile. Structures: read_structure, map_structure ->
 StructureMapping of MappedResidue.
 Errors: Error, with InputError, OutOfMemory and OutputError under it.
 """
 from ._core import Error, InputError, Matrix, OutOfMemory, OutputError, __version__
-from .alignment import FORMATS, Alignment, detect_format, parse_alignment, read_alignment
+from .alignment import (FORMATS, Alignment, NucleotideWarning, detect_format, parse_alignment,
+                        read_alignment)
 from .core import (Scores, available_matrices, dops_score, format_dops, format_score,
                    load_matrix, pair_distance, score_alignment)
 from .exports import (write_chimerax, write_jalview, write_pdb, write_scored_alignment,
@@ -30,10 +31,11 @@ from .structure import MappedResidue, StructureMapping, map_structure, read_stru
 
 
 __all__ = [
-    "Alignment", "Error", "FORMATS", "InputError", "MappedResidue", "Matrix", "OutOfMemory",
-    "OutputError", "Profile", "Residue", "Scores", "StructureMapping", "available_matrices",
-    "conservation_profile", "detect_format", "dops_score", "format_dops", "format_score",
-    "load_matrix", "map_structure", "pair_distance", "parse_alignment", "plot_profile",
-    "read_alignment", "read_structure", "residue_table", "score_alignment", "write_chimerax",
-    "write_jalview", "write_pdb", "write_scored_alignment", "write_structure", "write_tsv",
+    "Alignment", "Error", "FORMATS", "InputError", "MappedResidue", "Matrix", "NucleotideWarning",
+    "OutOfMemory", "OutputError", "Profile", "Residue", "Scores", "StructureMapping",
+    "available_matrices", "conservation_profile", "detect_format", "dops_score", "format_dops",
+    "format_score", "load_matrix", "map_structure", "pair_distance", "parse_alignment",
+    "plot_profile", "read_alignment", "read_structure", "residue_table", "score_alignment",
+    "write_chimerax", "write_jalview", "write_pdb", "write_scored_alignment", "write_structure",
+    "write_tsv",
 ]

@@ -52,7 +52,7 @@ COLUMN_SECONDS_PER_PAIR_COLUMN = 1 / 6.0e9
 PORTABLE_SECONDS_PER_PAIR_COLUMN = 1 / 1.87e9 + 1 / 2.6e9
 COLUMN_BLOCK = 64
 # Reading, checking and writing in Python, per byte of alignment text (Clustal and Stockholm,
-# read by Biopython, are the slowest at 15 to 40 MB/s), and the interpreter's start.
+# read line by line in Python, are the slowest at 15 to 40 MB/s), and the interpreter's start.
 SECONDS_PER_BYTE = 1 / 10e6
 START_SECONDS = 1.0
 # Peak memory: the interpreter with NumPy, Biopython and the package; per byte of alignment text

@@ -11,6 +11,7 @@ import signal
 import sys
 import threading
 import time
+import warnings
 
 from . import __version__
 from ._core import Error
@@ -207,12 +208,20 @@ def drop_unwritable_standard_output():
 
 
 def main(argv=None, prog=MODULE_PROG):
-    """Entry point of python3 -m marrowind; returns the exit status (1 for an error). Usage and
-    error lines start with prog. A signal that ends the run while it writes (SIGINT, SIGTERM,
-    SIGHUP) ends the process as that signal, after removing the output file it was writing."""
+    """Entry point of python3 -m marrowind; returns the exit status (1 for an error). Usage,
+    warning and error lines start with prog. A signal that ends the run while it writes
+    (SIGINT, SIGTERM, SIGHUP) ends the process as that signal, after removing the output file
+    it was writing."""
     args = build_parser(prog).parse_args(argv)
+
+    def print_warning(message, category, filename, lineno, file=None, line=None):
+        # A warning (a nucleotide alignment, say) is one line, as the errors are.
+        print(f"{prog}: warning: {message}", file=sys.stderr)
+
     try:
-        return run(args)
+        with warnings.catch_warnings():
+            warnings.showwarning = print_warning
+            return run(args)
     except (Error, ValueError) as error:
         print(f"{prog}: {error}", file=sys.stderr)
         drop_unwritable_standard_output()

@@ -14,15 +14,12 @@ the scored chain's ATOM and HETATM lines; an mmCIF file only in those atoms'
 _atom_site.B_iso_or_equiv values (gemmi writes the document out again, with every block, item
 and loop in it).
 """
-import gzip
 import os
-import zlib
 from dataclasses import dataclass
 from typing import NamedTuple, Optional
 
-from . import _core
 from ._core import InputError
-from .alignment import GZIP_MAGIC
+from .alignment import decompressed, read_file
 
 # Two unrelated chains, and distant homologues too, align with up to 25-30 % of the shorter
 # sequence identical by chance; above 40 % the residues that the alignment pairs are almost
@@ -102,16 +99,7 @@ def read_structure(path):
     import gemmi
 
     source = os.fspath(path)
-    try:
-        with open(source, "rb") as handle:
-            data = handle.read()
-    except OSError as error:
-        raise InputError(_core.cannot_open_message(source)) from error
-    if data.startswith(GZIP_MAGIC):
-        try:
-            data = gzip.decompress(data)
-        except (OSError, EOFError, zlib.error) as error:
-            raise InputError(f"{source}: could not be read as gzip ({error})") from error
+    data = decompressed(read_file(source), source)
     format = "mmcif" if _starts_with_a_data_block(data) else "pdb"
     try:
         if format == "mmcif":

@@ -4,6 +4,7 @@
 //   Matrix            SubstitutionMatrix: load from a path, parse from text, similarity, letters
 //   read_fasta        aligned FASTA from a file, as (names, residues) lists of bytes
 //   parse_fasta       the same from bytes held in memory
+//   gunzip            the text of gzip-compressed bytes, as the program decompresses a file
 //   score_alignment   (weights, column_scores, dops) with the scores as float64 arrays
 //   pair_distance     the distance between two aligned sequences
 //   dops_score        the DOPS score of a list of column scores
@@ -148,6 +149,19 @@ PYBIND11_MODULE(_core, m)
             return read_unlocked([&] { return marrowind::parse_fasta(text); });
         },
         py::arg("text"), "Reads aligned FASTA from bytes: (names, residues), lists of bytes.");
+
+    m.def("gunzip",
+        [](const std::string& data, const std::string& source) {
+            std::string text;
+            {
+                py::gil_scoped_release unlocked;
+                text = marrowind::gunzip(data, source);
+            }
+            return py::bytes(text);
+        },
+        py::arg("data"), py::arg("source"),
+        "The text of gzip-compressed bytes: every member in turn, zero padding skipped. Raises "
+        "InputError '<source> could not be read' for damaged, cut or trailed data.");
 
     m.def("score_alignment",
         [](const std::vector<std::string>& sequences, const marrowind::SubstitutionMatrix& matrix,

@@ -19,7 +19,7 @@ FAMILY_NORMALISED = ["AC-DEFGH", "ACKD-FGH", "SCKDEFG-"]
 FILES = {
     # CR LF, blank lines, sequence lines broken at odd places
     "fasta": b">alpha/11-17\r\nAC-DE\r\n\r\nfgH\r\n>beta\r\nACKD.FGH\r\n>gamma\r\nSCKD\r\nEFG-\r\n",
-    # two blocks, markup lines, "." gaps (which Biopython reads as "-")
+    # two blocks, markup lines, "." gaps
     "stockholm": (b"# STOCKHOLM 1.0\r\n#=GF ID family\r\n#=GS beta DE second\r\n\r\n"
                   b"alpha/11-17 AC-DE\r\nbeta        ACKD.\r\ngamma       SCKDE\r\n"
                   b"#=GC SS_cons HHHHH\r\n\r\n"
@@ -37,11 +37,10 @@ FILES = {
     "a3m": (b"#A3M#\n>ss_pred\nCCHHHHCC\n>alpha/11-17\nAC-DEkkFGH\n>beta\nACKD-sFGH\n"
             b">gamma\nSCKDEmmFG-\n"),
 }
-# What each format gives back as written: Biopython turns Stockholm's "." into "-"; A2M and
-# A3M keep only the match columns.
+# What each format gives back as written: A2M and A3M keep only the match columns.
 READ_AS = {
     "fasta": FAMILY,
-    "stockholm": ["AC-DEfgH", "ACKD-FGH", "SCKDEFG-"],
+    "stockholm": FAMILY,
     "clustal": FAMILY,
     "a2m": ["AC-DEFGH", "ACKD-FGH", "SCKDEFG-"],
     "a3m": ["AC-DEFGH", "ACKD-FGH", "SCKDEFG-"],

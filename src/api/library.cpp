@@ -1,12 +1,14 @@
 // library.cpp: the C++ library interface, on the same stages as the command-line program.
 //
-// Contents: read_fasta, parse_fasta, SubstitutionMatrix, score_alignment, pair_distance,
+// Contents: read_fasta, parse_fasta, gunzip, SubstitutionMatrix, score_alignment, pair_distance,
 // dops_score.
 #include <memory>
 #include <sstream>
 
+#include "core/allocation.h"
 #include "core/records.h"
 #include "input/fasta.h"
+#include "input/gzip.h"
 #include "input/validate.h"
 #include "marrowind/marrowind.h"
 #include "matrix/matrix.h"
@@ -78,6 +80,18 @@ Sequences read_fasta(const std::string& path)
 Sequences parse_fasta(const std::string& text)
 {
     return to_sequences(std::unique_ptr<Alignment>(ParseFasta(text)));
+}
+
+std::string gunzip(const std::string& data, const std::string& source)
+{
+    std::string text;
+    detail::GzipInflater inflater(source);
+    inflater.feed(data.data(), data.size(), [&text](const char* piece, std::size_t size) {
+        detail::or_out_of_memory(static_cast<long long>(text.size() + size),
+                                 [&] { text.append(piece, size); });
+    });
+    inflater.finish();
+    return text;
 }
 
 SubstitutionMatrix::SubstitutionMatrix(std::shared_ptr<const detail::MatrixRecord> matrix)

@@ -7,10 +7,12 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "core/allocation.h"
+#include "input/gzip.h"
 #include "input/validate.h"
 #include "marrowind/errors.h"
 
@@ -116,12 +118,24 @@ Alignment* ReadFasta(const char* path)
     marrowind::detail::FastaParser parser(*alignment, path);
     auto buffer = marrowind::detail::or_out_of_memory(
         static_cast<long long>(kReadChunk), [] { return std::vector<char>(kReadChunk); });
+    std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
+    // Text goes straight to the parser; a gzip file, known by its first two bytes, goes
+    // through the inflater on its way.
+    std::optional<marrowind::detail::GzipInflater> inflater;
+    if (marrowind::detail::starts_gzip(buffer.data(), got)) inflater.emplace(path);
+    const auto to_parser = [&parser](const char* text, std::size_t size) {
+        parser.feed(text, size);
+    };
     for (;;) {
-        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
-        parser.feed(buffer.data(), got);
+        if (inflater)
+            inflater->feed(buffer.data(), got, to_parser);
+        else
+            parser.feed(buffer.data(), got);
         if (got < buffer.size()) break;
+        got = std::fread(buffer.data(), 1, buffer.size(), file.get());
     }
     if (std::ferror(file.get())) throw marrowind::InputError::cannot_read(path);
+    if (inflater) inflater->finish();
     parser.finish();
     return alignment.release();
 }

@@ -52,10 +52,12 @@ private:
 
 }  // namespace marrowind::detail
 
-// Reads the FASTA file at `path`. A file without any header line yields an alignment with no
-// sequences (nseq 0). Throws marrowind::InputError when the file cannot be opened, a read
-// fails ("\nError: <path> could not be read\n"; a directory counts as unreadable) or the
-// alignment is larger than the records hold, and marrowind::OutOfMemory.
+// Reads the FASTA file at `path`, plain or gzip-compressed (known by its first two bytes; see
+// input/gzip.h): a compressed file gives what its text gives. A file without any header line
+// yields an alignment with no sequences (nseq 0). Throws marrowind::InputError when the file
+// cannot be opened, a read fails or the gzip data is damaged or cut short ("\nError: <path>
+// could not be read\n"; a directory counts as unreadable) or the alignment is larger than the
+// records hold, and marrowind::OutOfMemory.
 Alignment* ReadFasta(const char* path);
 
 // Parses FASTA text held in memory; otherwise as ReadFasta.

@@ -1,20 +1,25 @@
-// test_input.cpp: the core records, the FASTA reader and alignment validation.
+// test_input.cpp: the core records, the FASTA reader, gzip decompression and alignment
+// validation.
 #include <gtest/gtest.h>
 
 #include <boost/numeric/conversion/cast.hpp>
 
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/records.h"
 #include "input/fasta.h"
+#include "input/gzip.h"
 #include "input/validate.h"
 #include "marrowind/errors.h"
+#include "marrowind/marrowind.h"
 
 namespace {
 
@@ -32,6 +37,36 @@ std::string check_error(Alignment& alignment)
         return e.what();
     }
     return "";
+}
+
+// One gzip member holding `text`, as zlib's deflate writes it.
+std::string gzip_member(const std::string& text)
+{
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8,
+                           Z_DEFAULT_STRATEGY),
+              Z_OK);
+    std::string member(deflateBound(&stream, text.size()), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(member.data());
+    stream.avail_out = static_cast<uInt>(member.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    member.resize(stream.total_out);
+    deflateEnd(&stream);
+    return member;
+}
+
+// The text of gzip data fed to an inflater `piece` bytes at a time.
+std::string inflate_in_pieces(const std::string& data, std::size_t piece)
+{
+    std::string text;
+    marrowind::detail::GzipInflater inflater("data");
+    for (std::size_t at = 0; at < data.size(); at += piece)
+        inflater.feed(data.data() + at, std::min(piece, data.size() - at),
+                      [&text](const char* out, std::size_t size) { text.append(out, size); });
+    inflater.finish();
+    return text;
 }
 
 }  // namespace
@@ -218,6 +253,46 @@ TEST(FastaReader, ReadsFilesPastTheInitialRoomAndReportsUnreadablePaths)
         ADD_FAILURE() << "a directory was read";
     } catch (const marrowind::InputError& e) {
         EXPECT_EQ(std::string(e.what()), "\nError: " + directory + " could not be read\n");
+    }
+}
+
+TEST(Gzip, MembersFollowOneAnotherAndZeroPaddingIsSkippedInPiecesOfAnySize)
+{
+    // The second text is far larger than its member: one byte in gives many pieces out.
+    const std::string first = ">a\nAC-DE\n>b\nAC";
+    std::string second = "KDE\n";
+    for (int i = 0; i < 3000; ++i) second += ">s" + std::to_string(i) + "\nACDEFGHIKLMNPQRSTVWY\n";
+    const std::string data = gzip_member(first) + gzip_member(second) + gzip_member("") +
+                             std::string(7, '\0');
+    for (std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{64},
+                              data.size()}) {
+        SCOPED_TRACE(piece);
+        EXPECT_EQ(inflate_in_pieces(data, piece), first + second);
+    }
+    EXPECT_EQ(marrowind::gunzip(data, "data"), first + second);
+}
+
+TEST(Gzip, DamagedCutShortOrTrailedDataIsUnreadable)
+{
+    const std::string member = gzip_member(">a\nACDEFGHIKL\n>b\nACDEFGHIKL\n");
+    std::vector<std::string> unreadable = {member + "x", member + std::string(3, '\0') + "x",
+                                           member + "\x1f", "plain text"};
+    // Cut anywhere, the member's end is missing; the last eight bytes hold its check sum and
+    // length, which a changed byte no longer matches.
+    for (std::size_t size = 0; size < member.size(); ++size)
+        unreadable.push_back(member.substr(0, size));
+    for (std::size_t at = member.size() - 8; at < member.size(); ++at) {
+        std::string damaged = member;
+        damaged[at] ^= 0x01;
+        unreadable.push_back(damaged);
+    }
+    for (const std::string& data : unreadable) {
+        try {
+            marrowind::gunzip(data, "in.fa.gz");
+            ADD_FAILURE() << "read " << data.size() << " bytes of damaged data";
+        } catch (const marrowind::InputError& e) {
+            EXPECT_EQ(std::string(e.what()), "\nError: in.fa.gz could not be read\n");
+        }
     }
 }
 
