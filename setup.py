@@ -102,6 +102,8 @@ setup(
     version=version_from_cmake(),
     package_dir={"": "python"},
     packages=["marrowind"],
+    # The HTML report's page and its bundled script.
+    package_data={"marrowind": ["assets/*"]},
     ext_modules=[Extension("marrowind._core", sources=[])],
     cmdclass={"build": ScratchBuild, "build_ext": CMakeBuild, "egg_info": EggInfoInScratch},
 )

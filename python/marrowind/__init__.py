@@ -14,8 +14,8 @@ Core: Matrix, load_matrix, available_matrices, score_alignment (-> Scores), pair
 dops_score, format_score, format_dops. Reading: read_alignment, parse_alignment,
 detect_format, Alignment, NucleotideWarning. Reference numbering: residue_table, Residue, conservation_profile,
 Profile. Exports: write_tsv, write_scored_alignment, write_jalview, write_chimerax,
-write_structure (write_pdb); plot_profile. Structures: read_structure, map_structure ->
-StructureMapping of MappedResidue.
+write_structure (write_pdb); plot_profile; write_report, a self-contained HTML page.
+Structures: read_structure, map_structure -> StructureMapping of MappedResidue.
 Errors: Error, with InputError, OutOfMemory and OutputError under it.
 """
 from ._core import Error, InputError, Matrix, OutOfMemory, OutputError, __version__
@@ -27,6 +27,7 @@ from .exports import (write_chimerax, write_jalview, write_pdb, write_scored_ali
                       write_structure, write_tsv)
 from .plot import plot_profile
 from .profile import Profile, Residue, conservation_profile, residue_table
+from .report import write_report
 from .structure import MappedResidue, StructureMapping, map_structure, read_structure
 
 
@@ -36,6 +37,6 @@ __all__ = [
     "available_matrices", "conservation_profile", "detect_format", "dops_score", "format_dops",
     "format_score", "load_matrix", "map_structure", "pair_distance", "parse_alignment",
     "plot_profile", "read_alignment", "read_structure", "residue_table", "score_alignment",
-    "write_chimerax", "write_jalview", "write_pdb", "write_scored_alignment", "write_structure",
-    "write_tsv",
+    "write_chimerax", "write_jalview", "write_pdb", "write_report", "write_scored_alignment",
+    "write_structure", "write_tsv",
 ]

@@ -3,7 +3,7 @@ the console script marrowind-profile.
 
 Reads an alignment in any supported format (or "-" for standard input), scores it, and writes
 the reference's per-residue table (to standard output unless --output names a file) and any of
-the exports and the plot. On a terminal, a progress bar on standard error follows long runs.
+the exports, the plot and the HTML report. On a terminal, a progress bar on standard error follows long runs.
 """
 import argparse
 import os
@@ -22,6 +22,7 @@ from .exports import (write_chimerax, write_jalview, write_scored_alignment, wri
 from .output import Interrupted, end_by_signal, signals_as_exceptions
 from .plot import plot_format, plot_profile
 from .profile import Profile
+from .report import write_report
 from .structure import MIN_IDENTITY, UNSCORED, map_structure
 
 
@@ -68,6 +69,9 @@ def build_parser(prog=MODULE_PROG):
     parser.add_argument("--plot", metavar="FILE", help="write the profile plot (.png or .svg)")
     parser.add_argument("--plot-by", choices=("column", "residue"), default="column",
                         help="plot per alignment column or per reference residue")
+    parser.add_argument("--report", metavar="FILE",
+                        help="write a self-contained HTML report: the profile, the alignment "
+                             "and any --structure, coloured by score")
     parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
     parser.add_argument("--version", action="version", version=f"marrowind {__version__}")
     return parser
@@ -131,7 +135,7 @@ def refuse_to_overwrite_inputs(args):
     inputs = [path for path in (args.input, args.matrix, args.structure)
               if path and path != "-" and os.path.exists(path)]
     for output in (args.output, args.scored_alignment, args.jalview, args.chimerax,
-                   args.structure_out, args.plot):
+                   args.structure_out, args.plot, args.report):
         if not output or output == "-":
             continue
         for source in inputs:
@@ -155,7 +159,8 @@ def run(args):
         plot_format(args.plot)
     refuse_to_overwrite_inputs(args)
     outputs = sum(bool(x) for x in (args.scored_alignment, args.jalview, args.chimerax,
-                                    args.structure, args.structure_out, args.plot))
+                                    args.structure, args.structure_out, args.plot,
+                                    args.report))
     with Progress(stages=2 + outputs, enabled=False if args.quiet else None) as progress:
         progress.stage("reading")
         alignment = read_alignment(args.input, args.format)
@@ -187,14 +192,14 @@ def run(args):
             if args.plot:
                 progress.stage("plotting")
                 plot_profile(profile, args.plot, per=args.plot_by)
+            if args.report:
+                progress.stage("writing the report")
+                write_report(profile, args.report, mapping)
     # The table comes once the bar is gone, since both may be on the one terminal.
     with signals_as_exceptions():
         write_tsv(profile, args.output, per="column" if args.columns else "residue")
     if mapping is not None:
-        print(f"{mapping.source} chain {mapping.chain}: {mapping.identity:.1f}% identical to "
-              f"{mapping.reference}, {mapping.coverage:.1f}% of its residues aligned; "
-              f"{mapping.scored} residues scored, {mapping.unscored} without a score",
-              file=sys.stderr)
+        print(mapping.summary(), file=sys.stderr)
     return 0
 
 

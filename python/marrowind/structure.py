@@ -91,6 +91,12 @@ class StructureMapping:
         """The number of the chain's residues that no reference residue is aligned with."""
         return len(self.residues) - self.scored
 
+    def summary(self):
+        """One line on how well the reference matched the chain."""
+        return (f"{self.source} chain {self.chain}: {self.identity:.1f}% identical to "
+                f"{self.reference}, {self.coverage:.1f}% of its residues aligned; "
+                f"{self.scored} residues scored, {self.unscored} without a score")
+
 
 def read_structure(path):
     """Read a PDB or mmCIF file (told apart by its content; plain or gzip-compressed) with

@@ -1,0 +1,136 @@
+"""The HTML report of a Profile: one self-contained page that shows the conservation profile, the
+alignment coloured by its column scores and, given a structure, the structure coloured the same
+way, all linked by one selected column.
+
+The page needs no network: its script (assets/report.js, bundled from web/ with the libraries it
+uses) and its data (a JSON document in a script element) are written into the file itself. The
+data holds each sequence as one string, so a report grows by about one byte per residue of the
+alignment.
+"""
+import html
+import io
+import json
+import os
+from importlib import resources
+from string import Template
+
+from . import __version__
+from .core import format_dops
+from .exports import DIRECTION, write_tsv
+from .output import open_output
+from .structure import MIN_IDENTITY, StructureMapping, map_structure
+
+DOPS_EXPLANATION = (
+    "DOPS tells how varied the column scores are: the entropy of their spread over their "
+    "distinct values, as a percentage of the largest possible, so that near 100 the alignment "
+    "tells conserved and variable positions finely apart and near 0 its columns all score "
+    "alike.")
+# 3Dmol.js names the formats it reads.
+VIEWER_FORMATS = {"pdb": "pdb", "mmcif": "cif"}
+
+
+def _asset(name):
+    return resources.files(__package__).joinpath("assets", name).read_text(encoding="utf-8")
+
+
+def _script_safe_json(value):
+    """JSON for a script element: ASCII only, and every "<" escaped, so that no text in it (a
+    sequence name holding "</script>", say) can end the element or open a comment."""
+    return json.dumps(value, separators=(",", ":")).replace("<", "\\u003c")
+
+
+def _numbering(profile):
+    """How the reference's residues are numbered, in words."""
+    residues = profile.residues
+    if not residues:
+        return "no residues"
+    start = profile.alignment.starts[profile.reference]
+    source = "from its name's /start-end" if start else "from 1"
+    return f"{residues[0].number} to {residues[-1].number}, {source}"
+
+
+def _tsv_name(profile):
+    source = os.path.basename(profile.alignment.source)
+    stem = source.split(".")[0] if source and not source.startswith(("<", "-")) else "scores"
+    return f"{stem or 'scores'}.tsv"
+
+
+def report_data(profile, mapping=None):
+    """Return the data the page draws: the sequences, the scores, the reference's residues, the
+    per-residue table as write_tsv writes it and, given a StructureMapping, the structure's text
+    with its residues' columns (-1 for none)."""
+    alignment = profile.alignment
+    table = io.StringIO()
+    write_tsv(profile, table)
+    structure = None
+    if mapping is not None:
+        structure = {
+            "format": VIEWER_FORMATS[mapping.file.format],
+            "text": mapping.file.text,
+            "chain": mapping.chain,
+            "residues": [[residue.number, residue.insertion,
+                          -1 if residue.reference is None else residue.reference.column]
+                         for residue in mapping.residues],
+        }
+    return {
+        "referenceName": profile.reference_name,
+        "reference": profile.reference,
+        "names": alignment.names,
+        "rows": alignment.sequences,
+        "scores": [float(score) for score in profile.scores.column_scores],
+        "gaps": profile.gap_fractions().tolist(),
+        "residues": {"numbers": [row.number for row in profile.residues],
+                     "letters": "".join(row.residue for row in profile.residues),
+                     "columns": [row.column for row in profile.residues]},
+        "tsv": table.getvalue(),
+        "tsvName": _tsv_name(profile),
+        "structure": structure,
+    }
+
+
+def render_report(profile, mapping=None):
+    """Return the report's HTML text for a Profile and, optionally, a StructureMapping."""
+    alignment = profile.alignment
+    approximate = bool(getattr(profile.scores, "approximate", False))
+    facts = [
+        ("input", alignment.source), ("format", alignment.format), ("matrix", profile.matrix),
+        ("sequences", f"{len(alignment):,}"), ("columns", f"{alignment.length:,}"),
+        ("reference", profile.reference_name), ("reference numbering", _numbering(profile)),
+        ("scores", DIRECTION.split(": ", 1)[1] + (", approximate" if approximate else "")),
+    ]
+    heading = f"{profile.reference_name} in {os.path.basename(alignment.source)}"
+    title = f"{heading}: conservation" + (" (approximate scores)" if approximate else "")
+    fields = {
+        "version": __version__,
+        "title": html.escape(title),
+        "heading": html.escape(heading),
+        "approximate_badge": '<span class="approximate">approximate scores</span>'
+                             if approximate else "",
+        "facts": "\n".join(f"    <div><dt>{html.escape(name)}</dt><dd>{html.escape(value)}</dd>"
+                           f"</div>" for name, value in facts),
+        "dops": html.escape(format_dops(profile.scores.dops).strip()),
+        "dops_explanation": html.escape(DOPS_EXPLANATION),
+        "reference_name": html.escape(profile.reference_name),
+        "structure_hidden": "" if mapping else " hidden",
+        "structure_caption": html.escape(mapping.summary()) if mapping else "",
+        "tsv_name": html.escape(_tsv_name(profile)),
+        "data": _script_safe_json(report_data(profile, mapping)),
+        "script": _asset("report.js"),
+    }
+    return Template(_asset("report.html")).substitute(fields)
+
+
+def write_report(profile, target, structure=None, chain=None, min_identity=MIN_IDENTITY):
+    """Write the HTML report of a Profile to target (a path, "-" or an open text stream).
+
+    structure: a PDB or mmCIF file's path, or the StructureMapping that map_structure gave for
+    this profile; the chain (chain, or the only protein chain) is shown coloured by score. Returns
+    the StructureMapping, or None without a structure.
+    """
+    mapping = structure
+    if structure is not None and not isinstance(structure, StructureMapping):
+        mapping = map_structure(profile, structure, chain, min_identity)
+    page = render_report(profile, mapping)
+    with open_output(target) as out:
+        out.write(page)
+    return mapping

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# build.sh: bundles the report's script and the libraries it uses into the one minified file that
+# the Python package ships, python/marrowind/assets/report.js. Needs Node.js and npm with access
+# to the npm registry; the packages are installed exactly as package-lock.json pins them.
+set -euo pipefail
+cd "$(dirname "$0")"
+npm ci --no-audit --no-fund
+target=../python/marrowind/assets/report.js
+version() { node -p "require('./node_modules/$1/package.json').version"; }
+# 3Dmol's build (build/3Dmol.js, what it exports) already holds the few libraries it uses.
+banner="/* Marrowind report script, bundled with esbuild $(version esbuild). Includes 3Dmol.js"
+banner+=" $(version 3dmol) (BSD-3-Clause, https://3dmol.org), which embeds pako (MIT AND Zlib),"
+banner+=" netcdfjs, iobuffer and upng-js (MIT). */"
+npx esbuild src/report.js --bundle --minify --format=iife --target=es2020 \
+  --legal-comments=none --banner:js="$banner" --outfile="$target"
+# The page inlines the script: a "</script" in it would end the element early.
+if grep -qi '</script' "$target"; then
+  echo "build.sh: the bundle contains </script and cannot be inlined" >&2
+  exit 1
+fi

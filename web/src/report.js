@@ -1,0 +1,553 @@
+// The script of Marrowind's HTML report: the profile, the alignment and the structure view, all
+// drawn from the JSON that the page embeds, and kept on one selected column.
+import * as $3Dmol from "3dmol";
+
+// Viridis, sampled every eighth of its range: perceptually uniform, readable by the common
+// forms of colour blindness and in greyscale. Linear interpolation between samples is finer than
+// the eye can tell.
+const VIRIDIS = [
+  [68, 1, 84], [71, 45, 123], [59, 82, 139], [44, 114, 142], [33, 145, 140],
+  [40, 174, 128], [94, 201, 98], [173, 220, 48], [253, 231, 37],
+];
+const UNSCORED = "#c8c8c8"; // residues with no score: a neutral grey outside the scale
+const HIGHLIGHT = "#e8175d"; // the selected column: a red that viridis never produces
+const GAP_BACKGROUND = "#ffffff";
+
+function viridis(value) {
+  const t = Math.min(1, Math.max(0, value)) * (VIRIDIS.length - 1);
+  const low = Math.min(VIRIDIS.length - 2, Math.floor(t));
+  const f = t - low;
+  return VIRIDIS[low].map((c, i) => Math.round(c + f * (VIRIDIS[low + 1][i] - c)));
+}
+
+const css = (rgb) => `rgb(${rgb[0]},${rgb[1]},${rgb[2]})`;
+// Dark letters on the light end of the scale, white on the dark end.
+const textOn = (rgb) => (0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2] > 140 ? "#111" : "#fff");
+const isGap = (c) => c === "-" || c === ".";
+
+const data = JSON.parse(document.getElementById("marrowind-data").textContent);
+const ncol = data.scores.length;
+const columnColour = data.scores.map((s) => css(viridis(s)));
+const columnText = data.scores.map((s) => textOn(viridis(s)));
+// For each column, the index of the reference residue standing in it, or -1 at a gap.
+const residueAt = new Int32Array(ncol).fill(-1);
+data.residues.columns.forEach((column, i) => { residueAt[column] = i; });
+
+const listeners = [];
+const state = { selected: -1 };
+function select(column, from) {
+  state.selected = column;
+  listeners.forEach((listener) => listener(column, from));
+}
+
+const tooltip = document.getElementById("tooltip");
+function showTooltip(event, lines) {
+  tooltip.textContent = "";
+  lines.forEach((line) => {
+    const div = document.createElement("div");
+    div.textContent = line;
+    tooltip.appendChild(div);
+  });
+  tooltip.hidden = false;
+  const x = Math.min(event.clientX + 14, window.innerWidth - tooltip.offsetWidth - 4);
+  const y = event.clientY + 16 + tooltip.offsetHeight > window.innerHeight
+    ? event.clientY - tooltip.offsetHeight - 8 : event.clientY + 16;
+  tooltip.style.left = `${x}px`;
+  tooltip.style.top = `${y}px`;
+}
+const hideTooltip = () => { tooltip.hidden = true; };
+
+// What a column is, in the words the tooltips and the status lines use.
+function describeColumn(column) {
+  const residue = residueAt[column];
+  const reference = residue < 0 ? `${data.referenceName}: gap`
+    : `${data.referenceName} ${data.residues.letters[residue]}${data.residues.numbers[residue]}`;
+  return [reference, `column ${column + 1}`, `score ${data.scores[column]}`,
+    `gaps ${(100 * data.gaps[column]).toFixed(1)}% of sequences`];
+}
+
+// A canvas whose drawing buffer follows its CSS size at the screen's pixel ratio.
+function fitCanvas(canvas, width, height) {
+  const ratio = window.devicePixelRatio || 1;
+  if (canvas.width !== Math.round(width * ratio) || canvas.height !== Math.round(height * ratio)) {
+    canvas.width = Math.round(width * ratio);
+    canvas.height = Math.round(height * ratio);
+    canvas.style.width = `${width}px`;
+    canvas.style.height = `${height}px`;
+  }
+  const context = canvas.getContext("2d");
+  context.setTransform(ratio, 0, 0, ratio, 0, 0);
+  return context;
+}
+
+// Round numbers about `target` pixels apart for an axis of `span` units over `pixels`.
+function tickStep(span, pixels, target) {
+  const raw = (span * target) / Math.max(1, pixels);
+  const power = 10 ** Math.floor(Math.log10(Math.max(raw, 1e-9)));
+  return [1, 2, 5, 10].map((m) => m * power).find((step) => step >= raw);
+}
+
+function drawLegend() {
+  const canvas = document.getElementById("legend");
+  const context = fitCanvas(canvas, 220, 14);
+  for (let x = 0; x < 220; x++) {
+    context.fillStyle = css(viridis(x / 219));
+    context.fillRect(x, 0, 1, 14);
+  }
+}
+
+// ---- The profile: one bar per point, coloured and sized by its score, with the gap fraction.
+function profileView() {
+  const canvas = document.getElementById("profile");
+  const alongSelect = document.getElementById("profile-along");
+  const margin = { left: 46, right: 14, top: 12, bottom: 34 };
+  const height = 230;
+  let points = []; // columns, in x order
+  let labels = []; // the number shown on the axis for each point
+  let view = [0, 1]; // the visible range of point positions
+  let hover = -1;
+  let drag = null;
+
+  function setAlong(along) {
+    if (along === "residue") {
+      points = data.residues.columns;
+      labels = data.residues.numbers;
+    } else {
+      points = data.scores.map((_, column) => column);
+      labels = points.map((column) => column + 1);
+    }
+    view = [-0.5, points.length - 0.5];
+    draw();
+  }
+
+  const plotWidth = () => canvas.clientWidth - margin.left - margin.right;
+  const xOf = (i) => margin.left + ((i - view[0]) / (view[1] - view[0])) * plotWidth();
+  const indexAt = (x) => view[0] + ((x - margin.left) / plotWidth()) * (view[1] - view[0]);
+  const plotHeight = height - margin.top - margin.bottom;
+  const yOf = (value) => margin.top + (1 - value) * plotHeight;
+
+  function draw() {
+    const width = canvas.parentElement.clientWidth;
+    const context = fitCanvas(canvas, width, height);
+    context.clearRect(0, 0, width, height);
+    context.font = "11px system-ui, sans-serif";
+    context.fillStyle = "#555";
+    context.strokeStyle = "#e4e4e4";
+    context.lineWidth = 1;
+    context.textAlign = "right";
+    context.textBaseline = "middle";
+    for (let value = 0; value <= 1.0001; value += 0.25) {
+      const y = Math.round(yOf(value)) + 0.5;
+      context.beginPath();
+      context.moveTo(margin.left, y);
+      context.lineTo(width - margin.right, y);
+      context.stroke();
+      context.fillText(value.toFixed(2), margin.left - 6, y);
+    }
+    context.save();
+    context.beginPath();
+    context.rect(margin.left, margin.top - 2, plotWidth(), plotHeight + 4);
+    context.clip();
+    const first = Math.max(0, Math.floor(view[0]));
+    const last = Math.min(points.length - 1, Math.ceil(view[1]));
+    const step = plotWidth() / (view[1] - view[0]);
+    const barWidth = Math.max(1, step * 0.86);
+    for (let i = first; i <= last; i++) {
+      const column = points[i];
+      const top = yOf(data.scores[column]);
+      context.fillStyle = columnColour[column];
+      context.fillRect(xOf(i) - barWidth / 2, top, barWidth, yOf(0) - top);
+    }
+    // The gap fraction as a step line over the bars.
+    context.strokeStyle = "rgba(20,20,20,0.75)";
+    context.setLineDash([3, 2]);
+    context.beginPath();
+    for (let i = first; i <= last; i++) {
+      const y = yOf(data.gaps[points[i]]);
+      if (i === first) context.moveTo(xOf(i) - step / 2, y);
+      else context.lineTo(xOf(i) - step / 2, y);
+      context.lineTo(xOf(i) + step / 2, y);
+    }
+    context.stroke();
+    context.setLineDash([]);
+    const marked = [[hover, "rgba(0,0,0,0.55)"], [points.indexOf(state.selected), HIGHLIGHT]];
+    marked.forEach(([i, colour]) => {
+      if (i < 0) return;
+      context.strokeStyle = colour;
+      context.lineWidth = 2;
+      context.strokeRect(xOf(i) - Math.max(step, 4) / 2, margin.top - 1,
+        Math.max(step, 4), plotHeight + 2);
+    });
+    context.restore();
+
+    // The x axis: the numbers of the points at round intervals.
+    context.fillStyle = "#555";
+    context.textAlign = "center";
+    context.textBaseline = "top";
+    const every = tickStep(view[1] - view[0], plotWidth(), 70);
+    for (let i = first; i <= last; i++) {
+      if (labels[i] % every !== 0 || i < view[0] || i > view[1]) continue;
+      const x = Math.round(xOf(i)) + 0.5;
+      context.fillRect(x, yOf(0), 1, 4);
+      context.fillText(String(labels[i]), x, yOf(0) + 6);
+    }
+    context.fillText(alongSelect.value === "residue" ? `residue number in ${data.referenceName}`
+      : "alignment column", margin.left + plotWidth() / 2, height - 14);
+    context.strokeStyle = "#888";
+    context.lineWidth = 1;
+    context.strokeRect(margin.left + 0.5, margin.top + 0.5, plotWidth(), plotHeight);
+  }
+
+  function zoom(factor, around) {
+    const span = Math.min(points.length, Math.max(8, (view[1] - view[0]) * factor));
+    const centre = indexAt(around);
+    const left = centre - ((around - margin.left) / plotWidth()) * span;
+    pan(left, span);
+  }
+  function pan(left, span) {
+    const clamped = Math.min(Math.max(left, -0.5), points.length - 0.5 - span);
+    view = [clamped, clamped + span];
+    draw();
+  }
+  const pointAt = (x) => {
+    const i = Math.round(indexAt(x));
+    return x >= margin.left && x <= margin.left + plotWidth() && i >= 0 && i < points.length
+      ? i : -1;
+  };
+
+  canvas.addEventListener("wheel", (event) => {
+    event.preventDefault();
+    zoom(Math.exp(event.deltaY * 0.0015), event.offsetX);
+  }, { passive: false });
+  canvas.addEventListener("mousedown", (event) => {
+    drag = { x: event.clientX, left: view[0], moved: false };
+  });
+  window.addEventListener("mousemove", (event) => {
+    if (!drag) return;
+    const dx = event.clientX - drag.x;
+    if (Math.abs(dx) > 3) drag.moved = true;
+    if (drag.moved) pan(drag.left - (dx / plotWidth()) * (view[1] - view[0]), view[1] - view[0]);
+  });
+  window.addEventListener("mouseup", (event) => {
+    if (drag && !drag.moved && event.target === canvas) {
+      const i = pointAt(event.offsetX);
+      if (i >= 0) select(points[i], "profile");
+    }
+    drag = null;
+  });
+  canvas.addEventListener("mousemove", (event) => {
+    const i = pointAt(event.offsetX);
+    if (i !== hover) { hover = i; draw(); }
+    if (i < 0) hideTooltip();
+    else showTooltip(event, describeColumn(points[i]));
+  });
+  canvas.addEventListener("mouseleave", () => { hover = -1; hideTooltip(); draw(); });
+  canvas.addEventListener("dblclick", () => { view = [-0.5, points.length - 0.5]; draw(); });
+  document.getElementById("profile-reset").addEventListener("click", () => {
+    view = [-0.5, points.length - 0.5]; draw();
+  });
+  alongSelect.addEventListener("change", () => setAlong(alongSelect.value));
+  window.addEventListener("resize", draw);
+  listeners.push((column) => {
+    const i = points.indexOf(column);
+    if (i >= 0 && (i < view[0] || i > view[1])) {
+      const span = view[1] - view[0];
+      pan(i - span / 2, span);
+    } else draw();
+  });
+  setAlong(alongSelect.value);
+  // Where a column's bar is, in the window's coordinates (for scripts driving the page).
+  return (column) => {
+    const i = points.indexOf(column);
+    const box = canvas.getBoundingClientRect();
+    return i < 0 ? null : { x: box.left + xOf(i), y: box.top + yOf(data.scores[column] / 2) };
+  };
+}
+
+// ---- The alignment: only the cells in view are drawn, on a canvas laid over a scroller whose
+// contents are an empty block of the alignment's full size.
+function alignmentView() {
+  const scroller = document.getElementById("alignment-scroller");
+  const spacer = document.getElementById("alignment-spacer");
+  const canvas = document.getElementById("alignment");
+  const sizeSelect = document.getElementById("alignment-size");
+  const body = data.rows.map((_, i) => i).filter((i) => i !== data.reference);
+  const rulerHeight = 17;
+  let cell = { width: 11, height: 15 };
+  let nameWidth = 0;
+  let header = 0;
+  let pending = false;
+  let hover = null;
+
+  function layout() {
+    const sizes = { large: [11, 15], small: [6, 8], tiny: [2, 3] }[sizeSelect.value];
+    cell = { width: sizes[0], height: sizes[1] };
+    const context = canvas.getContext("2d");
+    context.font = "12px system-ui, sans-serif";
+    // Measured on a sample: the longest of 20000 names need not be measured one by one.
+    const sample = data.names.length > 2000 ? data.names.slice(0, 2000) : data.names;
+    const longest = sample.reduce((m, name) => Math.max(m, context.measureText(name).width), 0);
+    nameWidth = Math.min(240, Math.ceil(longest) + 16);
+    header = 2 * rulerHeight + Math.max(cell.height, 12) + 3;
+    spacer.style.width = `${nameWidth + ncol * cell.width}px`;
+    spacer.style.height = `${header + body.length * cell.height}px`;
+    scroller.style.height = `${Math.min(560, header + body.length * cell.height + 20)}px`;
+    schedule();
+  }
+
+  function schedule() {
+    if (!pending) {
+      pending = true;
+      requestAnimationFrame(() => { pending = false; draw(); });
+    }
+  }
+
+  function drawRow(context, sequence, y, first, last, left, rowHeight) {
+    const letters = cell.width >= 9;
+    for (let column = first; column < last; column++) {
+      const residue = sequence[column];
+      if (isGap(residue)) continue;
+      const x = left + column * cell.width;
+      context.fillStyle = columnColour[column];
+      context.fillRect(x, y, cell.width, rowHeight);
+      if (letters) {
+        context.fillStyle = columnText[column];
+        context.fillText(residue, x + cell.width / 2, y + rowHeight / 2 + 0.5);
+      }
+    }
+  }
+
+  function draw() {
+    const width = scroller.clientWidth;
+    const height = scroller.clientHeight;
+    const context = fitCanvas(canvas, width, height);
+    const left = nameWidth - scroller.scrollLeft; // where column 0 would be drawn
+    const top = header - scroller.scrollTop; // where body row 0 would be drawn
+    const first = Math.max(0, Math.floor(scroller.scrollLeft / cell.width));
+    const last = Math.min(ncol, Math.ceil((scroller.scrollLeft + width - nameWidth) / cell.width));
+    const firstRow = Math.max(0, Math.floor(scroller.scrollTop / cell.height));
+    const lastRow = Math.min(body.length,
+      Math.ceil((scroller.scrollTop + height - header) / cell.height));
+    context.fillStyle = GAP_BACKGROUND;
+    context.fillRect(0, 0, width, height);
+    context.textAlign = "center";
+    context.textBaseline = "middle";
+    context.font = "bold 11px ui-monospace, SFMono-Regular, Menlo, Consolas, monospace";
+
+    context.save();
+    context.beginPath();
+    context.rect(nameWidth, header, width - nameWidth, height - header);
+    context.clip();
+    for (let row = firstRow; row < lastRow; row++) {
+      drawRow(context, data.rows[body[row]], top + row * cell.height, first, last, left,
+        cell.height);
+    }
+    context.restore();
+
+    // The header: column numbers, reference numbers, and the reference row pinned below them.
+    context.save();
+    context.beginPath();
+    context.rect(nameWidth, 0, width - nameWidth, header);
+    context.clip();
+    context.fillStyle = "#f6f6f6";
+    context.fillRect(nameWidth, 0, width - nameWidth, header);
+    const every = Math.max(1, tickStep(last - first, width - nameWidth, 55));
+    context.font = "10px system-ui, sans-serif";
+    context.fillStyle = "#444";
+    for (let column = Math.floor(first / every) * every; column < last; column += every) {
+      const numbered = column + (every > 1 ? every - 1 : 0); // ticks at 10, 20, ... from 1
+      if (numbered >= last) break;
+      const x = left + numbered * cell.width + cell.width / 2;
+      context.fillText(String(numbered + 1), x, rulerHeight / 2 + 1);
+    }
+    context.fillStyle = "#1c5d99";
+    let lastLabelEnd = -Infinity;
+    for (let column = first; column < last; column++) {
+      const residue = residueAt[column];
+      if (residue < 0) continue;
+      const number = data.residues.numbers[residue];
+      const x = left + column * cell.width + cell.width / 2;
+      if (number % every !== 0 || x - 14 < lastLabelEnd) continue;
+      context.fillText(String(number), x, rulerHeight * 1.5 + 1);
+      lastLabelEnd = x + 14;
+    }
+    const pinnedHeight = Math.max(cell.height, 12);
+    context.font = "bold 11px ui-monospace, SFMono-Regular, Menlo, Consolas, monospace";
+    drawRow(context, data.rows[data.reference], 2 * rulerHeight, first, last, left, pinnedHeight);
+    context.fillStyle = "#333";
+    context.fillRect(nameWidth, header - 2, width - nameWidth, 2);
+    context.restore();
+
+    // The selected column across every row, and the cell under the pointer.
+    context.save();
+    context.beginPath();
+    context.rect(nameWidth, 0, width - nameWidth, height);
+    context.clip();
+    if (state.selected >= first && state.selected < last) {
+      context.strokeStyle = HIGHLIGHT;
+      context.lineWidth = 2;
+      context.strokeRect(left + state.selected * cell.width - 1, 1,
+        cell.width + 2, height - 2);
+    }
+    if (hover && hover.row >= 0) {
+      context.strokeStyle = "#000";
+      context.lineWidth = 1;
+      context.strokeRect(left + hover.column * cell.width + 0.5,
+        top + hover.row * cell.height + 0.5, cell.width - 1, cell.height - 1);
+    }
+    context.restore();
+
+    // The names, left of the cells.
+    context.fillStyle = "#fafafa";
+    context.fillRect(0, 0, nameWidth, height);
+    context.fillStyle = "#bbb";
+    context.fillRect(nameWidth - 1, 0, 1, height);
+    context.font = "12px system-ui, sans-serif";
+    context.textAlign = "left";
+    context.fillStyle = "#666";
+    context.fillText("column", 6, rulerHeight / 2 + 1);
+    context.fillStyle = "#1c5d99";
+    context.fillText("residue", 6, rulerHeight * 1.5 + 1);
+    context.fillStyle = "#000";
+    context.font = "bold 12px system-ui, sans-serif";
+    context.fillText(data.referenceName, 6, 2 * rulerHeight + pinnedHeight / 2, nameWidth - 10);
+    if (cell.height >= 8) {
+      context.font = `${Math.min(12, cell.height - 2)}px system-ui, sans-serif`;
+      context.save();
+      context.beginPath();
+      context.rect(0, header, nameWidth, height - header);
+      context.clip();
+      for (let row = firstRow; row < lastRow; row++) {
+        context.fillText(data.names[body[row]], 6, top + row * cell.height + cell.height / 2,
+          nameWidth - 10);
+      }
+      context.restore();
+    }
+  }
+
+  function cellAt(event) {
+    const box = scroller.getBoundingClientRect();
+    const x = event.clientX - box.left;
+    const y = event.clientY - box.top;
+    if (x < nameWidth || x >= scroller.clientWidth || y >= scroller.clientHeight) return null;
+    const column = Math.floor((x - nameWidth + scroller.scrollLeft) / cell.width);
+    if (column < 0 || column >= ncol) return null;
+    if (y < 2 * rulerHeight) return { column, row: -2 };
+    if (y < header) return { column, row: -1 }; // the reference, pinned
+    const row = Math.floor((y - header + scroller.scrollTop) / cell.height);
+    return row < body.length ? { column, row } : null;
+  }
+
+  scroller.addEventListener("scroll", schedule, { passive: true });
+  scroller.addEventListener("mousemove", (event) => {
+    hover = cellAt(event);
+    schedule();
+    if (!hover) { hideTooltip(); return; }
+    const lines = describeColumn(hover.column);
+    if (hover.row >= -1) {
+      const index = hover.row < 0 ? data.reference : body[hover.row];
+      lines.unshift(`${data.names[index]}: ${data.rows[index][hover.column]}`);
+    }
+    showTooltip(event, lines);
+  });
+  scroller.addEventListener("mouseleave", () => { hover = null; hideTooltip(); schedule(); });
+  scroller.addEventListener("click", (event) => {
+    const at = cellAt(event);
+    if (at) select(at.column, "alignment");
+  });
+  sizeSelect.addEventListener("change", layout);
+  window.addEventListener("resize", schedule);
+  listeners.push((column, from) => {
+    const viewWidth = scroller.clientWidth - nameWidth;
+    const x = column * cell.width;
+    if (from !== "alignment" && (x < scroller.scrollLeft || x + cell.width > scroller.scrollLeft + viewWidth)) {
+      scroller.scrollLeft = x - viewWidth / 2;
+    }
+    schedule();
+  });
+  layout();
+}
+
+// ---- The structure, coloured by the scores of the residues aligned with the reference.
+function structureView() {
+  const structure = data.structure;
+  const element = document.getElementById("structure");
+  const status = document.getElementById("structure-status");
+  const viewer = $3Dmol.createViewer(element, { backgroundColor: "white", antialias: true });
+  const model = viewer.addModel(structure.text, structure.format);
+  // Residues by number and insertion code (the PDB parser's; the mmCIF parser has none).
+  const key = (number, insertion) => `${number}${structure.format === "pdb" ? insertion : ""}`;
+  const columnOf = new Map();
+  const residueOf = new Map();
+  structure.residues.forEach(([number, insertion, column]) => {
+    if (column >= 0) {
+      columnOf.set(key(number, insertion), column);
+      residueOf.set(column, [number, insertion]);
+    }
+  });
+  const atomColumn = (atom) => columnOf.get(key(atom.resi, (atom.icode || "").trim()));
+  const chain = { chain: structure.chain };
+  const colour = (atom) => {
+    const column = atomColumn(atom);
+    return column === undefined ? UNSCORED : columnColour[column];
+  };
+
+  function style() {
+    viewer.setStyle({}, { cartoon: { color: "#d9d9d9", opacity: 0.6 } });
+    viewer.setStyle({ hetflag: true, not: { resn: ["HOH", "WAT", "DOD"] } },
+      { stick: { colorscheme: "grayCarbon", radius: 0.18 } });
+    viewer.setStyle({ ...chain, hetflag: false }, { cartoon: { colorfunc: colour } });
+    viewer.addStyle({ ...chain, hetflag: true, not: { resn: ["HOH", "WAT", "DOD"] } },
+      { cartoon: { colorfunc: colour } });
+    viewer.removeAllLabels();
+    const residue = residueOf.get(state.selected);
+    if (residue) {
+      const selection = { ...chain, resi: residue[0] };
+      viewer.addStyle(selection, { stick: { color: HIGHLIGHT, radius: 0.3 } });
+      viewer.addResLabels(selection, { backgroundColor: HIGHLIGHT, fontColor: "white",
+        fontSize: 12, backgroundOpacity: 0.9 });
+    }
+  }
+
+  viewer.setClickable({ ...chain }, true, (atom) => {
+    const column = atomColumn(atom);
+    if (column !== undefined) select(column, "structure");
+    else status.textContent = `${atom.resn} ${atom.resi}${(atom.icode || "").trim()} of chain ${atom.chain} has no score`;
+  });
+  listeners.push((column) => {
+    const residue = residueOf.get(column);
+    status.textContent = residue
+      ? `Selected: chain ${structure.chain} residue ${residue[0]}${residue[1]}, ${describeColumn(column).join(", ")}`
+      : `Column ${column + 1} has no residue in chain ${structure.chain}.`;
+    style();
+    viewer.render();
+  });
+  style();
+  viewer.zoomTo(chain);
+  viewer.render();
+  // Where a column's residue (its first atom) is drawn, in the window's coordinates.
+  return (column) => {
+    const residue = residueOf.get(column);
+    if (!residue) return null;
+    const atoms = model.selectedAtoms({ ...chain, resi: residue[0], atom: "CA" });
+    if (!atoms.length) return null;
+    const screen = viewer.modelToScreen(atoms[0]);
+    const box = element.getBoundingClientRect();
+    return { x: box.left + screen.x, y: box.top + screen.y };
+  };
+}
+
+function tsvLink() {
+  const link = document.getElementById("tsv-link");
+  link.href = URL.createObjectURL(new Blob([data.tsv], { type: "text/tab-separated-values" }));
+  link.download = data.tsvName;
+}
+
+drawLegend();
+tsvLink();
+const profilePoint = profileView();
+alignmentView();
+const structurePoint = data.structure ? structureView() : () => null;
+window.marrowindReport = {
+  select, profilePoint, structurePoint, selected: () => state.selected,
+};
