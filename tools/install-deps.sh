@@ -23,6 +23,9 @@ packages=(
   # Structures: gemmi reads and writes them; the tests score structures that
   # python-biopython-doc ships and check the exports in Jalview and PyMOL.
   python3-gemmi python-biopython-doc jalview pymol
+  # The HTML report's test opens it in headless Chromium through Selenium, and reads the
+  # screenshots' pixels with Pillow.
+  chromium chromium-driver python3-selenium python3-pil
   # Deliberately broken alignment files that the readers' tests must refuse.
   hmmer-examples
   # The batch workflow (workflow/) and its test.

@@ -525,15 +525,14 @@ function structureView() {
   style();
   viewer.zoomTo(chain);
   viewer.render();
-  // Where a column's residue (its first atom) is drawn, in the window's coordinates.
+  // Where a column's residue (its alpha carbon) is drawn, in the window's coordinates.
   return (column) => {
     const residue = residueOf.get(column);
     if (!residue) return null;
     const atoms = model.selectedAtoms({ ...chain, resi: residue[0], atom: "CA" });
     if (!atoms.length) return null;
-    const screen = viewer.modelToScreen(atoms[0]);
-    const box = element.getBoundingClientRect();
-    return { x: box.left + screen.x, y: box.top + screen.y };
+    const onPage = viewer.modelToScreen(atoms[0]);
+    return { x: onPage.x - window.scrollX, y: onPage.y - window.scrollY };
   };
 }
 

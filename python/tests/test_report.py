@@ -1,0 +1,165 @@
+"""The HTML report in a real browser: Debian's headless Chromium opens reports of the globins and
+of a family with a structure (1A8O, as PDB and mmCIF) with networking cut off, and the tests check
+that every view is drawn, that nothing is logged as an error, that hovering and clicking give
+the right residue, and that the embedded table is write_tsv's. Screenshots are kept in the build
+tree (BUILD/test-artefacts/report) to look at."""
+import base64
+import io
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+import marrowind
+from conftest import EXAMPLES, structure
+
+ARTEFACTS = os.path.join(os.environ.get("MARROWIND_BUILD_DIR", "."), "test-artefacts", "report")
+# Headless, with every host name unresolvable and a proxy that answers nothing: a page that
+# reached for the network would log errors. WebGL (the structure) runs on SwiftShader.
+CHROMIUM_ARGUMENTS = [
+    "--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1400,1700",
+    "--host-resolver-rules=MAP * ~NOTFOUND", "--proxy-server=http://127.0.0.1:9",
+    "--proxy-bypass-list=<-loopback>", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
+    "--force-device-scale-factor=1",
+]
+
+
+@pytest.fixture(scope="module")
+def browser():
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+    except ImportError:
+        pytest.skip("selenium is not installed (Debian: python3-selenium)")
+    driver_path = shutil.which("chromedriver") or "/usr/bin/chromedriver"
+    options = webdriver.ChromeOptions()
+    for argument in CHROMIUM_ARGUMENTS:
+        options.add_argument(argument)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    try:
+        driver = webdriver.Chrome(service=Service(driver_path), options=options)
+    except Exception as error:  # no chromium, no driver, or it cannot start here
+        pytest.skip(f"Chromium could not start (Debian: chromium chromium-driver): {error}")
+    driver.set_script_timeout(30)
+    yield driver
+    driver.quit()
+
+
+def open_report(browser, path, screenshot):
+    """Load a report, wait until it has drawn, save a screenshot; return the browser's log."""
+    browser.get(f"file://{os.path.abspath(path)}")
+    browser.execute_async_script(
+        "const done = arguments[0]; requestAnimationFrame(() => requestAnimationFrame(done));")
+    os.makedirs(ARTEFACTS, exist_ok=True)
+    browser.save_screenshot(os.path.join(ARTEFACTS, screenshot))
+    return browser.get_log("browser")
+
+
+def assert_no_errors(log):
+    assert [entry for entry in log if entry["level"] in ("SEVERE", "WARNING")] == []
+
+
+def colours_in(browser, element_id):
+    """How many different colours the element shows on screen."""
+    from PIL import Image
+    element = browser.find_element("id", element_id)
+    image = Image.open(io.BytesIO(element.screenshot_as_png)).convert("RGB")
+    return len(image.getcolors(maxcolors=1 << 20))
+
+
+def point_at(browser, element_id, point):
+    """Scroll the element into the middle of the window and move the pointer to where the page's
+    marrowindReport.POINT(...) expression puts it; return an ActionBuilder to click there."""
+    from selenium.webdriver.common.actions.action_builder import ActionBuilder
+    browser.execute_script(f"document.getElementById('{element_id}')"
+                           ".scrollIntoView({block: 'center'});")
+    at = browser.execute_script(f"return marrowindReport.{point};")
+    actions = ActionBuilder(browser)
+    actions.pointer_action.move_to_location(int(at["x"]), int(at["y"]))
+    actions.perform()
+    return actions
+
+
+def click(actions):
+    actions.pointer_action.click()
+    actions.perform()
+
+
+def test_data_cannot_end_its_script_element():
+    # A name that would close the element and open a comment, were "<" not escaped.
+    hostile = "evil</script><!--<script>"
+    alignment = marrowind.parse_alignment(f">{hostile}\nACDE\n>b\nACDF\n".encode())
+    profile = marrowind.conservation_profile(alignment)
+    page = marrowind.report.render_report(profile)
+    start = page.index('<script type="application/json" id="marrowind-data">')
+    body = page[page.index(">", start) + 1:]
+    data = json.loads(body[:body.index("</script>")])
+    assert data["names"] == [hostile, "b"]
+    assert data["tsv"].count("\n") == len(marrowind.exports.header_lines(profile)) + 5
+
+
+def test_globins_report(browser, tmp_path):
+    report = tmp_path / "globins.html"
+    done = subprocess.run([sys.executable, "-m", "marrowind", os.path.join(EXAMPLES, "globins45.sto"),
+                           "--reference", "MYG_HORSE", "--report", report, "-o", tmp_path / "t.tsv"],
+                          capture_output=True)
+    assert done.returncode == 0, done.stderr
+    assert_no_errors(open_report(browser, report, "globins.png"))
+
+    text = browser.find_element("tag name", "header").text + browser.find_element("tag name", "main").text
+    for fact in ("MYG_HORSE/1-153", "stockholm", "blosum62", "45", "154", "99.285",
+                 "1 to 153, from its name's /start-end", "higher is more conserved"):
+        assert fact in text
+    assert len(browser.find_elements("css selector", ".facts dt")) == 8
+    assert not browser.find_element("id", "structure-section").is_displayed()
+    assert colours_in(browser, "profile") > 20 and colours_in(browser, "alignment") > 20
+
+    # His64, the distal histidine, under the pointer: the tooltip gives it and its exact score.
+    profile = marrowind.conservation_profile(os.path.join(EXAMPLES, "globins45.sto"),
+                                             reference="MYG_HORSE")
+    his64 = next(row for row in profile.residues if row.number == 64)
+    click(point_at(browser, "profile", f"profilePoint({his64.column})"))
+    lines = browser.find_element("id", "tooltip").text.splitlines()
+    assert lines[:3] == ["MYG_HORSE/1-153 H64", f"column {his64.column + 1}",
+                         f"score {his64.score!r}"]
+    assert browser.execute_script("return marrowindReport.selected();") == his64.column
+
+    # The download link holds the very table write_tsv writes.
+    embedded = browser.execute_async_script("""
+        const done = arguments[0], link = document.getElementById('tsv-link');
+        fetch(link.href).then(r => r.text()).then(text => done([link.download, text]));""")
+    assert embedded == ["globins45.tsv", (tmp_path / "t.tsv").read_text()]
+
+
+@pytest.mark.parametrize("name", ["1A8O.pdb.gz", "1A8O.cif.gz"])
+def test_structure_report_links_the_views(browser, capsid, tmp_path, name):
+    _, profile = capsid
+    report = tmp_path / "capsid.html"
+    marrowind.write_report(profile, report, structure=structure(name), chain="A")
+    assert_no_errors(open_report(browser, report, f"capsid-{name.split('.')[1]}.png"))
+    assert browser.find_element("id", "structure-section").is_displayed()
+    assert colours_in(browser, "structure") > 50
+
+    # A click on a residue in 3D selects its column; its CA may sit behind another residue, so
+    # the click must select some scored residue of the chain, and the alignment and the profile
+    # must follow it.
+    target = next(row for row in profile.residues if row.number == 30)
+    click(point_at(browser, "structure", f"structurePoint({target.column})"))
+    selected = browser.execute_script("return marrowindReport.selected();")
+    assert selected in {row.column for row in profile.residues}
+    status = browser.find_element("id", "structure-status").text
+    assert re.match(r"Selected: chain A residue \d+, CAPSID_HIV1/1-70 [A-Z]\d+, column \d+",
+                    status), status
+
+    # The other way: a column chosen in the profile is named in the structure's status line,
+    # by the structure's own numbering (1A8O starts at residue 151).
+    click(point_at(browser, "profile", f"profilePoint({target.column})"))
+    status = browser.find_element("id", "structure-status").text
+    assert status.startswith(f"Selected: chain A residue 180, CAPSID_HIV1/1-70 "
+                             f"{target.residue}30, column {target.column + 1}")
+    browser.save_screenshot(os.path.join(ARTEFACTS, f"capsid-{name.split('.')[1]}-selected.png"))
+    assert_no_errors(browser.get_log("browser"))
