@@ -11,7 +11,6 @@ const VIRIDIS = [
 ];
 const UNSCORED = "#c8c8c8"; // residues with no score: a neutral grey outside the scale
 const HIGHLIGHT = "#e8175d"; // the selected column: a red that viridis never produces
-const GAP_BACKGROUND = "#ffffff";
 
 function viridis(value) {
   const t = Math.min(1, Math.max(0, value)) * (VIRIDIS.length - 1);
@@ -22,13 +21,20 @@ function viridis(value) {
 
 const css = (rgb) => `rgb(${rgb[0]},${rgb[1]},${rgb[2]})`;
 // Dark letters on the light end of the scale, white on the dark end.
-const textOn = (rgb) => (0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2] > 140 ? "#111" : "#fff");
-const isGap = (c) => c === "-" || c === ".";
+const textOn = (rgb) => (0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2] > 140
+  ? [17, 17, 17] : [255, 255, 255]);
+// One RGBA pixel as a little-endian 32-bit word of ImageData.
+const pixel = (rgb) => ((255 << 24) | (rgb[2] << 16) | (rgb[1] << 8) | rgb[0]) >>> 0;
+const WHITE = pixel([255, 255, 255]);
 
 const data = JSON.parse(document.getElementById("marrowind-data").textContent);
 const ncol = data.scores.length;
-const columnColour = data.scores.map((s) => css(viridis(s)));
-const columnText = data.scores.map((s) => textOn(viridis(s)));
+// Colours come in 256 levels, as in the published viridis table: few enough that the alignment
+// can keep a ready-made tile for each level and letter.
+const LEVELS = 256;
+const palette = Array.from({ length: LEVELS }, (_, level) => viridis(level / (LEVELS - 1)));
+const columnLevel = Uint8Array.from(data.scores, (s) => Math.round(Math.min(1, Math.max(0, s)) * (LEVELS - 1)));
+const columnColour = Array.from(columnLevel, (level) => css(palette[level]));
 // For each column, the index of the reference residue standing in it, or -1 at a gap.
 const residueAt = new Int32Array(ncol).fill(-1);
 data.residues.columns.forEach((column, i) => { residueAt[column] = i; });
@@ -264,6 +270,60 @@ function profileView() {
   };
 }
 
+// Residue cells painted straight into a frame's pixels. Each (colour level, letter) tile is
+// rasterised once and then copied row by row: drawing thousands of letters with fillText every
+// frame would make scrolling stutter, copying them does not.
+function cellPainter() {
+  const tiles = new Map();
+  const scratch = document.createElement("canvas").getContext("2d", { willReadFrequently: true });
+  let size = { width: 0, height: 0, letters: false, ratio: 1 };
+
+  function resize(width, height, letters, ratio) {
+    if (width !== size.width || height !== size.height || letters !== size.letters) tiles.clear();
+    size = { width, height, letters, ratio };
+  }
+
+  function tile(level, code) {
+    const key = size.letters ? level * 65536 + code : level;
+    let found = tiles.get(key);
+    if (found) return found;
+    const background = palette[level];
+    const count = size.width * size.height;
+    found = new Uint32Array(count).fill(pixel(background));
+    if (size.letters) {
+      scratch.canvas.width = size.width;
+      scratch.canvas.height = size.height;
+      scratch.clearRect(0, 0, size.width, size.height);
+      scratch.font = `bold ${Math.round(11 * size.ratio)}px ui-monospace, SFMono-Regular, Menlo, Consolas, monospace`;
+      scratch.textAlign = "center";
+      scratch.textBaseline = "middle";
+      scratch.fillStyle = "#000";
+      scratch.fillText(String.fromCharCode(code), size.width / 2, size.height / 2 + 0.5 * size.ratio);
+      const alpha = scratch.getImageData(0, 0, size.width, size.height).data;
+      const ink = textOn(background);
+      for (let i = 0; i < count; i++) {
+        const a = alpha[4 * i + 3] / 255;
+        if (a > 0) found[i] = pixel(background.map((c, k) => Math.round(c + a * (ink[k] - c))));
+      }
+    }
+    tiles.set(key, found);
+    return found;
+  }
+
+  // Copy the tile into pixels (a frame `stride` pixels wide) at (x, y), within the clip box.
+  function paint(pixels, stride, clip, x, y, level, code) {
+    const from = Math.max(x, clip.left);
+    const to = Math.min(x + size.width, clip.right);
+    if (from >= to) return;
+    const source = tile(level, code);
+    for (let row = Math.max(0, clip.top - y); row < size.height && y + row < clip.bottom; row++) {
+      const start = row * size.width;
+      pixels.set(source.subarray(start + from - x, start + to - x), (y + row) * stride + from);
+    }
+  }
+  return { resize, paint };
+}
+
 // ---- The alignment: only the cells in view are drawn, on a canvas laid over a scroller whose
 // contents are an empty block of the alignment's full size.
 function alignmentView() {
@@ -278,6 +338,8 @@ function alignmentView() {
   let header = 0;
   let pending = false;
   let hover = null;
+  let frame = null; // the ImageData the cells are painted into, and its pixels as words
+  const painter = cellPainter();
 
   function layout() {
     const sizes = { large: [11, 15], small: [6, 8], tiny: [2, 3] }[sizeSelect.value];
@@ -288,7 +350,7 @@ function alignmentView() {
     const sample = data.names.length > 2000 ? data.names.slice(0, 2000) : data.names;
     const longest = sample.reduce((m, name) => Math.max(m, context.measureText(name).width), 0);
     nameWidth = Math.min(240, Math.ceil(longest) + 16);
-    header = 2 * rulerHeight + Math.max(cell.height, 12) + 3;
+    header = 2 * rulerHeight + cell.height + 3;
     spacer.style.width = `${nameWidth + ncol * cell.width}px`;
     spacer.style.height = `${header + body.length * cell.height}px`;
     scroller.style.height = `${Math.min(560, header + body.length * cell.height + 20)}px`;
@@ -302,18 +364,14 @@ function alignmentView() {
     }
   }
 
-  function drawRow(context, sequence, y, first, last, left, rowHeight) {
-    const letters = cell.width >= 9;
+  // Paint one sequence's cells from column first to last, its top at y (CSS pixels).
+  function paintRow(sequence, y, first, last, left, clip, ratio) {
+    const top = Math.round(y * ratio);
     for (let column = first; column < last; column++) {
-      const residue = sequence[column];
-      if (isGap(residue)) continue;
-      const x = left + column * cell.width;
-      context.fillStyle = columnColour[column];
-      context.fillRect(x, y, cell.width, rowHeight);
-      if (letters) {
-        context.fillStyle = columnText[column];
-        context.fillText(residue, x + cell.width / 2, y + rowHeight / 2 + 0.5);
-      }
+      const code = sequence.charCodeAt(column);
+      if (code === 45 || code === 46) continue; // "-" and "." are gaps
+      painter.paint(frame.pixels, frame.image.width, clip,
+        Math.round((left + column * cell.width) * ratio), top, columnLevel[column], code);
     }
   }
 
@@ -328,21 +386,25 @@ function alignmentView() {
     const firstRow = Math.max(0, Math.floor(scroller.scrollTop / cell.height));
     const lastRow = Math.min(body.length,
       Math.ceil((scroller.scrollTop + height - header) / cell.height));
-    context.fillStyle = GAP_BACKGROUND;
-    context.fillRect(0, 0, width, height);
+    const ratio = window.devicePixelRatio || 1;
+    if (!frame || frame.image.width !== canvas.width || frame.image.height !== canvas.height) {
+      const image = context.createImageData(canvas.width, canvas.height);
+      frame = { image, pixels: new Uint32Array(image.data.buffer) };
+    }
+    frame.pixels.fill(WHITE);
+    painter.resize(Math.ceil(cell.width * ratio), Math.ceil(cell.height * ratio),
+      cell.width >= 9, ratio);
+    const box = (y0, y1) => ({ left: Math.round(nameWidth * ratio), right: canvas.width,
+      top: Math.round(y0 * ratio), bottom: Math.round(y1 * ratio) });
+    const bodyBox = box(header, height);
+    for (let row = firstRow; row < lastRow; row++) {
+      paintRow(data.rows[body[row]], top + row * cell.height, first, last, left, bodyBox, ratio);
+    }
+    paintRow(data.rows[data.reference], 2 * rulerHeight, first, last, left,
+      box(2 * rulerHeight, header - 3), ratio);
+    context.putImageData(frame.image, 0, 0);
     context.textAlign = "center";
     context.textBaseline = "middle";
-    context.font = "bold 11px ui-monospace, SFMono-Regular, Menlo, Consolas, monospace";
-
-    context.save();
-    context.beginPath();
-    context.rect(nameWidth, header, width - nameWidth, height - header);
-    context.clip();
-    for (let row = firstRow; row < lastRow; row++) {
-      drawRow(context, data.rows[body[row]], top + row * cell.height, first, last, left,
-        cell.height);
-    }
-    context.restore();
 
     // The header: column numbers, reference numbers, and the reference row pinned below them.
     context.save();
@@ -350,7 +412,7 @@ function alignmentView() {
     context.rect(nameWidth, 0, width - nameWidth, header);
     context.clip();
     context.fillStyle = "#f6f6f6";
-    context.fillRect(nameWidth, 0, width - nameWidth, header);
+    context.fillRect(nameWidth, 0, width - nameWidth, 2 * rulerHeight);
     const every = Math.max(1, tickStep(last - first, width - nameWidth, 55));
     context.font = "10px system-ui, sans-serif";
     context.fillStyle = "#444";
@@ -371,9 +433,7 @@ function alignmentView() {
       context.fillText(String(number), x, rulerHeight * 1.5 + 1);
       lastLabelEnd = x + 14;
     }
-    const pinnedHeight = Math.max(cell.height, 12);
-    context.font = "bold 11px ui-monospace, SFMono-Regular, Menlo, Consolas, monospace";
-    drawRow(context, data.rows[data.reference], 2 * rulerHeight, first, last, left, pinnedHeight);
+    const pinnedHeight = cell.height;
     context.fillStyle = "#333";
     context.fillRect(nameWidth, header - 2, width - nameWidth, 2);
     context.restore();
