@@ -28,7 +28,10 @@ function frame(now) {
   const [kind, i] = steps[step++];
   if (kind === 'down') scroller.scrollTop += 45;
   else if (kind === 'across') scroller.scrollLeft += 33;
-  else { scroller.scrollTop = i * scroller.scrollHeight; scroller.scrollLeft = i * scroller.scrollWidth; }
+  else {
+    scroller.scrollTop = i * scroller.scrollHeight;
+    scroller.scrollLeft = i * scroller.scrollWidth;
+  }
   if (step < steps.length) requestAnimationFrame(frame);
   else setTimeout(() => done({frames: frames.slice(1), long}), 200);
 }

@@ -3,7 +3,8 @@ the console script marrowind-profile.
 
 Reads an alignment in any supported format (or "-" for standard input), scores it, and writes
 the reference's per-residue table (to standard output unless --output names a file) and any of
-the exports, the plot and the HTML report. On a terminal, a progress bar on standard error follows long runs.
+the exports, the plot and the HTML report. On a terminal, a progress bar on standard error
+follows long runs.
 """
 import argparse
 import os

@@ -1,6 +1,7 @@
 """pip and the wheel: a copy of the source tree installed offline into a fresh virtual environment
 gives a console script that scores as the program and the built package do, and leaves the tree
-as it was; `python3 -m build` makes a wheel with the compiled core and the matrices."""
+as it was; `python3 -m build` makes a wheel with the compiled core, the matrices and the report's
+assets."""
 import os
 import shutil
 import subprocess
@@ -13,9 +14,10 @@ from conftest import DATA, EXAMPLES, SOURCE_DIR
 
 
 def not_sources(directory, names):
-    """shutil.copytree's ignore: the history, build trees and virtual environments."""
+    """shutil.copytree's ignore: the history, build trees, virtual environments and npm's
+    packages."""
     return [name for name in names
-            if name in (".git", "__pycache__")
+            if name in (".git", "__pycache__", "node_modules")
             or any(os.path.exists(os.path.join(directory, name, marker))
                    for marker in ("CMakeCache.txt", "pyvenv.cfg"))]
 
@@ -91,13 +93,13 @@ def test_console_script_scores_as_the_program(installed, program, tmp_path):
     assert refused.stderr.startswith(b"marrowind-profile: ") and refused.stderr.count(b"\n") == 1
 
 
-def test_wheel_holds_the_core_and_the_matrices(installed):
+def test_wheel_holds_the_core_the_matrices_and_the_report(installed):
     *_, wheel = installed
     with zipfile.ZipFile(wheel) as archive:
         names = archive.namelist()
         entry_points = next(archive.read(name).decode() for name in names
                             if name.endswith(".dist-info/entry_points.txt"))
     assert any(name.startswith("marrowind/_core.") and name.endswith(".so") for name in names)
-    assert {"marrowind/cli.py", "marrowind/data/blosum62.mat2",
-            "marrowind/data/pet91.mat2"} <= set(names)
+    assert {"marrowind/cli.py", "marrowind/data/blosum62.mat2", "marrowind/data/pet91.mat2",
+            "marrowind/assets/report.html", "marrowind/assets/report.js"} <= set(names)
     assert "marrowind-profile = marrowind.cli:script_main" in entry_points

@@ -11,6 +11,7 @@ import re
 import shutil
 import subprocess
 import sys
+import types
 
 import pytest
 
@@ -102,15 +103,27 @@ def test_data_cannot_end_its_script_element():
     assert data["tsv"].count("\n") == len(marrowind.exports.header_lines(profile)) + 5
 
 
+def test_approximate_scores_are_said_so():
+    alignment = marrowind.parse_alignment(b">a\nACDE\n>b\nACDF\n")
+    exact = marrowind.score_alignment(alignment)
+    approximate = types.SimpleNamespace(column_scores=exact.column_scores, dops=exact.dops,
+                                        approximate=True)
+    pages = [marrowind.report.render_report(marrowind.Profile(alignment, scores))
+             for scores in (exact, approximate)]
+    assert ["approximate" in page[page.index("<body>"):page.index("<script")]
+            for page in pages] == [False, True]
+    assert "<title>a in &lt;text&gt;: conservation (approximate scores)</title>" in pages[1]
+
+
 def test_globins_report(browser, tmp_path):
     report = tmp_path / "globins.html"
-    done = subprocess.run([sys.executable, "-m", "marrowind", os.path.join(EXAMPLES, "globins45.sto"),
-                           "--reference", "MYG_HORSE", "--report", report, "-o", tmp_path / "t.tsv"],
-                          capture_output=True)
+    globins = os.path.join(EXAMPLES, "globins45.sto")
+    done = subprocess.run([sys.executable, "-m", "marrowind", globins, "--reference", "MYG_HORSE",
+                           "--report", report, "-o", tmp_path / "t.tsv"], capture_output=True)
     assert done.returncode == 0, done.stderr
     assert_no_errors(open_report(browser, report, "globins.png"))
 
-    text = browser.find_element("tag name", "header").text + browser.find_element("tag name", "main").text
+    text = browser.find_element("tag name", "body").text
     for fact in ("MYG_HORSE/1-153", "stockholm", "blosum62", "45", "154", "99.285",
                  "1 to 153, from its name's /start-end", "higher is more conserved"):
         assert fact in text
@@ -119,8 +132,7 @@ def test_globins_report(browser, tmp_path):
     assert colours_in(browser, "profile") > 20 and colours_in(browser, "alignment") > 20
 
     # His64, the distal histidine, under the pointer: the tooltip gives it and its exact score.
-    profile = marrowind.conservation_profile(os.path.join(EXAMPLES, "globins45.sto"),
-                                             reference="MYG_HORSE")
+    profile = marrowind.conservation_profile(globins, reference="MYG_HORSE")
     his64 = next(row for row in profile.residues if row.number == 64)
     click(point_at(browser, "profile", f"profilePoint({his64.column})"))
     lines = browser.find_element("id", "tooltip").text.splitlines()

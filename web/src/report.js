@@ -9,6 +9,7 @@ const VIRIDIS = [
   [68, 1, 84], [71, 45, 123], [59, 82, 139], [44, 114, 142], [33, 145, 140],
   [40, 174, 128], [94, 201, 98], [173, 220, 48], [253, 231, 37],
 ];
+const MONOSPACE = "ui-monospace, SFMono-Regular, Menlo, Consolas, monospace";
 const UNSCORED = "#c8c8c8"; // residues with no score: a neutral grey outside the scale
 const HIGHLIGHT = "#e8175d"; // the selected column: a red that viridis never produces
 
@@ -33,7 +34,8 @@ const ncol = data.scores.length;
 // can keep a ready-made tile for each level and letter.
 const LEVELS = 256;
 const palette = Array.from({ length: LEVELS }, (_, level) => viridis(level / (LEVELS - 1)));
-const columnLevel = Uint8Array.from(data.scores, (s) => Math.round(Math.min(1, Math.max(0, s)) * (LEVELS - 1)));
+const columnLevel = Uint8Array.from(data.scores,
+  (s) => Math.round(Math.min(1, Math.max(0, s)) * (LEVELS - 1)));
 const columnColour = Array.from(columnLevel, (level) => css(palette[level]));
 // For each column, the index of the reference residue standing in it, or -1 at a gap.
 const residueAt = new Int32Array(ncol).fill(-1);
@@ -294,11 +296,12 @@ function cellPainter() {
       scratch.canvas.width = size.width;
       scratch.canvas.height = size.height;
       scratch.clearRect(0, 0, size.width, size.height);
-      scratch.font = `bold ${Math.round(11 * size.ratio)}px ui-monospace, SFMono-Regular, Menlo, Consolas, monospace`;
+      scratch.font = `bold ${Math.round(11 * size.ratio)}px ${MONOSPACE}`;
       scratch.textAlign = "center";
       scratch.textBaseline = "middle";
       scratch.fillStyle = "#000";
-      scratch.fillText(String.fromCharCode(code), size.width / 2, size.height / 2 + 0.5 * size.ratio);
+      scratch.fillText(String.fromCharCode(code), size.width / 2,
+        size.height / 2 + 0.5 * size.ratio);
       const alpha = scratch.getImageData(0, 0, size.width, size.height).data;
       const ink = textOn(background);
       for (let i = 0; i < count; i++) {
@@ -520,7 +523,8 @@ function alignmentView() {
   listeners.push((column, from) => {
     const viewWidth = scroller.clientWidth - nameWidth;
     const x = column * cell.width;
-    if (from !== "alignment" && (x < scroller.scrollLeft || x + cell.width > scroller.scrollLeft + viewWidth)) {
+    const hidden = x < scroller.scrollLeft || x + cell.width > scroller.scrollLeft + viewWidth;
+    if (from !== "alignment" && hidden) {
       scroller.scrollLeft = x - viewWidth / 2;
     }
     schedule();
@@ -572,12 +576,16 @@ function structureView() {
   viewer.setClickable({ ...chain }, true, (atom) => {
     const column = atomColumn(atom);
     if (column !== undefined) select(column, "structure");
-    else status.textContent = `${atom.resn} ${atom.resi}${(atom.icode || "").trim()} of chain ${atom.chain} has no score`;
+    else {
+      status.textContent = `${atom.resn} ${atom.resi}${(atom.icode || "").trim()} of chain `
+        + `${atom.chain} has no score`;
+    }
   });
   listeners.push((column) => {
     const residue = residueOf.get(column);
     status.textContent = residue
-      ? `Selected: chain ${structure.chain} residue ${residue[0]}${residue[1]}, ${describeColumn(column).join(", ")}`
+      ? `Selected: chain ${structure.chain} residue ${residue[0]}${residue[1]}, `
+        + describeColumn(column).join(", ")
       : `Column ${column + 1} has no residue in chain ${structure.chain}.`;
     style();
     viewer.render();
