@@ -68,6 +68,9 @@ def report_data(profile, mapping=None):
             "format": VIEWER_FORMATS[mapping.file.format],
             "text": mapping.file.text,
             "chain": mapping.chain,
+            # Residue names of the chain's polymer: modified residues (MSE) are HETATM records
+            # but belong in the cartoon, not among the ligands.
+            "polymerNames": sorted({residue.name for residue in mapping.residues}),
             "residues": [[residue.number, residue.insertion,
                           -1 if residue.reference is None else residue.reference.column]
                          for residue in mapping.residues],

@@ -556,13 +556,13 @@ function structureView() {
     return column === undefined ? UNSCORED : columnColour[column];
   };
 
+  // Ligands in sticks; waters and the chain's own modified residues (in the cartoon) left out.
+  const ligands = { hetflag: true, not: { resn: ["HOH", "WAT", "DOD", ...structure.polymerNames] } };
+
   function style() {
     viewer.setStyle({}, { cartoon: { color: "#d9d9d9", opacity: 0.6 } });
-    viewer.setStyle({ hetflag: true, not: { resn: ["HOH", "WAT", "DOD"] } },
-      { stick: { colorscheme: "grayCarbon", radius: 0.18 } });
-    viewer.setStyle({ ...chain, hetflag: false }, { cartoon: { colorfunc: colour } });
-    viewer.addStyle({ ...chain, hetflag: true, not: { resn: ["HOH", "WAT", "DOD"] } },
-      { cartoon: { colorfunc: colour } });
+    viewer.setStyle(chain, { cartoon: { colorfunc: colour } });
+    viewer.addStyle(ligands, { stick: { colorscheme: "grayCarbon", radius: 0.18 } });
     viewer.removeAllLabels();
     const residue = residueOf.get(state.selected);
     if (residue) {
