@@ -24,6 +24,7 @@ const css = (rgb) => `rgb(${rgb[0]},${rgb[1]},${rgb[2]})`;
 // Dark letters on the light end of the scale, white on the dark end.
 const textOn = (rgb) => (0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2] > 140
   ? [17, 17, 17] : [255, 255, 255]);
+const isGapCode = (code) => code === 45 || code === 46; // "-" and "."
 // One RGBA pixel as a little-endian 32-bit word of ImageData.
 const pixel = (rgb) => ((255 << 24) | (rgb[2] << 16) | (rgb[1] << 8) | rgb[0]) >>> 0;
 const WHITE = pixel([255, 255, 255]);
@@ -344,6 +345,9 @@ function alignmentView() {
   let frame = null; // the ImageData the cells are painted into, and its pixels as words
   const painter = cellPainter();
 
+  // The reference, pinned, stays tall enough to read and to point at whatever the cell size.
+  const pinnedHeight = () => Math.max(cell.height, 12);
+
   function layout() {
     const sizes = { large: [11, 15], small: [6, 8], tiny: [2, 3] }[sizeSelect.value];
     cell = { width: sizes[0], height: sizes[1] };
@@ -353,7 +357,7 @@ function alignmentView() {
     const sample = data.names.length > 2000 ? data.names.slice(0, 2000) : data.names;
     const longest = sample.reduce((m, name) => Math.max(m, context.measureText(name).width), 0);
     nameWidth = Math.min(240, Math.ceil(longest) + 16);
-    header = 2 * rulerHeight + cell.height + 3;
+    header = 2 * rulerHeight + pinnedHeight() + 3;
     spacer.style.width = `${nameWidth + ncol * cell.width}px`;
     spacer.style.height = `${header + body.length * cell.height}px`;
     scroller.style.height = `${Math.min(560, header + body.length * cell.height + 20)}px`;
@@ -372,7 +376,7 @@ function alignmentView() {
     const top = Math.round(y * ratio);
     for (let column = first; column < last; column++) {
       const code = sequence.charCodeAt(column);
-      if (code === 45 || code === 46) continue; // "-" and "." are gaps
+      if (isGapCode(code)) continue;
       painter.paint(frame.pixels, frame.image.width, clip,
         Math.round((left + column * cell.width) * ratio), top, columnLevel[column], code);
     }
@@ -403,9 +407,20 @@ function alignmentView() {
     for (let row = firstRow; row < lastRow; row++) {
       paintRow(data.rows[body[row]], top + row * cell.height, first, last, left, bodyBox, ratio);
     }
-    paintRow(data.rows[data.reference], 2 * rulerHeight, first, last, left,
-      box(2 * rulerHeight, header - 3), ratio);
+    if (cell.height === pinnedHeight()) {
+      paintRow(data.rows[data.reference], 2 * rulerHeight, first, last, left,
+        box(2 * rulerHeight, header - 3), ratio);
+    }
     context.putImageData(frame.image, 0, 0);
+    if (cell.height !== pinnedHeight()) { // cells too small for letters: plain bars
+      const reference = data.rows[data.reference];
+      for (let column = first; column < last; column++) {
+        const code = reference.charCodeAt(column);
+        if (isGapCode(code)) continue;
+        context.fillStyle = columnColour[column];
+        context.fillRect(left + column * cell.width, 2 * rulerHeight, cell.width, pinnedHeight());
+      }
+    }
     context.textAlign = "center";
     context.textBaseline = "middle";
 
@@ -436,7 +451,6 @@ function alignmentView() {
       context.fillText(String(number), x, rulerHeight * 1.5 + 1);
       lastLabelEnd = x + 14;
     }
-    const pinnedHeight = cell.height;
     context.fillStyle = "#333";
     context.fillRect(nameWidth, header - 2, width - nameWidth, 2);
     context.restore();
@@ -473,7 +487,7 @@ function alignmentView() {
     context.fillText("residue", 6, rulerHeight * 1.5 + 1);
     context.fillStyle = "#000";
     context.font = "bold 12px system-ui, sans-serif";
-    context.fillText(data.referenceName, 6, 2 * rulerHeight + pinnedHeight / 2, nameWidth - 10);
+    context.fillText(data.referenceName, 6, 2 * rulerHeight + pinnedHeight() / 2, nameWidth - 10);
     if (cell.height >= 8) {
       context.font = `${Math.min(12, cell.height - 2)}px system-ui, sans-serif`;
       context.save();
