@@ -320,9 +320,12 @@ function cellPainter() {
     const to = Math.min(x + size.width, clip.right);
     if (from >= to) return;
     const source = tile(level, code);
+    // A plain loop: a tile row is a dozen pixels, too few to repay a typed-array view per row.
+    const width = to - from;
     for (let row = Math.max(0, clip.top - y); row < size.height && y + row < clip.bottom; row++) {
-      const start = row * size.width;
-      pixels.set(source.subarray(start + from - x, start + to - x), (y + row) * stride + from);
+      const sourceStart = row * size.width + from - x;
+      const targetStart = (y + row) * stride + from;
+      for (let i = 0; i < width; i++) pixels[targetStart + i] = source[sourceStart + i];
     }
   }
   return { resize, paint };
