@@ -264,6 +264,7 @@ function profileView() {
       pan(i - span / 2, span);
     } else draw();
   });
+  if (data.residues.columns.length === 0) alongSelect.value = "column"; // a reference of gaps
   setAlong(alongSelect.value);
   // Where a column's bar is, in the window's coordinates (for scripts driving the page).
   return (column) => {
@@ -359,7 +360,8 @@ function alignmentView() {
     // Measured on a sample: the longest of 20000 names need not be measured one by one.
     const sample = data.names.length > 2000 ? data.names.slice(0, 2000) : data.names;
     const longest = sample.reduce((m, name) => Math.max(m, context.measureText(name).width), 0);
-    nameWidth = Math.min(240, Math.ceil(longest) + 16);
+    // Wide enough for the rulers' labels too, however short the names.
+    nameWidth = Math.min(240, Math.max(72, Math.ceil(longest) + 16));
     header = 2 * rulerHeight + pinnedHeight() + 3;
     spacer.style.width = `${nameWidth + ncol * cell.width}px`;
     spacer.style.height = `${header + body.length * cell.height}px`;
