@@ -13,8 +13,9 @@ banner+=" $(version 3dmol) (BSD-3-Clause, https://3dmol.org), which embeds pako 
 banner+=" netcdfjs, iobuffer and upng-js (MIT). */"
 npx esbuild src/report.js --bundle --minify --format=iife --target=es2020 \
   --legal-comments=none --banner:js="$banner" --outfile="$target"
-# The page inlines the script: a "</script" in it would end the element early.
-if grep -qi '</script' "$target"; then
-  echo "build.sh: the bundle contains </script and cannot be inlined" >&2
+# The page inlines the script: a "</script" in it would end the element early, and a "<!--"
+# could make the parser read past the real end.
+if grep -qiE '</script|<!--' "$target"; then
+  echo "build.sh: the bundle contains </script or <!-- and cannot be inlined" >&2
   exit 1
 fi

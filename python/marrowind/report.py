@@ -50,6 +50,7 @@ def _numbering(profile):
 
 
 def _tsv_name(profile):
+    """The downloaded table's file name: the input's up to its first dot, with .tsv."""
     source = os.path.basename(profile.alignment.source)
     stem = source.split(".")[0] if source and not source.startswith(("<", "-")) else "scores"
     return f"{stem or 'scores'}.tsv"
