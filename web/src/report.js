@@ -592,7 +592,14 @@ function structureView() {
     }
   }
 
-  viewer.setClickable({ ...chain }, true, (atom) => {
+  // Hovering a residue names it as the structure numbers it, with its column's figures.
+  viewer.setHoverable(chain, true, (atom, _, event) => {
+    const column = atomColumn(atom);
+    const name = `chain ${atom.chain} ${atom.resn} ${atom.resi}${(atom.icode || "").trim()}`;
+    showTooltip(event, column === undefined ? [name, "no score"]
+      : [name, ...describeColumn(column)]);
+  }, hideTooltip);
+  viewer.setClickable(chain, true, (atom) => {
     const column = atomColumn(atom);
     if (column !== undefined) select(column, "structure");
     else {
