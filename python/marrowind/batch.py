@@ -2,12 +2,12 @@
 the threads and memory it asks for, and the summary of a whole batch.
 
     python3 -m marrowind.batch ALIGNMENT --out-dir DIR [--family NAME] [--matrix M]
-                               [--threads T] [--plot png|svg] [--jalview]
+                               [--threads T] [--plot png|svg] [--jalview] [--report]
 
 writes DIR/NAME.scored.txt (the scored alignment, byte for byte as the command-line program
-writes it), DIR/NAME.columns.tsv (every column's score in full), optionally the plot and a
-Jalview file, and last DIR/result.json: the family's figures, or the one-line error that
-stopped it. A malformed or unreadable alignment is such an error and the job still succeeds, so
+writes it), DIR/NAME.columns.tsv (every column's score in full), optionally the plot, a
+Jalview file and the HTML report, and last DIR/result.json: the family's figures, or the
+one-line error that stopped it. write_summary sums a batch up in tables and an index page. A malformed or unreadable alignment is such an error and the job still succeeds, so
 that one bad file does not stop a batch; anything else (a bad matrix, a full disk, exhausted
 memory) fails the job, and a rerun tries it again.
 """
@@ -15,6 +15,7 @@ import argparse
 import contextlib
 import functools
 import gzip
+import html
 import json
 import math
 import os
@@ -22,6 +23,7 @@ import resource
 import signal
 import sys
 import time
+import urllib.parse
 import zlib
 from typing import NamedTuple
 
@@ -29,7 +31,7 @@ import numpy as np
 
 from ._core import Error, InputError
 from .alignment import GZIP_MAGIC, _match_states, detect_format
-from .core import load_matrix, matrix_label
+from .core import format_dops, format_score, load_matrix, matrix_label
 from .exports import write_jalview, write_scored_alignment, write_tsv
 from .output import Interrupted, end_by_signal, open_output, signals_as_exceptions
 from .plot import plot_profile
@@ -251,18 +253,20 @@ def one_line(message):
     return " ".join(str(message).split())
 
 
-def family_outputs(out_dir, family, plot=None, jalview=False):
+def family_outputs(out_dir, family, plot=None, jalview=False, report=False):
     """The files a family's job writes besides its result, by kind."""
     outputs = {"scored_alignment": f"{family}.scored.txt", "columns": f"{family}.columns.tsv"}
     if plot:
         outputs["plot"] = f"{family}.{plot}"
     if jalview:
         outputs["jalview"] = f"{family}.jva"
+    if report:
+        outputs["report"] = f"{family}.report.html"
     return {kind: os.path.join(out_dir, name) for kind, name in outputs.items()}
 
 
 def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, plot=None,
-                 jalview=False):
+                 jalview=False, report=False):
     """Score one alignment, write its outputs and then its result; return the result.
 
     The result holds the family, the input, its format, sequences and columns, the DOPS score,
@@ -275,7 +279,7 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
     family = family or family_name(path)
     loaded = load_matrix(matrix)
     os.makedirs(out_dir, exist_ok=True)
-    outputs = family_outputs(out_dir, family, plot, jalview)
+    outputs = family_outputs(out_dir, family, plot, jalview, report)
     result = dict.fromkeys(SUMMARY_FIELDS)
     result.update(family=family, input=os.fspath(path), threads=threads)
     try:
@@ -296,6 +300,8 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
                 plot_profile(profile, outputs["plot"])
             if jalview:
                 write_jalview(profile, outputs["jalview"])
+            if report:
+                write_report(profile, outputs["report"])
         scores = profile.scores.column_scores
         result.update(format=profile.alignment.format, sequences=len(profile.alignment),
                       columns=profile.alignment.length, dops=float(profile.scores.dops),
@@ -318,11 +324,12 @@ def _cell(value):
     return one_line(value)
 
 
-def write_summary(result_paths, target, by_dops=None):
+def write_summary(result_paths, target, by_dops=None, index=None):
     """Write the summary of a batch: a tab-separated table with a header of SUMMARY_FIELDS and
     one row per result file, in the order given. by_dops, when given, receives the same rows
     from the lowest DOPS score to the highest (the families whose column scores tell least apart
-    first), and the failed families last."""
+    first), and the failed families last. index, when given, receives the rows as an HTML page
+    (see write_index)."""
     results = []
     for path in result_paths:
         with open(path, encoding="utf-8") as result:
@@ -336,6 +343,104 @@ def write_summary(result_paths, target, by_dops=None):
             out.write("\t".join(SUMMARY_FIELDS) + "\n")
             for row in rows:
                 out.write("\t".join(_cell(row[field]) for field in SUMMARY_FIELDS) + "\n")
+    if index:
+        write_index(results, [os.path.dirname(path) for path in result_paths], index)
+
+
+# The index page's columns: heading, result field, how a value is shown, and whether the column
+# sorts as numbers.
+INDEX_COLUMNS = (
+    ("Family", "family", str, False),
+    ("Sequences", "sequences", str, True),
+    ("Columns", "columns", str, True),
+    ("DOPS", "dops", format_dops, True),
+    ("Mean score", "mean_score", format_score, True),
+    ("Format", "format", str, False),
+    ("Error", "error", str, False),
+)
+
+INDEX_PAGE = """<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>Marrowind batch: {count} families</title>
+<style>
+body {{ font: 14px/1.4 system-ui, sans-serif; margin: 2em; color: #222; }}
+table {{ border-collapse: collapse; }}
+th, td {{ padding: 0.25em 0.8em; border-bottom: 1px solid #ddd; text-align: left; }}
+td.number {{ text-align: right; font-variant-numeric: tabular-nums; }}
+th button {{ font: inherit; font-weight: bold; border: 0; background: none; cursor: pointer;
+  padding: 0; }}
+th[aria-sort=ascending] button::after {{ content: " \\25B2"; }}
+th[aria-sort=descending] button::after {{ content: " \\25BC"; }}
+tr.failed td {{ color: #a33; }}
+</style>
+</head>
+<body>
+<h1>Marrowind batch: {count} families</h1>
+<p>DOPS: how varied a family's column scores are, from 0 (every column scores alike) to 100.
+Click a heading to sort; a family's name opens its report where one was written.</p>
+<table id="families">
+<thead><tr>{headings}</tr></thead>
+<tbody>
+{rows}
+</tbody>
+</table>
+<script>
+// Sorts the table by a column: numbers by value with empty cells last, text alphabetically;
+// a second click reverses the order.
+document.querySelectorAll("#families th button").forEach((button, column) => {{
+  button.addEventListener("click", () => {{
+    const heading = button.parentElement;
+    const ascending = heading.getAttribute("aria-sort") !== "ascending";
+    document.querySelectorAll("#families th").forEach(th => th.removeAttribute("aria-sort"));
+    heading.setAttribute("aria-sort", ascending ? "ascending" : "descending");
+    const numeric = heading.dataset.type === "number";
+    const body = document.querySelector("#families tbody");
+    const key = row => row.cells[column].dataset.value;
+    const rows = Array.from(body.rows).sort((a, b) => {{
+      const x = key(a), y = key(b);
+      if (x === "" || y === "") return (x === "") - (y === "");
+      const order = numeric ? Number(x) - Number(y) : x.localeCompare(y);
+      return ascending ? order : -order;
+    }});
+    body.append(...rows);
+  }});
+}});
+</script>
+</body>
+</html>
+"""
+
+
+def write_index(results, family_dirs, target):
+    """Write a batch's results as an HTML page: one row per family, in the order given, sortable
+    by any column; a family's name links to its report where family_dirs holds one, else to its
+    column table. Links are relative to the page, so the batch's directory can move whole."""
+    base = os.path.dirname(os.path.abspath(target))
+    headings = "".join(
+        f'<th data-type="{"number" if numeric else "text"}"><button>{title}</button></th>'
+        for title, _, _, numeric in INDEX_COLUMNS)
+    rows = []
+    for result, family_dir in zip(results, family_dirs):
+        outputs = family_outputs(family_dir, result["family"], report=True)
+        linked = next((outputs[kind] for kind in ("report", "columns")
+                       if os.path.exists(outputs[kind])), None)
+        cells = []
+        for _, field, shown, numeric in INDEX_COLUMNS:
+            value = result[field]
+            text = "" if value is None else html.escape(one_line(shown(value)))
+            if field == "family" and linked:
+                href = urllib.parse.quote(os.path.relpath(os.path.abspath(linked), base))
+                text = f'<a href="{html.escape(href)}">{text}</a>'
+            raw = "" if value is None else html.escape(one_line(value), quote=True)
+            cells.append(f'<td{" class=number" if numeric else ""} data-value="{raw}">'
+                         f"{text}</td>")
+        failed = ' class="failed"' if result["error"] else ""
+        rows.append(f"<tr{failed}>{''.join(cells)}</tr>")
+    with open_output(target) as out:
+        out.write(INDEX_PAGE.format(count=len(results), headings=headings,
+                                    rows="\n".join(rows)))
 
 
 def build_parser():
@@ -353,6 +458,7 @@ def build_parser():
     parser.add_argument("-t", "--threads", type=int, help="scoring threads (default: all)")
     parser.add_argument("--plot", choices=("png", "svg"), help="also write the profile plot")
     parser.add_argument("--jalview", action="store_true", help="also write a Jalview file")
+    parser.add_argument("--report", action="store_true", help="also write the HTML report")
     return parser
 
 
@@ -363,7 +469,7 @@ def main(argv=None):
     args = build_parser().parse_args(argv)
     try:
         score_family(args.alignment, args.out_dir, args.family, args.matrix, args.threads,
-                     args.plot, args.jalview)
+                     args.plot, args.jalview, args.report)
     except (Error, ValueError, OSError) as error:
         print(f"python3 -m marrowind.batch: {error}", file=sys.stderr)
         return 1
