@@ -36,6 +36,7 @@ from .exports import write_jalview, write_scored_alignment, write_tsv
 from .output import Interrupted, end_by_signal, open_output, signals_as_exceptions
 from .plot import plot_profile
 from .profile import conservation_profile
+from .report import write_report
 
 RESULT = "result.json"
 SUMMARY_FIELDS = ("family", "input", "format", "sequences", "columns", "dops", "mean_score",
@@ -369,6 +370,7 @@ body {{ font: 14px/1.4 system-ui, sans-serif; margin: 2em; color: #222; }}
 table {{ border-collapse: collapse; }}
 th, td {{ padding: 0.25em 0.8em; border-bottom: 1px solid #ddd; text-align: left; }}
 td.number {{ text-align: right; font-variant-numeric: tabular-nums; }}
+th[data-type=number] {{ text-align: right; }}
 th button {{ font: inherit; font-weight: bold; border: 0; background: none; cursor: pointer;
   padding: 0; }}
 th[aria-sort=ascending] button::after {{ content: " \\25B2"; }}

@@ -16,6 +16,7 @@ import types
 import pytest
 
 import marrowind
+from marrowind import batch
 from conftest import EXAMPLES, structure
 
 ARTEFACTS = os.path.join(os.environ.get("MARROWIND_BUILD_DIR", "."), "test-artefacts", "report")
@@ -175,3 +176,35 @@ def test_structure_report_links_the_views(browser, capsid, tmp_path, name):
                              f"{target.residue}30, column {target.column + 1}")
     browser.save_screenshot(os.path.join(ARTEFACTS, f"capsid-{name.split('.')[1]}-selected.png"))
     assert_no_errors(browser.get_log("browser"))
+
+
+def test_batch_index_sorts_and_links(browser, tmp_path):
+    # Three families as a batch leaves them: two scored, one with a report, one failed.
+    results, family_dirs = [], []
+    for family, dops, sequences in (("b", 60.5, 9), ("a", None, None), ("c", 12.25, 1200)):
+        family_dir = tmp_path / "families" / family
+        family_dir.mkdir(parents=True)
+        if dops:
+            (family_dir / f"{family}.columns.tsv").write_text("column\tscore\n")
+        results.append(dict.fromkeys(batch.SUMMARY_FIELDS) | dict(
+            family=family, dops=dops, sequences=sequences, error=None if dops else "bad file"))
+        family_dirs.append(family_dir)
+    (tmp_path / "families" / "c" / "c.report.html").write_text("<title>c</title>")
+    index = tmp_path / "index.html"
+    batch.write_index(results, family_dirs, index)
+    assert_no_errors(open_report(browser, index, "index.png"))
+
+    def order():
+        return [row.text.split()[0] for row in
+                browser.find_elements("css selector", "#families tbody tr")]
+
+    assert order() == ["b", "a", "c"]
+    headings = {th.text.strip(): th for th in browser.find_elements("css selector", "th button")}
+    headings["DOPS"].click()
+    assert order() == ["c", "b", "a"]  # ascending, the failed family last
+    headings["DOPS"].click()
+    assert order() == ["b", "c", "a"]
+    headings["Sequences"].click()
+    assert order() == ["b", "c", "a"]  # as numbers: 9 before 1200
+    browser.find_element("link text", "c").click()
+    assert browser.title == "c"

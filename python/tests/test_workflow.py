@@ -3,6 +3,7 @@ summary row per input with the failed ones' errors, a batch interrupted and resu
 through the SLURM profile, and the size estimates behind each job's resources."""
 import gzip
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -73,7 +74,7 @@ def test_batch_scores_every_file_as_the_program_does(tmp_path, program):
     order = sorted(families, reverse=True)
     (tmp_path / "batch.txt").write_text(
         "# families\n" + "".join(f"batch/{families[family]}\n" for family in order))
-    run_snakemake(tmp_path, "--cores", "2", settings=["alignments=batch.txt"])
+    run_snakemake(tmp_path, "--cores", "2", settings=["alignments=batch.txt", "report=true"])
     matrix = os.path.join(DATA, "blosum62.mat2")
 
     rows = read_table(tmp_path / "out" / "summary.tsv")
@@ -99,6 +100,11 @@ def test_batch_scores_every_file_as_the_program_does(tmp_path, program):
         assert scored.read_bytes() == "".join(lines).encode("latin-1")
         assert dops == f"DOPS score: {marrowind.format_dops(float(row['dops']))}\n"
         assert int(row["columns"]) == len(lines)
+    # The index links each scored family's report, by a path relative to the index.
+    index = (tmp_path / "out" / "index.html").read_text()
+    links = re.findall(r'<a href="([^"]+)">([^<]+)</a>', index)
+    assert links == [(f"families/{row['family']}/{row['family']}.report.html", row["family"])
+                     for row in rows if not row["error"]]
     by_dops = read_table(tmp_path / "out" / "summary.by_dops.tsv")
     assert {row["family"] for row in by_dops[-2:]} == set(errors)
     assert [float(row["dops"]) for row in by_dops[:-2]] == sorted(
