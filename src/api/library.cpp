@@ -134,6 +134,7 @@ ConservationScores score_alignment(const std::vector<std::string>& sequences,
     result.weights.assign(run.data->weights, run.data->weights + run.alignment->nseq);
     result.column_scores.assign(run.data->scores, run.data->scores + run.alignment->length);
     result.dops = run.dops;
+    result.approximate = options.mode == ScoringMode::kApproximate;
     return result;
 }
 
