@@ -27,6 +27,8 @@
 
 #include "scoring/buffers.h"
 #include "scoring/distance_formula.h"
+#include "scoring/distance_kernel.h"
+#include "scoring/kernel_selection.h"
 #include "scoring/residue_classes.h"
 #include "scoring/worker_threads.h"
 
@@ -133,22 +135,43 @@ private:
     std::vector<int> partners_;
 };
 
-// CalcPairDist of two sequences of the alignment, the earlier one first, for any pair.
+// A thread's working memory for PairDistances, set by prepare for one sequence at a time.
+struct PairScratch {
+    std::vector<uint32_t> rows;      // portable: the sequence's class row in the tables, by column
+    std::vector<uint8_t> as_row;     // AVX-512: its level tables against later partners
+    std::vector<uint8_t> as_column;  // and against earlier ones
+    std::vector<uint8_t> block;      // AVX-512: the layout of a group of partners
+};
+
+// CalcPairDist of two sequences of the alignment, the earlier one first, for any pairs: one
+// sequence against groups of partners. On AVX-512 the partners of a group are laid out as one
+// block of the exact stage's kernel and compared by it; elsewhere four at a time in scalar code.
 class PairDistances {
 public:
-    PairDistances(const Alignment& alignment, const ResidueClasses& classes)
+    PairDistances(const Alignment& alignment, const ResidueClasses& classes, KernelLevel wanted)
         : alignment_(alignment), classes_(classes), length_(alignment.length),
+          quads_((length_ + kQuad - 1) / kQuad),
           words_(static_cast<std::size_t>((int64_t{length_} + 63) / 64)),
-          in_units_(classes.sums_are_exact(length_) && classes.max_units < (uint64_t{1} << 32))
+          in_units_(classes.sums_are_exact(length_) && classes.max_units < (uint64_t{1} << 32)),
+          avx512_(distance_kernel_level(classes, length_, wanted) == KernelLevel::kAvx512)
     {
+#ifdef MARROWIND_AVX512_KERNELS
+        if (avx512_) {
+            tables_ = make_avx512_distance_tables(classes);
+            return;
+        }
+#endif
         if (in_units_) {
-            // Indexed by the two bytes themselves, so that no class codes need storing.
-            units_ = allocate<uint32_t>(256 * 256);
-            for (int x = 0; x < 256; ++x)
-                for (int y = 0; y < 256; ++y)
-                    units_[x * 256 + y] = static_cast<uint32_t>(
-                        classes.distance_level_units[classes.distance_level[
-                            classes.class_of[x] * classes.count + classes.class_of[y]]]);
+            // Small enough to stay in the nearest cache, which the pairs' loads need.
+            const int count = classes.count;
+            units_ = allocate<uint32_t>(static_cast<std::size_t>(count) * count);
+            reversed_ = allocate<uint32_t>(units_.size());
+            for (int a = 0; a < count; ++a)
+                for (int b = 0; b < count; ++b) {
+                    units_[a * count + b] = static_cast<uint32_t>(
+                        classes.distance_level_units[classes.distance_level[a * count + b]]);
+                    reversed_[b * count + a] = units_[a * count + b];
+                }
         }
         gap_masks_ = allocate<uint64_t>(static_cast<std::size_t>(alignment.nseq) * words_);
         for (int i = 0; i < alignment.nseq; ++i) {
@@ -160,48 +183,110 @@ public:
         }
     }
 
-    // out[t] = the distance of sequence i and partners[t], for t < count (at most 4); each
-    // pair in the partner's order relative to i.
-    void compare(int i, const int* partners, int count, double* out) const
+    // Partners compared at a time.
+    int group() const { return avx512_ ? kDistanceBlock : 4; }
+
+    PairScratch scratch() const
     {
+        PairScratch scratch;
+        if (avx512_) {
+            scratch.as_row = allocate<uint8_t>(static_cast<std::size_t>(quads_) * 128);
+            scratch.as_column = allocate<uint8_t>(scratch.as_row.size());
+            scratch.block = allocate<uint8_t>(static_cast<std::size_t>(quads_) * 64);
+        } else {
+            scratch.rows = allocate<uint32_t>(static_cast<std::size_t>(length_));
+        }
+        return scratch;
+    }
+
+    // Sets scratch up for sequence i, once for all its partners.
+    void prepare(int i, PairScratch& scratch) const
+    {
+        const uint8_t* x = residues(i);
+#ifdef MARROWIND_AVX512_KERNELS
+        if (avx512_) {
+            // Each quad of columns: the row's levels at its four columns, 32 bytes each.
+            for (int k = 0; k < quads_ * kQuad; ++k) {
+                const uint8_t code = k < length_ ? classes_.class_of[x[k]]
+                                                 : ResidueClasses::kGapClass;
+                const std::size_t at = static_cast<std::size_t>(k / kQuad) * 128 + 32 * (k % kQuad);
+                std::copy_n(tables_.as_row[code].begin(), kMaxKernelClasses, &scratch.as_row[at]);
+                std::copy_n(tables_.as_column[code].begin(), kMaxKernelClasses,
+                            &scratch.as_column[at]);
+            }
+            return;
+        }
+#endif
+        for (int k = 0; k < length_; ++k)
+            scratch.rows[k] = static_cast<uint32_t>(classes_.class_of[x[k]]) * classes_.count;
+    }
+
+    // out[t] = the distance of sequence i and partners[t], for t < count (at most group()),
+    // the partners all before i or all after it; scratch as prepare left it for i.
+    void compare(int i, const int* partners, int count, PairScratch& scratch, double* out) const
+    {
+        const bool partners_first = partners[0] < i;
+        uint64_t units[kDistanceBlock] = {};
+        uint32_t counts[kDistanceBlock] = {};
+#ifdef MARROWIND_AVX512_KERNELS
+        if (avx512_) {
+            const uint8_t* rows[kDistanceBlock];
+            for (int t = 0; t < count; ++t) rows[t] = residues(partners[t]);
+            avx512::gather_block(rows, count, length_, classes_.class_of.data(),
+                                 scratch.block.data());
+            avx512::distance_row(
+                (partners_first ? scratch.as_column : scratch.as_row).data(),
+                scratch.block.data(), quads_, 0, 1, tables_.planes.data(), units, counts);
+            for (int t = 0; t < count; ++t)
+                out[t] = distance_from_similarity(static_cast<double>(units[t]) * classes_.unit,
+                                                  counts[t]);
+            return;
+        }
+#endif
         if (!in_units_) {
             for (int t = 0; t < count; ++t) out[t] = ordered(i, partners[t]);
             return;
         }
-        // Four pairs side by side; a pair whose partner comes first reads it as the row. The
-        // partners ascend, so the first and the last tell whether all four lie on one side.
-        const uint8_t* x = residues(i);
-        const uint8_t* y[4];
-        bool partner_first[4];
-        for (int t = 0; t < 4; ++t) {
-            const int j = partners[std::min(t, count - 1)];
-            y[t] = residues(j);
-            partner_first[t] = j < i;
-        }
-        uint64_t sum[4] = {0, 0, 0, 0};
-        if (count == 4 && !partner_first[0]) {
-            for (int k = 0; k < length_; ++k) {
-                const uint32_t* row = &units_[static_cast<std::size_t>(x[k]) << 8];
-                for (int t = 0; t < 4; ++t) sum[t] += row[y[t][k]];
-            }
-        } else if (count == 4 && partner_first[3]) {
-            for (int k = 0; k < length_; ++k)
-                for (int t = 0; t < 4; ++t)
-                    sum[t] += units_[(static_cast<std::size_t>(y[t][k]) << 8) | x[k]];
+        const uint32_t* table = partners_first ? reversed_.data() : units_.data();
+        const uint32_t* rows = scratch.rows.data();
+        if (count == 4) {
+            sum_four(table, rows, residues(partners[0]), residues(partners[1]),
+                     residues(partners[2]), residues(partners[3]), units);
         } else {
+            const uint8_t* class_of = classes_.class_of.data();
             for (int t = 0; t < count; ++t) {
-                const uint8_t* first = partner_first[t] ? y[t] : x;
-                const uint8_t* second = partner_first[t] ? x : y[t];
-                for (int k = 0; k < length_; ++k)
-                    sum[t] += units_[(static_cast<std::size_t>(first[k]) << 8) | second[k]];
+                const uint8_t* y = residues(partners[t]);
+                for (int k = 0; k < length_; ++k) units[t] += table[rows[k] + class_of[y[k]]];
             }
         }
         for (int t = 0; t < count; ++t)
-            out[t] = distance_from_similarity(static_cast<double>(sum[t]) * classes_.unit,
+            out[t] = distance_from_similarity(static_cast<double>(units[t]) * classes_.unit,
                                               counted_columns(i, partners[t]));
     }
 
 private:
+    // The units of a sequence against four others, summed in plain locals, so that the sums
+    // stay in registers. Kept scalar: GCC's vectorised form emulates the table lookups lane by
+    // lane through the stack and runs several times slower.
+    __attribute__((optimize("no-tree-vectorize"))) void sum_four(
+        const uint32_t* table, const uint32_t* rows, const uint8_t* y0, const uint8_t* y1,
+        const uint8_t* y2, const uint8_t* y3, uint64_t* sum) const
+    {
+        const uint8_t* class_of = classes_.class_of.data();
+        uint64_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+        for (int k = 0; k < length_; ++k) {
+            const uint32_t* row = table + rows[k];
+            s0 += row[class_of[y0[k]]];
+            s1 += row[class_of[y1[k]]];
+            s2 += row[class_of[y2[k]]];
+            s3 += row[class_of[y3[k]]];
+        }
+        sum[0] = s0;
+        sum[1] = s1;
+        sum[2] = s2;
+        sum[3] = s3;
+    }
+
     const uint8_t* residues(int i) const
     {
         return reinterpret_cast<const uint8_t*>(alignment_.seqs[i].seq.data());
@@ -234,10 +319,16 @@ private:
     const Alignment& alignment_;
     const ResidueClasses& classes_;
     int length_;
+    int quads_;
     std::size_t words_;
     bool in_units_;
+    bool avx512_;
     std::vector<uint32_t> units_;
+    std::vector<uint32_t> reversed_;
     std::vector<uint64_t> gap_masks_;
+#ifdef MARROWIND_AVX512_KERNELS
+    Avx512DistanceTables tables_;
+#endif
 };
 
 // Whether Mut(a, b) = Mut(b, a) for every pair of classes.
@@ -265,28 +356,46 @@ void compute_sampled_weights(const Alignment& alignment, const Matrix& matrix, d
         throw InputError("\nError: the sample of partners per sequence must be at least 1\n");
     const int nseq = alignment.nseq;
     const ResidueClasses classes = make_residue_classes(matrix);
-    const PairDistances distances(alignment, classes);
+    const PairDistances distances(alignment, classes, options.kernel);
     constexpr int kSequencesPerClaim = 64;
     const int claims = (nseq + kSequencesPerClaim - 1) / kSequencesPerClaim;
+    struct Scratch {
+        PartnerSampler sampler;
+        PairScratch pairs;
+        std::vector<double> distances;
+    };
     std::atomic<int> next_claim(0);
     std::atomic<int> finished(0);
     run_on_threads(
         thread_count(options.threads, claims),
-        [&](int) { return PartnerSampler(nseq, options.sample, options.seed); },
-        [&](int t, PartnerSampler& sampler) {
+        [&](int) {
+            return Scratch{PartnerSampler(nseq, options.sample, options.seed),
+                           distances.scratch(),
+                           allocate<double>(static_cast<std::size_t>(
+                               std::min(options.sample, std::max(nseq - 1, 0))))};
+        },
+        [&](int t, Scratch& scratch) {
             for (int claim = next_claim++; claim < claims; claim = next_claim++) {
                 const int end = std::min(nseq, (claim + 1) * kSequencesPerClaim);
                 for (int i = claim * kSequencesPerClaim; i < end; ++i) {
-                    const std::vector<int>& partners = sampler.draw(i);
+                    const std::vector<int>& partners = scratch.sampler.draw(i);
                     const int count = static_cast<int>(partners.size());
+                    distances.prepare(i, scratch.pairs);
+                    // Groups never straddle i: the partners before it read as the pair's row.
+                    const int before = static_cast<int>(
+                        std::lower_bound(partners.begin(), partners.end(), i) - partners.begin());
+                    for (int p = 0; p < count;) {
+                        const int side_end = p < before ? before : count;
+                        const int group = std::min(distances.group(), side_end - p);
+                        distances.compare(i, &partners[p], group, scratch.pairs,
+                                          &scratch.distances[p]);
+                        p += group;
+                    }
+                    // Each term divided before it is added, in ascending order of the partner,
+                    // as the exact weights take theirs.
                     const double divisor = static_cast<double>(count);
                     double weight = 0.0;
-                    for (int p = 0; p < count; p += 4) {
-                        double d[4];
-                        const int group = std::min(4, count - p);
-                        distances.compare(i, &partners[p], group, d);
-                        for (int g = 0; g < group; ++g) weight += d[g] / divisor;
-                    }
+                    for (int p = 0; p < count; ++p) weight += scratch.distances[p] / divisor;
                     weights[i] = weight;
                 }
                 ++finished;

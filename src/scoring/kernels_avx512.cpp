@@ -1,7 +1,7 @@
 // kernels_avx512.cpp: AVX-512 inner loops of the pair distances and the column scores.
 //
 // Contents: avx512::cpu_supports, avx512::distance_row, avx512::finish_distances,
-//           avx512::column_block.
+//           avx512::gather_block, avx512::column_block.
 //
 // Only the functions marked with the target attribute use AVX-512; the file is compiled for the
 // x86-64 baseline like every other, and the engine calls these only after cpu_supports().
@@ -107,6 +107,43 @@ MARROWIND_AVX512 void distance_row(const uint8_t* row_levels, const uint8_t* lay
                      _mm512_loadu_si512(row_levels + 128 * q + 64), plane_tables, ones);
         const int at = (b - first_block) * kDistanceBlock;
         store_block(acc, units + at, counts + at);
+    }
+}
+
+// Sixty-four residues at a time: their classes from four 64-byte quarters of class_of (two
+// 128-entry permutes, chosen by each byte's top bit), gaps past the end, the quad offsets
+// added, then each 32-bit quad scattered to its sequence's place in its quad's 64 bytes.
+MARROWIND_AVX512 void gather_block(const uint8_t* const* rows, int count, int length,
+                                   const uint8_t* class_of, uint8_t* block)
+{
+    const __m512i low_half_0 = _mm512_loadu_si512(class_of);
+    const __m512i low_half_1 = _mm512_loadu_si512(class_of + 64);
+    const __m512i high_half_0 = _mm512_loadu_si512(class_of + 128);
+    const __m512i high_half_1 = _mm512_loadu_si512(class_of + 192);
+    const __m512i quad_offsets = _mm512_set1_epi32(0x60402000);
+    // Quad q of a chunk of 64 columns goes to 32-bit word 16 q + s of the chunk's 16 quads.
+    const __m512i quad_words = _mm512_mullo_epi32(
+        _mm512_set_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0),
+        _mm512_set1_epi32(kDistanceBlock));
+    const int quads = (length + kQuad - 1) / kQuad;
+    for (int s = 0; s < count; ++s) {
+        const __m512i places = _mm512_add_epi32(quad_words, _mm512_set1_epi32(s));
+        for (int first = 0; first < length; first += 64) {
+            const int columns = std::min(64, length - first);
+            const __mmask64 present =
+                columns == 64 ? ~__mmask64{0} : (__mmask64{1} << columns) - 1;
+            const __m512i bytes = _mm512_maskz_loadu_epi8(present, rows[s] + first);
+            const __m512i low = _mm512_permutex2var_epi8(low_half_0, bytes, low_half_1);
+            const __m512i high = _mm512_permutex2var_epi8(high_half_0, bytes, high_half_1);
+            __m512i codes = _mm512_mask_blend_epi8(_mm512_movepi8_mask(bytes), low, high);
+            codes = _mm512_maskz_mov_epi8(present, codes);  // the gap class is 0
+            codes = _mm512_add_epi32(codes, quad_offsets);
+            const int chunk_quads = std::min(16, quads - first / kQuad);
+            const __mmask16 stored =
+                static_cast<__mmask16>(chunk_quads == 16 ? 0xffff : (1u << chunk_quads) - 1);
+            _mm512_mask_i32scatter_epi32(block + static_cast<std::size_t>(first / kQuad) * 64,
+                                         stored, places, codes, 4);
+        }
     }
 }
 
