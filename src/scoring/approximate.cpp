@@ -24,6 +24,7 @@
 #include <atomic>
 #include <bitset>
 #include <cstddef>
+#include <cstring>
 
 #include "scoring/buffers.h"
 #include "scoring/distance_formula.h"
@@ -135,6 +136,16 @@ private:
     std::vector<int> partners_;
 };
 
+// Whether Mut(a, b) = Mut(b, a) for every pair of classes.
+bool is_symmetric(const ResidueClasses& classes)
+{
+    const int count = classes.count;
+    for (int a = 0; a < count; ++a)
+        for (int b = a + 1; b < count; ++b)
+            if (classes.value[a * count + b] != classes.value[b * count + a]) return false;
+    return true;
+}
+
 // A thread's working memory for PairDistances, set by prepare for one sequence at a time.
 struct PairScratch {
     std::vector<uint32_t> rows;      // portable: the sequence's class row in the tables, by column
@@ -149,12 +160,18 @@ struct PairScratch {
 class PairDistances {
 public:
     PairDistances(const Alignment& alignment, const ResidueClasses& classes, KernelLevel wanted)
-        : alignment_(alignment), classes_(classes), length_(alignment.length),
+        : classes_(classes), length_(alignment.length),
           quads_((length_ + kQuad - 1) / kQuad),
           words_(static_cast<std::size_t>((int64_t{length_} + 63) / 64)),
           in_units_(classes.sums_are_exact(length_) && classes.max_units < (uint64_t{1} << 32)),
-          avx512_(distance_kernel_level(classes, length_, wanted) == KernelLevel::kAvx512)
+          avx512_(distance_kernel_level(classes, length_, wanted) == KernelLevel::kAvx512),
+          symmetric_(is_symmetric(classes))
     {
+        // Partners are drawn from all over the alignment: one small table of where each
+        // sequence's residues lie saves a second random access per partner.
+        residues_ = allocate<const uint8_t*>(static_cast<std::size_t>(alignment.nseq));
+        for (int i = 0; i < alignment.nseq; ++i)
+            residues_[i] = reinterpret_cast<const uint8_t*>(alignment.seqs[i].seq.data());
 #ifdef MARROWIND_AVX512_KERNELS
         if (avx512_) {
             tables_ = make_avx512_distance_tables(classes);
@@ -186,12 +203,21 @@ public:
     // Partners compared at a time.
     int group() const { return avx512_ ? kDistanceBlock : 4; }
 
+    // Asks for the residues of partners[0..count) to be brought into the cache: partners are
+    // scattered over the whole alignment, and the next group's wait for memory overlaps the
+    // comparisons of this one.
+    void prefetch(const int* partners, int count) const
+    {
+        for (int t = 0; t < count; ++t)
+            for (int k = 0; k < length_; k += 64) __builtin_prefetch(residues(partners[t]) + k);
+    }
+
     PairScratch scratch() const
     {
         PairScratch scratch;
         if (avx512_) {
             scratch.as_row = allocate<uint8_t>(static_cast<std::size_t>(quads_) * 128);
-            scratch.as_column = allocate<uint8_t>(scratch.as_row.size());
+            if (!symmetric_) scratch.as_column = allocate<uint8_t>(scratch.as_row.size());
             scratch.block = allocate<uint8_t>(static_cast<std::size_t>(quads_) * 64);
         } else {
             scratch.rows = allocate<uint32_t>(static_cast<std::size_t>(length_));
@@ -205,14 +231,16 @@ public:
         const uint8_t* x = residues(i);
 #ifdef MARROWIND_AVX512_KERNELS
         if (avx512_) {
-            // Each quad of columns: the row's levels at its four columns, 32 bytes each.
+            // Each quad of columns: the row's levels at its four columns, 32 bytes each. A
+            // symmetric matrix reads the same levels from either side.
             for (int k = 0; k < quads_ * kQuad; ++k) {
                 const uint8_t code = k < length_ ? classes_.class_of[x[k]]
                                                  : ResidueClasses::kGapClass;
                 const std::size_t at = static_cast<std::size_t>(k / kQuad) * 128 + 32 * (k % kQuad);
-                std::copy_n(tables_.as_row[code].begin(), kMaxKernelClasses, &scratch.as_row[at]);
-                std::copy_n(tables_.as_column[code].begin(), kMaxKernelClasses,
-                            &scratch.as_column[at]);
+                std::memcpy(&scratch.as_row[at], tables_.as_row[code].data(), kMaxKernelClasses);
+                if (!symmetric_)
+                    std::memcpy(&scratch.as_column[at], tables_.as_column[code].data(),
+                                kMaxKernelClasses);
             }
             return;
         }
@@ -235,7 +263,7 @@ public:
             avx512::gather_block(rows, count, length_, classes_.class_of.data(),
                                  scratch.block.data());
             avx512::distance_row(
-                (partners_first ? scratch.as_column : scratch.as_row).data(),
+                (partners_first && !symmetric_ ? scratch.as_column : scratch.as_row).data(),
                 scratch.block.data(), quads_, 0, 1, tables_.planes.data(), units, counts);
             for (int t = 0; t < count; ++t)
                 out[t] = distance_from_similarity(static_cast<double>(units[t]) * classes_.unit,
@@ -287,10 +315,7 @@ private:
         sum[3] = s3;
     }
 
-    const uint8_t* residues(int i) const
-    {
-        return reinterpret_cast<const uint8_t*>(alignment_.seqs[i].seq.data());
-    }
+    const uint8_t* residues(int i) const { return residues_[i]; }
 
     // Every column but those where both hold a gap.
     int64_t counted_columns(int i, int j) const
@@ -316,13 +341,14 @@ private:
         return distance_from_similarity(sum, counted_columns(i, j));
     }
 
-    const Alignment& alignment_;
     const ResidueClasses& classes_;
     int length_;
     int quads_;
     std::size_t words_;
     bool in_units_;
     bool avx512_;
+    bool symmetric_;
+    std::vector<const uint8_t*> residues_;
     std::vector<uint32_t> units_;
     std::vector<uint32_t> reversed_;
     std::vector<uint64_t> gap_masks_;
@@ -330,16 +356,6 @@ private:
     Avx512DistanceTables tables_;
 #endif
 };
-
-// Whether Mut(a, b) = Mut(b, a) for every pair of classes.
-bool is_symmetric(const ResidueClasses& classes)
-{
-    const int count = classes.count;
-    for (int a = 0; a < count; ++a)
-        for (int b = a + 1; b < count; ++b)
-            if (classes.value[a * count + b] != classes.value[b * count + a]) return false;
-    return true;
-}
 
 }  // namespace
 
@@ -387,6 +403,8 @@ void compute_sampled_weights(const Alignment& alignment, const Matrix& matrix, d
                     for (int p = 0; p < count;) {
                         const int side_end = p < before ? before : count;
                         const int group = std::min(distances.group(), side_end - p);
+                        distances.prefetch(&partners[p + group],
+                                           std::min(distances.group(), count - p - group));
                         distances.compare(i, &partners[p], group, scratch.pairs,
                                           &scratch.distances[p]);
                         p += group;

@@ -67,7 +67,7 @@ void finish_distances(const uint64_t* units, const uint32_t* counts, int n, doub
 // One block of the distance layout (quads * 64 bytes, see above) for the sequences whose
 // residues rows[0..count) point to, `length` bytes each, count at most 16: each byte the class
 // of its residue (class_of, 256 entries, codes below 32) plus 32 times its place in its quad,
-// and the gap class past `length`. The bytes of sequences past count are left as they were.
+// and the gap class past `length`. The bytes of sequences past count are zero.
 void gather_block(const uint8_t* const* rows, int count, int length, const uint8_t* class_of,
                   uint8_t* block);
 
