@@ -11,6 +11,7 @@
 //   ScoringOptions      mode, kernel level, thread count and progress report of a scoring call
 //   ConservationScores  sequence weights, column scores and the DOPS score of an alignment
 //   score_alignment     scores aligned sequences with a matrix
+//   score_alignment_views  the same on views of sequences held elsewhere
 //   pair_distance       the distance between two aligned sequences
 //   dops_score          the DOPS score of a list of column scores
 //
@@ -27,6 +28,7 @@
 #include <istream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "marrowind/errors.h"
@@ -49,7 +51,7 @@ struct Sequences {
 Sequences read_fasta(const std::string& path);
 
 // As read_fasta, on text held in memory (not compressed).
-Sequences parse_fasta(const std::string& text);
+Sequences parse_fasta(std::string_view text);
 
 // The text of gzip-compressed data, exactly as read_fasta decompresses a file: its members one
 // after another, zero bytes after the last one skipped. Throws InputError "\nError: <source>
@@ -142,6 +144,12 @@ struct ConservationScores {
 ConservationScores score_alignment(const std::vector<std::string>& sequences,
                                    const SubstitutionMatrix& matrix,
                                    const ScoringOptions& options = ScoringOptions());
+
+// As score_alignment, on views of sequences held elsewhere (a million sequences need not be
+// copied into strings first); the views must stay valid until it returns.
+ConservationScores score_alignment_views(const std::vector<std::string_view>& sequences,
+                                         const SubstitutionMatrix& matrix,
+                                         const ScoringOptions& options = ScoringOptions());
 
 // The distance between two aligned sequences after the same normalisation: one minus their
 // mean similarity over the columns where at least one has a residue, 0.0 when there is no
