@@ -227,9 +227,10 @@ PYBIND11_MODULE(_core, m)
         },
         py::arg("sequences"), py::arg("matrix"), py::arg("threads") = 0,
         py::arg("approximate") = false, py::arg("sample") = 256, py::arg("seed") = 0,
-        "Scores aligned sequences (bytes, or str of ASCII) on `threads` threads (0: MARROWIND_THREADS, else the "
-        "CPUs this process may run on): (weights, column_scores, dops). approximate: weights "
-        "from `sample` partners per sequence drawn by `seed`, column scores summed by residue.");
+        "Scores aligned sequences (bytes, or str of ASCII) on `threads` threads (0: "
+        "MARROWIND_THREADS, else the CPUs this process may run on): (weights, column_scores, "
+        "dops). approximate: weights from `sample` partners per sequence drawn by `seed`, "
+        "column scores summed by residue.");
 
     m.def("pair_distance",
         [](const std::string& first, const std::string& second,

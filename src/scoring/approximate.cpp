@@ -403,7 +403,7 @@ void compute_sampled_weights(const Alignment& alignment, const Matrix& matrix, d
                     for (int p = 0; p < count;) {
                         const int side_end = p < before ? before : count;
                         const int group = std::min(distances.group(), side_end - p);
-                        distances.prefetch(&partners[p + group],
+                        distances.prefetch(partners.data() + p + group,
                                            std::min(distances.group(), count - p - group));
                         distances.compare(i, &partners[p], group, scratch.pairs,
                                           &scratch.distances[p]);

@@ -30,7 +30,8 @@ public:
     Avx512DistanceKernel(const Alignment& alignment, const ResidueClasses& classes,
                          double divisor, int threads)
         : alignment_(alignment), classes_(classes), nseq_(alignment.nseq),
-          length_(alignment.length), divisor_(divisor), tables_(make_avx512_distance_tables(classes))
+          length_(alignment.length), divisor_(divisor),
+          tables_(make_avx512_distance_tables(classes))
     {
         build_layout(threads);
     }
@@ -55,8 +56,8 @@ public:
         const int base = first_block * kDistanceBlock;
         uint64_t units[kTile] = {};
         uint32_t counts[kTile] = {};
-        avx512::distance_row(table, codes_.data(), quads(), first_block, end_block, tables_.planes.data(),
-                             units, counts);
+        avx512::distance_row(table, codes_.data(), quads(), first_block, end_block,
+                             tables_.planes.data(), units, counts);
         const int first = std::max(tile, i + 1);
         avx512::finish_distances(units + (first - base), counts + (first - base),
                                  tile_end - first, classes_.unit, divisor_, out + first);
