@@ -129,15 +129,20 @@ void BM_ColumnScoresPlain(benchmark::State& state)
     set_pair_columns(state, *w.alignment);
 }
 
-void BM_ColumnScores(benchmark::State& state)
+// Runs a column stage, exact or grouped, on the state's workload, which it returns.
+template <typename Stage>
+const Workload& run_column_stage(benchmark::State& state, Stage stage)
 {
     const Workload& w = workload(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     std::vector<double> scores(static_cast<std::size_t>(w.alignment->length));
     const marrowind::ScoringOptions options = options_for(state);
-    for (auto _ : state)
-        marrowind::compute_column_scores(*w.alignment, *w.matrix, w.weights.data(),
-                                         scores.data(), options);
-    set_pair_columns(state, *w.alignment);
+    for (auto _ : state) stage(*w.alignment, *w.matrix, w.weights.data(), scores.data(), options);
+    return w;
+}
+
+void BM_ColumnScores(benchmark::State& state)
+{
+    set_pair_columns(state, *run_column_stage(state, marrowind::compute_column_scores).alignment);
 }
 
 // The approximate stages on a deeper alignment, range(4) partners per sequence.
@@ -157,12 +162,7 @@ void BM_SampledWeights(benchmark::State& state)
 
 void BM_GroupedColumnScores(benchmark::State& state)
 {
-    const Workload& w = workload(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
-    std::vector<double> scores(static_cast<std::size_t>(w.alignment->length));
-    const marrowind::ScoringOptions options = options_for(state);
-    for (auto _ : state)
-        marrowind::compute_grouped_column_scores(*w.alignment, *w.matrix, w.weights.data(),
-                                                 scores.data(), options);
+    const Workload& w = run_column_stage(state, marrowind::compute_grouped_column_scores);
     state.counters["residues_per_s"] = benchmark::Counter(
         static_cast<double>(w.alignment->nseq) * w.alignment->length,
         benchmark::Counter::kIsIterationInvariantRate);
