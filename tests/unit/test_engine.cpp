@@ -217,6 +217,7 @@ TEST(Engine, ResidueClassesKeepMutsValues)
                 << a << " " << b;
     EXPECT_TRUE(classes.sums_are_exact(100000));
     const auto wide = load_matrix("A,C\n0,1\n10000000,3\n");
+    ASSERT_FALSE(marrowind::make_residue_classes(*wide).sums_are_exact(170));
     EXPECT_FALSE(marrowind::make_residue_classes(*wide).sums_are_exact(100));
 }
 
@@ -310,16 +311,23 @@ TEST(Approximate, EveryPartnerGivesTheExactWeights)
     std::mt19937 rng(23);
     const auto asymmetric = load_matrix(random_matrix("ACDEFGHIKLMNPQRSTVWY", -3, 5, rng));
     const auto blosum = shipped("blosum62.mat2");
-    for (const Matrix* matrix : {blosum.get(), asymmetric.get()}) {
+    // A range so wide that sums in units would pass 2^53: the distances sum in column order.
+    const auto wide = load_matrix("A,C\n0,1\n10000000,3\n");
+    ASSERT_FALSE(marrowind::make_residue_classes(*wide).sums_are_exact(170));
+    for (const Matrix* matrix : {blosum.get(), asymmetric.get(), wide.get()}) {
         const Alignment alignment = random_alignment(41, 170, rng);
         std::vector<double> exact(42), sampled(42);
         marrowind::plain::weights(alignment, *matrix, exact.data());
         marrowind::ScoringOptions options;
         options.mode = marrowind::ScoringMode::kApproximate;
-        for (int sample : {40, 1000}) {
-            options.sample = sample;
-            marrowind::compute_sampled_weights(alignment, *matrix, sampled.data(), options);
-            EXPECT_TRUE(same_bits(sampled.data(), exact.data(), 41)) << sample;
+        for (marrowind::KernelLevel level : marrowind::supported_kernel_levels()) {
+            options.kernel = level;
+            for (int sample : {40, 1000}) {
+                options.sample = sample;
+                marrowind::compute_sampled_weights(alignment, *matrix, sampled.data(), options);
+                EXPECT_TRUE(same_bits(sampled.data(), exact.data(), 41))
+                    << marrowind::kernel_level_name(level) << ", sample " << sample;
+            }
         }
     }
 }
