@@ -1,8 +1,10 @@
 // bench_scoring.cpp: throughput of the scoring stages on every path, and of reading and writing.
 //
 // Contents: a seeded synthetic alignment, and benchmarks of the pair distances with weights,
-// the column scores (pair-columns per second: one pair of sequences at one column), the FASTA
-// reader and the scored alignment writer (bytes per second).
+// the column scores (pair-columns per second: one pair of sequences at one column), the
+// approximate mode's sampled weights (pair-columns of the sampled pairs per second) and grouped
+// column scores (residues per second), the FASTA reader and the scored alignment writer (bytes
+// per second).
 //
 // Run: build/bench/bench_scoring [--benchmark_filter=...]; MARROWIND_BENCH_MATRIX may name
 // another matrix file than the shipped BLOSUM62.
@@ -20,6 +22,7 @@
 #include "input/fasta.h"
 #include "matrix/matrix.h"
 #include "output/writer.h"
+#include "scoring/approximate.h"
 #include "scoring/plain_loops.h"
 #include "scoring/engine.h"
 
@@ -61,6 +64,8 @@ struct Workload {
     std::vector<double> weights;
 };
 
+constexpr int kDeepAlignment = 20000;
+
 const Workload& workload(int nseq, int length)
 {
     static std::map<std::pair<int, int>, Workload> cache;
@@ -73,7 +78,12 @@ const Workload& workload(int nseq, int length)
         w.matrix.reset(ReadMatrix(matrix_path.c_str()));
         TransformMatrix(w.matrix.get());
         w.weights.resize(static_cast<std::size_t>(nseq) + 1);
-        marrowind::compute_weights(*w.alignment, *w.matrix, w.weights.data());
+        // A deep alignment's exact weights would take minutes; the column stages run as fast
+        // on sampled ones.
+        if (nseq > kDeepAlignment)
+            marrowind::compute_sampled_weights(*w.alignment, *w.matrix, w.weights.data(), {});
+        else
+            marrowind::compute_weights(*w.alignment, *w.matrix, w.weights.data());
     }
     return w;
 }
@@ -119,15 +129,43 @@ void BM_ColumnScoresPlain(benchmark::State& state)
     set_pair_columns(state, *w.alignment);
 }
 
-void BM_ColumnScores(benchmark::State& state)
+// Runs a column stage, exact or grouped, on the state's workload, which it returns.
+template <typename Stage>
+const Workload& run_column_stage(benchmark::State& state, Stage stage)
 {
     const Workload& w = workload(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     std::vector<double> scores(static_cast<std::size_t>(w.alignment->length));
     const marrowind::ScoringOptions options = options_for(state);
+    for (auto _ : state) stage(*w.alignment, *w.matrix, w.weights.data(), scores.data(), options);
+    return w;
+}
+
+void BM_ColumnScores(benchmark::State& state)
+{
+    set_pair_columns(state, *run_column_stage(state, marrowind::compute_column_scores).alignment);
+}
+
+// The approximate stages on a deeper alignment, range(4) partners per sequence.
+void BM_SampledWeights(benchmark::State& state)
+{
+    const Workload& w = workload(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    std::vector<double> weights(w.weights.size());
+    marrowind::ScoringOptions options = options_for(state);
+    options.mode = marrowind::ScoringMode::kApproximate;
+    options.sample = static_cast<int>(state.range(4));
     for (auto _ : state)
-        marrowind::compute_column_scores(*w.alignment, *w.matrix, w.weights.data(),
-                                         scores.data(), options);
-    set_pair_columns(state, *w.alignment);
+        marrowind::compute_sampled_weights(*w.alignment, *w.matrix, weights.data(), options);
+    state.counters["pair_columns_per_s"] = benchmark::Counter(
+        static_cast<double>(w.alignment->nseq) * options.sample * w.alignment->length,
+        benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_GroupedColumnScores(benchmark::State& state)
+{
+    const Workload& w = run_column_stage(state, marrowind::compute_grouped_column_scores);
+    state.counters["residues_per_s"] = benchmark::Counter(
+        static_cast<double>(w.alignment->nseq) * w.alignment->length,
+        benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_ReadFasta(benchmark::State& state)
@@ -165,6 +203,18 @@ BENCHMARK(BM_WeightsPlain)->Args({2000, 400})->Unit(benchmark::kMillisecond)->It
 BENCHMARK(BM_Weights)->Apply(paths);
 BENCHMARK(BM_ColumnScoresPlain)->Args({2000, 400})->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ColumnScores)->Apply(paths);
+BENCHMARK(BM_SampledWeights)
+    ->Apply([](benchmark::internal::Benchmark* b) {
+        for (marrowind::KernelLevel level : marrowind::supported_kernel_levels())
+            for (int threads : {1, 2})
+                b->Args({100000, 300, static_cast<int>(level), threads, 256});
+        b->Unit(benchmark::kMillisecond)->UseRealTime();
+    });
+BENCHMARK(BM_GroupedColumnScores)
+    ->Apply([](benchmark::internal::Benchmark* b) {
+        for (int threads : {1, 2}) b->Args({100000, 300, 0, threads});
+        b->Unit(benchmark::kMillisecond)->UseRealTime();
+    });
 BENCHMARK(BM_ReadFasta)->Args({2000, 400})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteAlignment)->Args({2000, 400})->Unit(benchmark::kMillisecond);
 

@@ -7,9 +7,11 @@
 //   gunzip              the text of gzip-compressed data, as read_fasta reads a compressed file
 //   SubstitutionMatrix  a matrix read from a file, a stream or text, rescaled to 0..1
 //   KernelLevel         which instruction set the scoring's inner loops use
-//   ScoringOptions      kernel level, thread count and progress report of a scoring call
+//   ScoringMode         exact scores, or approximate ones that grow linearly with the sequences
+//   ScoringOptions      mode, kernel level, thread count and progress report of a scoring call
 //   ConservationScores  sequence weights, column scores and the DOPS score of an alignment
 //   score_alignment     scores aligned sequences with a matrix
+//   score_alignment_views  the same on views of sequences held elsewhere
 //   pair_distance       the distance between two aligned sequences
 //   dops_score          the DOPS score of a list of column scores
 //
@@ -26,6 +28,7 @@
 #include <istream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "marrowind/errors.h"
@@ -48,7 +51,7 @@ struct Sequences {
 Sequences read_fasta(const std::string& path);
 
 // As read_fasta, on text held in memory (not compressed).
-Sequences parse_fasta(const std::string& text);
+Sequences parse_fasta(std::string_view text);
 
 // The text of gzip-compressed data, exactly as read_fasta decompresses a file: its members one
 // after another, zero bytes after the last one skipped. Throws InputError "\nError: <source>
@@ -98,9 +101,26 @@ std::vector<KernelLevel> supported_kernel_levels();
 // "portable" or "avx512".
 const char* kernel_level_name(KernelLevel level);
 
-// How a scoring call runs. No setting changes any figure: the results are bit for bit the
-// same for every kernel level and every thread count.
+// Exact scores cost nseq^2 x length: every pair of sequences, for the weights and again for
+// each column. Approximate scores cost nseq x sample x length:
+// - each sequence's weight is its mean distance to `sample` partners drawn at random, without
+//   replacement, from the other sequences (every other sequence when sample >= nseq - 1, which
+//   gives the exact weights bit for bit). The draw for sequence i depends only on (seed, i).
+// - each column's score is the same weighted mean over all pairs as the exact one, summed by
+//   residue class instead of pair by pair: equal to the exact score within about 1e-12 for the
+//   same weights, so the sampled weights are the only approximation.
+// The DOPS score is that of the approximate column scores.
+enum class ScoringMode {
+    kExact,
+    kApproximate,
+};
+
+// How a scoring call runs. Only the mode (and, when approximate, sample and seed) changes any
+// figure: the results are bit for bit the same for every kernel level and every thread count.
 struct ScoringOptions {
+    ScoringMode mode = ScoringMode::kExact;
+    int sample = 256;             // approximate mode: partners per sequence, at least 1
+    unsigned long long seed = 0;  // approximate mode: which partners are drawn
     KernelLevel kernel = best_kernel_level();  // a level the processor lacks runs portably
     // Threads to use. 0: the environment variable MARROWIND_THREADS when it is set, else as
     // many as this process may run on (its CPU affinity, capped by a cgroup CPU quota).
@@ -111,16 +131,25 @@ struct ScoringOptions {
 
 struct ConservationScores {
     std::vector<double> weights;        // one per sequence: its mean distance to the others
+                                        // (to its sampled partners when approximate)
     std::vector<double> column_scores;  // one per column, 0 to 1: higher is more conserved
     double dops = 0.0;                  // 0 to 100: how varied the column scores are
+    bool approximate = false;           // scored in ScoringMode::kApproximate
 };
 
 // Scores aligned sequences as the command-line program does: "." becomes "-" and a-z become
-// A-Z first, then weights, column scores and the DOPS score. Throws InputError when there are
-// no sequences or they differ in length (the program's messages), OutOfMemory.
+// A-Z first, then weights, column scores and the DOPS score (approximately when options.mode
+// says so). Throws InputError when there are no sequences or they differ in length (the
+// program's messages) or an approximate sample is below 1, OutOfMemory.
 ConservationScores score_alignment(const std::vector<std::string>& sequences,
                                    const SubstitutionMatrix& matrix,
                                    const ScoringOptions& options = ScoringOptions());
+
+// As score_alignment, on views of sequences held elsewhere (a million sequences need not be
+// copied into strings first); the views must stay valid until it returns.
+ConservationScores score_alignment_views(const std::vector<std::string_view>& sequences,
+                                         const SubstitutionMatrix& matrix,
+                                         const ScoringOptions& options = ScoringOptions());
 
 // The distance between two aligned sequences after the same normalisation: one minus their
 // mean similarity over the columns where at least one has a residue, 0.0 when there is no

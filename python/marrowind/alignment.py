@@ -21,6 +21,8 @@ import sys
 import warnings
 from dataclasses import dataclass, field
 
+import numpy as np
+
 from . import _core
 from ._core import InputError
 from .core import encode
@@ -108,13 +110,17 @@ class Alignment:
             raise InputError(f"{self.source}: {problem} is named {reference}")
         return found[0]
 
-    def count_nucleotides(self):
+    def count_nucleotides(self, chunk=4096):
         """Return (nucleotides, residues): how many of the residues (every character but the
-        gaps "-" and ".") are A, C, G, T, U or N in either case, and how many there are."""
-        residues = nucleotides = 0
-        for sequence in self.sequences:
-            residues += len(sequence) - sum(sequence.count(gap) for gap in GAPS)
-            nucleotides += sum(sequence.count(base) for base in NUCLEOTIDES)
+        gaps "-" and ".") are A, C, G, T, U or N in either case, and how many there are.
+
+        Every character is one byte, so the bytes are tallied, `chunk` sequences at a time."""
+        tally = np.zeros(256, dtype=np.int64)
+        for first in range(0, len(self.sequences), chunk):
+            rows = b"".join(encode(s) for s in self.sequences[first:first + chunk])
+            tally += np.bincount(np.frombuffer(rows, dtype=np.uint8), minlength=256)
+        residues = int(tally.sum() - sum(tally[ord(gap)] for gap in GAPS))
+        nucleotides = int(sum(tally[ord(base)] for base in NUCLEOTIDES))
         return nucleotides, residues
 
 
@@ -123,10 +129,24 @@ def identifier(name):
     return (name.split() or [""])[0]
 
 
+def _first_line(data):
+    """The first line of data that is not blank, stripped (b"" when there is none), found
+    without splitting the rest: an alignment can be gigabytes."""
+    start = 0
+    while start < len(data):
+        end = data.find(b"\n", start)
+        end = len(data) if end < 0 else end
+        line = data[start:end].strip()
+        if line:
+            return line
+        start = end + 1
+    return b""
+
+
 def detect_format(data, source=""):
     """Return the format of alignment bytes from their first line, or from a file name's
     suffix (.a2m, .a3m) for files that start with ">". Raises InputError when it cannot tell."""
-    first = next((line.strip() for line in data.splitlines() if line.strip()), b"")
+    first = _first_line(data)
     if first.startswith(b"# STOCKHOLM"):
         return "stockholm"
     if first.startswith(CLUSTAL_HEADERS):
@@ -177,10 +197,32 @@ def read_alignment(source, format=None):
         name = "standard input"
     else:
         name = os.fspath(source)
-        data = read_file(name)
+        alignment = _read_fasta_file(name, format)
+        if alignment is None:
+            alignment = _parse(read_file(name), format, name)
+        _warn_if_nucleotides(alignment)
+        return alignment
     alignment = _parse(data, format, str(name))
     _warn_if_nucleotides(alignment)
     return alignment
+
+
+def _read_fasta_file(path, format):
+    """Read a plain aligned FASTA file through the scoring core's file reader, which streams it:
+    its text is never held whole, which an alignment of a million sequences cannot spare. None
+    for any other file (another format, gzip data, a first line beyond the first 64 KiB), which
+    is read whole."""
+    try:
+        with open(path, "rb") as handle:
+            head = handle.read(1 << 16)
+    except OSError as error:
+        raise InputError(_core.cannot_open_message(path)) from error
+    if head.startswith(GZIP_MAGIC) or not _first_line(head):
+        return None
+    if (format or detect_format(head, path)) != "fasta":
+        return None
+    names, sequences = _decoded(*_core.read_fasta(path))
+    return _fasta_alignment(names, sequences, format is None, path)
 
 
 def parse_alignment(data, format=None, source="<text>"):
@@ -221,9 +263,19 @@ def _parse(data, format, source):
         names, sequences = _read_clustal(data, source)
     else:
         names, sequences = _read_fasta_family(data, format)
-        if detected and format == "fasta" and _ragged(sequences) and _is_a3m(names, sequences):
-            format = "a3m"
-            names, sequences = _a3m_match_columns(names, sequences)
+        if format == "fasta":
+            return _fasta_alignment(names, sequences, detected, source)
+    _check_aligned(names, sequences, source)
+    return Alignment(names, sequences, format, source)
+
+
+def _fasta_alignment(names, sequences, detected, source):
+    """The Alignment of aligned FASTA records; ragged records whose format was not given are
+    read as A3M when they look like it."""
+    format = "fasta"
+    if detected and _ragged(sequences) and _is_a3m(names, sequences):
+        format = "a3m"
+        names, sequences = _a3m_match_columns(names, sequences)
     _check_aligned(names, sequences, source)
     return Alignment(names, sequences, format, source)
 
@@ -238,6 +290,16 @@ def _name(raw):
     return raw.decode("utf-8", "surrogateescape")
 
 
+def _decoded(names, sequences):
+    """The core's records as str, converted in place so that each record's bytes go as its str
+    arrives."""
+    for i, name in enumerate(names):
+        names[i] = _name(name)
+    for i, sequence in enumerate(sequences):
+        sequences[i] = _one_per_byte(sequence)
+    return names, sequences
+
+
 def _read_fasta_family(data, format):
     if format in ("a2m", "a3m"):
         # Comment lines before the first record ("#A3M#") are not residues.
@@ -245,9 +307,7 @@ def _read_fasta_family(data, format):
         while lines and not lines[0].startswith(b">"):
             lines.pop(0)
         data = b"".join(lines)
-    raw_names, raw_sequences = _core.parse_fasta(data)
-    names = [_name(name) for name in raw_names]
-    sequences = [_one_per_byte(sequence) for sequence in raw_sequences]
+    names, sequences = _decoded(*_core.parse_fasta(data))
     if format in ("a2m", "a3m"):
         names, sequences = _a3m_match_columns(names, sequences)
     return names, sequences

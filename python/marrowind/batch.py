@@ -3,13 +3,15 @@ the threads and memory it asks for, and the summary of a whole batch.
 
     python3 -m marrowind.batch ALIGNMENT --out-dir DIR [--family NAME] [--matrix M]
                                [--threads T] [--plot png|svg] [--jalview] [--report]
+                               [--approximate [--sample M] [--seed S]]
 
 writes DIR/NAME.scored.txt (the scored alignment, byte for byte as the command-line program
 writes it), DIR/NAME.columns.tsv (every column's score in full), optionally the plot, a
 Jalview file and the HTML report, and last DIR/result.json: the family's figures, or the
-one-line error that stopped it. write_summary sums a batch up in tables and an index page. A malformed or unreadable alignment is such an error and the job still succeeds, so
-that one bad file does not stop a batch; anything else (a bad matrix, a full disk, exhausted
-memory) fails the job, and a rerun tries it again.
+one-line error that stopped it. A malformed or unreadable alignment is such an error and the
+job still succeeds, so that one bad file does not stop a batch; anything else (a bad matrix, a
+full disk, exhausted memory) fails the job, and a rerun tries it again. write_summary sums a
+batch up in tables and an index page.
 """
 import argparse
 import contextlib
@@ -31,7 +33,7 @@ import numpy as np
 
 from ._core import Error, InputError
 from .alignment import GZIP_MAGIC, _match_states, detect_format
-from .core import format_dops, format_score, load_matrix, matrix_label
+from .core import DEFAULT_SAMPLE, format_dops, format_score, load_matrix, matrix_label
 from .exports import write_jalview, write_scored_alignment, write_tsv
 from .output import Interrupted, end_by_signal, open_output, signals_as_exceptions
 from .plot import plot_profile
@@ -39,8 +41,8 @@ from .profile import conservation_profile
 from .report import write_report
 
 RESULT = "result.json"
-SUMMARY_FIELDS = ("family", "input", "format", "sequences", "columns", "dops", "mean_score",
-                  "median_score", "wall_s", "peak_mb", "threads", "error")
+SUMMARY_FIELDS = ("family", "input", "format", "sequences", "columns", "mode", "dops",
+                  "mean_score", "median_score", "wall_s", "peak_mb", "threads", "error")
 
 # The cost of a job, from measurements on 2 cores of an Intel Xeon at 2.1 GHz with AVX-512
 # (README, "Scoring many alignments").
@@ -54,6 +56,18 @@ DISTANCE_SECONDS_PER_PAIR_COLUMN = 1 / 16.2e9
 COLUMN_SECONDS_PER_PAIR_COLUMN = 1 / 6.0e9
 PORTABLE_SECONDS_PER_PAIR_COLUMN = 1 / 1.87e9 + 1 / 2.6e9
 COLUMN_BLOCK = 64
+# The approximate mode (README, "Very large alignments: the approximate mode"): the weights
+# compare each sequence with its sample of partners, at 1.4 G pair-columns per second per core
+# (AVX-512; the partners lie all over the alignment, so memory rather than arithmetic sets the
+# pace), and the column scores pass over the residues once; the portable kernel is about three
+# times slower.
+APPROXIMATE_SECONDS_PER_PAIR_COLUMN = 1 / 1.4e9
+APPROXIMATE_SECONDS_PER_RESIDUE = 1e-8
+PORTABLE_APPROXIMATE_SLOWER = 3
+# Families whose exact scores would compare more pairs of residues than this (pairs of
+# sequences times columns) are scored approximately unless the batch says otherwise: 1e13 is
+# about 8 minutes of exact scoring on 2 cores, 150,000 sequences of 900 columns.
+APPROXIMATE_ABOVE = 1e13
 # Reading, checking and writing in Python, per byte of alignment text (Clustal and Stockholm,
 # read line by line in Python, are the slowest at 15 to 40 MB/s), and the interpreter's start.
 SECONDS_PER_BYTE = 1 / 10e6
@@ -83,8 +97,24 @@ class Shape(NamedTuple):
         """Pairs of sequences."""
         return self.sequences * (self.sequences - 1) // 2
 
-    def core_seconds(self):
-        """Seconds that scoring takes on one core with the AVX-512 kernels."""
+    @property
+    def pair_columns(self):
+        """Pairs of residues that the exact scores compare: pairs of sequences times columns."""
+        return self.pairs * self.columns
+
+    def approximate(self, above=None):
+        """Whether a batch that scores families of more than `above` pair_columns approximately
+        (APPROXIMATE_ABOVE when None) scores this one so."""
+        return self.pair_columns > (APPROXIMATE_ABOVE if above is None else above)
+
+    def core_seconds(self, approximate=False):
+        """Seconds that scoring takes on one core with the AVX-512 kernels, exactly, or
+        approximately with the default sample: its pairs for the weights and one pass over the
+        residues for the column scores."""
+        if approximate:
+            return self.sequences * self.columns * (
+                min(DEFAULT_SAMPLE, self.sequences) * APPROXIMATE_SECONDS_PER_PAIR_COLUMN
+                + APPROXIMATE_SECONDS_PER_RESIDUE)
         blocks = -(-self.columns // COLUMN_BLOCK)
         return self.pairs * (self.columns * DISTANCE_SECONDS_PER_PAIR_COLUMN
                              + blocks * COLUMN_BLOCK * COLUMN_SECONDS_PER_PAIR_COLUMN)
@@ -179,11 +209,11 @@ def _first_interleaved_block(lines, read):
     return read, max(1, sequences), columns, block
 
 
-def job_threads(path, most, target_seconds=60.0):
+def job_threads(path, most, target_seconds=60.0, approximate=False):
     """Threads for one family's job: one per target_seconds of scoring on one core, at least 1
     and at most `most`, so that small families take one core each and large ones finish in
     about target_seconds."""
-    seconds = estimate_shape(path).core_seconds()
+    seconds = estimate_shape(path).core_seconds(approximate)
     return max(1, min(int(most), math.ceil(seconds / target_seconds)))
 
 
@@ -196,12 +226,15 @@ def job_memory_mb(path, threads):
     return math.ceil(BASE_MB + (text + ring) / 1e6)
 
 
-def job_minutes(path, threads):
+def job_minutes(path, threads, approximate=False):
     """A time limit in minutes for one family's job on `threads` threads: twice what it would
     take on the portable kernels, and five minutes more."""
     shape = estimate_shape(path)
-    seconds = (START_SECONDS + shape.text_bytes * SECONDS_PER_BYTE
-               + shape.pairs * shape.columns * PORTABLE_SECONDS_PER_PAIR_COLUMN / threads)
+    if approximate:
+        scoring = shape.core_seconds(True) * PORTABLE_APPROXIMATE_SLOWER
+    else:
+        scoring = shape.pair_columns * PORTABLE_SECONDS_PER_PAIR_COLUMN
+    seconds = START_SECONDS + shape.text_bytes * SECONDS_PER_BYTE + scoring / threads
     return 5 + math.ceil(2 * seconds / 60)
 
 
@@ -267,10 +300,13 @@ def family_outputs(out_dir, family, plot=None, jalview=False, report=False):
 
 
 def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, plot=None,
-                 jalview=False, report=False):
+                 jalview=False, report=False, approximate=False, sample=DEFAULT_SAMPLE, seed=0):
     """Score one alignment, write its outputs and then its result; return the result.
 
-    The result holds the family, the input, its format, sequences and columns, the DOPS score,
+    approximate, sample, seed: score it in the approximate mode (see score_alignment), which
+    its outputs and its result then say.
+    The result holds the family, the input, its format, sequences and columns, the mode
+    ("exact", or "approximate (sample M, seed S)"), the DOPS score,
     the mean and median column score, the wall time from reading to the last output, the
     process's peak memory and the threads; or, for an alignment that cannot be read or is
     malformed, the error's one line, with the family's earlier outputs removed. A matrix that
@@ -284,7 +320,9 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
     result = dict.fromkeys(SUMMARY_FIELDS)
     result.update(family=family, input=os.fspath(path), threads=threads)
     try:
-        profile = conservation_profile(path, loaded, threads=threads)
+        profile = conservation_profile(path, loaded, threads=threads,
+                                       mode="approximate" if approximate else "exact",
+                                       sample=sample, seed=seed)
     except InputError as error:
         result["error"] = one_line(error)
         for stale in outputs.values():
@@ -305,7 +343,8 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
                 write_report(profile, outputs["report"])
         scores = profile.scores.column_scores
         result.update(format=profile.alignment.format, sequences=len(profile.alignment),
-                      columns=profile.alignment.length, dops=float(profile.scores.dops),
+                      columns=profile.alignment.length, mode=profile.scores.mode_label,
+                      dops=float(profile.scores.dops),
                       mean_score=float(np.mean(scores)) if len(scores) else None,
                       median_score=float(np.median(scores)) if len(scores) else None)
     result["wall_s"] = round(time.monotonic() - start, 3)
@@ -356,6 +395,7 @@ INDEX_COLUMNS = (
     ("Columns", "columns", str, True),
     ("DOPS", "dops", format_dops, True),
     ("Mean score", "mean_score", format_score, True),
+    ("Mode", "mode", str, False),
     ("Format", "format", str, False),
     ("Error", "error", str, False),
 )
@@ -461,6 +501,13 @@ def build_parser():
     parser.add_argument("--plot", choices=("png", "svg"), help="also write the profile plot")
     parser.add_argument("--jalview", action="store_true", help="also write a Jalview file")
     parser.add_argument("--report", action="store_true", help="also write the HTML report")
+    parser.add_argument("--approximate", action="store_true",
+                        help="approximate scores (weights from a sample of partners)")
+    parser.add_argument("--sample", type=int, default=DEFAULT_SAMPLE,
+                        help=f"with --approximate, partners per sequence (default: "
+                             f"{DEFAULT_SAMPLE})")
+    parser.add_argument("--seed", type=int, default=0,
+                        help="with --approximate, the seed of the partners (default: 0)")
     return parser
 
 
@@ -471,7 +518,8 @@ def main(argv=None):
     args = build_parser().parse_args(argv)
     try:
         score_family(args.alignment, args.out_dir, args.family, args.matrix, args.threads,
-                     args.plot, args.jalview, args.report)
+                     args.plot, args.jalview, args.report, args.approximate, args.sample,
+                     args.seed)
     except (Error, ValueError, OSError) as error:
         print(f"python3 -m marrowind.batch: {error}", file=sys.stderr)
         return 1

@@ -17,7 +17,8 @@ import warnings
 from . import __version__
 from ._core import Error
 from .alignment import FORMATS, read_alignment
-from .core import available_matrices, load_matrix, matrix_label, score_alignment
+from .core import (DEFAULT_SAMPLE, available_matrices, load_matrix, matrix_label,
+                   score_alignment)
 from .exports import (write_chimerax, write_jalview, write_scored_alignment, write_structure,
                       write_tsv)
 from .output import Interrupted, end_by_signal, signals_as_exceptions
@@ -73,6 +74,15 @@ def build_parser(prog=MODULE_PROG):
     parser.add_argument("--report", metavar="FILE",
                         help="write a self-contained HTML report: the profile, the alignment "
                              "and any --structure, coloured by score")
+    parser.add_argument("--approximate", action="store_true",
+                        help="approximate scores, for very large alignments: each weight from "
+                             "a random sample of partners, column scores summed by residue "
+                             "(every output says so)")
+    parser.add_argument("--sample", metavar="M", type=int,
+                        help="with --approximate, partners per sequence "
+                             f"(default: {DEFAULT_SAMPLE})")
+    parser.add_argument("--seed", metavar="S", type=int,
+                        help="with --approximate, the seed that draws the partners (default: 0)")
     parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
     parser.add_argument("--version", action="version", version=f"marrowind {__version__}")
     return parser
@@ -158,6 +168,8 @@ def run(args):
                          f"{args.min_identity:g}")
     if args.plot:
         plot_format(args.plot)
+    if not args.approximate and (args.sample is not None or args.seed is not None):
+        raise ValueError("--sample and --seed need --approximate")
     refuse_to_overwrite_inputs(args)
     outputs = sum(bool(x) for x in (args.scored_alignment, args.jalview, args.chimerax,
                                     args.structure, args.structure_out, args.plot,
@@ -167,8 +179,13 @@ def run(args):
         alignment = read_alignment(args.input, args.format)
         reference = alignment.index(args.reference)
         matrix = load_matrix(args.matrix)
-        progress.stage(f"scoring {len(alignment)} sequences x {alignment.length} columns")
-        scores = score_alignment(alignment, matrix)
+        mode = "approximate" if args.approximate else "exact"
+        progress.stage(f"scoring {len(alignment)} sequences x {alignment.length} columns "
+                       f"({mode})")
+        scores = score_alignment(
+            alignment, matrix, mode=mode,
+            sample=DEFAULT_SAMPLE if args.sample is None else args.sample,
+            seed=args.seed or 0)
         profile = Profile(alignment, scores, matrix_label(args.matrix), reference)
         mapping = None
         if args.structure:

@@ -6,6 +6,7 @@ the same residues to the last bit.
 import math
 import os
 from dataclasses import dataclass
+from typing import Optional
 
 import numpy as np
 
@@ -66,41 +67,85 @@ def encode(sequence):
 
 
 def _encoded_list(sequences):
+    """The sequences as the core reads them in place: bytes, and str of ASCII as they are (their
+    characters are their bytes), every other str encoded."""
     sequences = getattr(sequences, "sequences", sequences)  # an Alignment
     if isinstance(sequences, (str, bytes)):
         raise TypeError("sequences must be a list of aligned sequences, not a single one")
-    return [encode(sequence) for sequence in sequences]
+    return [sequence if isinstance(sequence, bytes)
+            or (isinstance(sequence, str) and sequence.isascii()) else encode(sequence)
+            for sequence in sequences]
+
+
+MODES = ("exact", "approximate")
+DEFAULT_SAMPLE = 256
 
 
 @dataclass(frozen=True)
 class Scores:
     """The scores of an alignment.
 
-    weights: float64 array, one per sequence, its mean distance to the others.
+    weights: float64 array, one per sequence, its mean distance to the others (to its sampled
+    partners when approximate).
     column_scores: float64 array, one per column, 0 to 1; higher is more conserved.
     dops: the DOPS score, 0 to 100: how varied the column scores are.
+    approximate: whether they come from the approximate mode; sample and seed are then its
+    partners per sequence and its seed (None for exact scores).
     """
 
     weights: np.ndarray
     column_scores: np.ndarray
     dops: float
+    approximate: bool = False
+    sample: Optional[int] = None
+    seed: Optional[int] = None
+
+    @property
+    def mode_label(self):
+        """How output headers name the mode: "exact", or "approximate (sample M, seed S)"."""
+        if not self.approximate:
+            return "exact"
+        return f"approximate (sample {self.sample}, seed {self.seed})"
 
 
-def score_alignment(sequences, matrix="blosum62", threads=None):
+def _whole_number(name, value, low):
+    if isinstance(value, bool) or not isinstance(value, int) or value < low:
+        raise ValueError(f"{name} must be a whole number of at least {low}, not {value!r}")
+
+
+def score_alignment(sequences, matrix="blosum62", threads=None, mode="exact",
+                    sample=DEFAULT_SAMPLE, seed=0):
     """Score aligned sequences and return their Scores.
 
     sequences: a list of str or bytes of one common length (or an Alignment); "." reads as
     "-" and lower case as upper case, as on the command line. matrix: see load_matrix.
     threads: how many threads to score with (None: MARROWIND_THREADS when that environment
     variable is set, else as many as this process may run on, its CPU affinity capped by a
-    cgroup CPU quota); the scores are the same to the last bit for every count. The interpreter lock is released while the scores
-    are computed. Raises InputError when there are no sequences or they differ in length.
+    cgroup CPU quota); the scores are the same to the last bit for every count.
+    mode: "exact" (every pair of sequences, cost nseq^2 x length) or "approximate": each
+    weight is the mean distance to `sample` partners drawn at random by `seed` (all the others
+    when sample >= nseq - 1), and each column score is summed by residue class, so the cost is
+    nseq x sample x length; the same seed gives the same bits. The interpreter lock is released
+    while the scores are computed. Raises InputError when there are no sequences or they differ
+    in length, ValueError for a bad mode, sample, seed or thread count.
     """
-    if threads is not None and (not isinstance(threads, int) or threads < 1):
-        raise ValueError(f"threads must be a whole number of at least 1, not {threads!r}")
+    if threads is not None:
+        _whole_number("threads", threads, 1)
+    if mode not in MODES:
+        raise ValueError(f"mode must be one of {', '.join(MODES)}, not {mode!r}")
+    approximate = mode == "approximate"
+    if approximate:
+        _whole_number("sample", sample, 1)
+        _whole_number("seed", seed, 0)
+        if seed >= 2**64:
+            raise ValueError(f"seed must be below 2**64, not {seed}")
     encoded = _encoded_list(sequences)
-    weights, column_scores, dops = _core.score_alignment(encoded, load_matrix(matrix),
-                                                         threads or 0)
+    weights, column_scores, dops = _core.score_alignment(
+        encoded, load_matrix(matrix), threads or 0, approximate,
+        # Beyond the others' number every sample is the same: all of them.
+        min(sample, 2**31 - 1) if approximate else DEFAULT_SAMPLE, seed if approximate else 0)
+    if approximate:
+        return Scores(weights, column_scores, dops, True, sample, seed)
     return Scores(weights, column_scores, dops)
 
 
@@ -137,3 +182,10 @@ def format_score(score):
 def format_dops(dops):
     """Format a DOPS score as the command line's "DOPS score: " line does ("%6.3f")."""
     return "%6.3f" % dops
+
+
+def dops_label(scores):
+    """The DOPS score of Scores as output headers and titles give it: its figure, followed by
+    "(approximate)" when the scores are approximate."""
+    figure = format_dops(scores.dops).strip()
+    return f"{figure} (approximate)" if scores.approximate else figure

@@ -12,7 +12,7 @@ import os
 import numpy as np
 
 from .alignment import RANGE_LABEL, identifier
-from .core import format_dops, format_score
+from .core import dops_label, format_score
 from .output import open_output
 from .structure import MIN_IDENTITY, UNSCORED, StructureMapping, map_structure, scored_structure
 
@@ -28,17 +28,19 @@ _AS_SCORED[ord(".")] = ord("-")
 
 def header_lines(profile):
     """Return the "#" lines that describe a profile: input, format, matrix, sizes, reference,
-    DOPS score and the direction of the scores."""
+    DOPS score and the direction of the scores; approximate scores say so, with their sample
+    and seed, and their DOPS score is marked "(approximate)"."""
     alignment = profile.alignment
-    return [
-        "# marrowind conservation scores",
+    scores = profile.scores
+    mode = [f"# scores: {scores.mode_label}"] if scores.approximate else []
+    return ["# marrowind conservation scores"] + mode + [
         f"# input: {alignment.source}",
         f"# format: {alignment.format}",
         f"# matrix: {profile.matrix}",
         f"# sequences: {len(alignment)}",
         f"# columns: {alignment.length}",
         f"# reference: {profile.reference_name}",
-        f"# DOPS score: {format_dops(profile.scores.dops).strip()}",
+        f"# DOPS score: {dops_label(scores)}",
         f"# {DIRECTION}; columns are numbered from 1",
     ]
 

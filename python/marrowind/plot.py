@@ -7,7 +7,7 @@ import os
 
 import numpy as np
 
-from .core import format_dops
+from .core import dops_label
 from .output import open_output
 
 PLOT_FORMATS = (".png", ".svg")
@@ -28,7 +28,8 @@ def plot_profile(profile, path, per="column", title=None):
     per="column": the score of every alignment column, with the columns where the reference
     has a gap marked below the axis. per="residue": the score at each residue number of the
     reference. Either way the fraction of sequences with a gap in each column is shaded, and
-    the title carries the reference, the matrix and the DOPS score.
+    the title carries the reference, the matrix and the DOPS score (marked approximate
+    for approximate scores).
     """
     from matplotlib.figure import Figure
 
@@ -62,7 +63,7 @@ def plot_profile(profile, path, per="column", title=None):
     axes.set_xlabel(label)
     axes.set_ylabel(f"conservation ({profile.matrix})")
     axes.set_title(title or f"{profile.reference_name}: DOPS score "
-                            f"{format_dops(profile.scores.dops).strip()}")
+                            f"{dops_label(profile.scores)}")
     axes.legend(loc="upper right", fontsize="small", ncols=3, frameon=False)
     with open_output(path, binary=True) as out:
         figure.savefig(out, format=suffix[1:])

@@ -10,7 +10,7 @@ from typing import NamedTuple
 import numpy as np
 
 from .alignment import read_alignment
-from .core import encode, matrix_label, score_alignment
+from .core import DEFAULT_SAMPLE, encode, matrix_label, score_alignment
 
 GAPS = "-."
 
@@ -75,22 +75,33 @@ class Profile:
         return np.frombuffer(b"".join(encode(s) for s in self.alignment.sequences),
                              dtype=np.uint8).reshape(len(self.alignment), self.alignment.length)
 
-    def gap_fractions(self):
-        """Return, per column, the fraction of sequences with a gap ("-" or ".") there."""
-        gaps = np.frombuffer(GAPS.encode(), dtype=np.uint8)
-        return np.isin(self.residue_bytes(), gaps).mean(axis=0)
+    def gap_fractions(self, chunk=4096):
+        """Return, per column, the fraction of sequences with a gap ("-" or ".") there.
+
+        Counted `chunk` sequences at a time, so that a large alignment is never copied whole.
+        """
+        sequences = self.alignment.sequences
+        is_gap = np.zeros(256, dtype=bool)
+        is_gap[list(GAPS.encode())] = True
+        gaps = np.zeros(self.alignment.length, dtype=np.int64)
+        for first in range(0, len(sequences), chunk):
+            rows = b"".join(encode(s) for s in sequences[first:first + chunk])
+            residues = np.frombuffer(rows, dtype=np.uint8).reshape(-1, self.alignment.length)
+            gaps += is_gap[residues].sum(axis=0)
+        return gaps / max(len(sequences), 1)
 
 
 def conservation_profile(alignment, matrix="blosum62", reference=None, format=None,
-                         threads=None):
+                         threads=None, mode="exact", sample=DEFAULT_SAMPLE, seed=0):
     """Score an alignment and number its scores along a reference: return a Profile.
 
     alignment: an Alignment, or a path (or "-") read with read_alignment in the given format.
     matrix: a shipped matrix's name, a path or a Matrix (see load_matrix).
-    threads: as score_alignment.
+    threads, mode, sample, seed: as score_alignment.
     """
     if not hasattr(alignment, "sequences"):
         alignment = read_alignment(alignment, format)
     index = alignment.index(reference)
-    scores = score_alignment(alignment, matrix, threads=threads)
+    scores = score_alignment(alignment, matrix, threads=threads, mode=mode, sample=sample,
+                             seed=seed)
     return Profile(alignment, scores, matrix_label(matrix), index)

@@ -95,12 +95,12 @@ def report_data(profile, mapping=None):
 def render_report(profile, mapping=None):
     """Return the report's HTML text for a Profile and, optionally, a StructureMapping."""
     alignment = profile.alignment
-    approximate = bool(getattr(profile.scores, "approximate", False))
+    approximate = profile.scores.approximate
     facts = [
         ("input", alignment.source), ("format", alignment.format), ("matrix", profile.matrix),
         ("sequences", f"{len(alignment):,}"), ("columns", f"{alignment.length:,}"),
         ("reference", profile.reference_name), ("reference numbering", _numbering(profile)),
-        ("scores", DIRECTION.split(": ", 1)[1] + (", approximate" if approximate else "")),
+        ("scores", DIRECTION.split(": ", 1)[1] + (f", {profile.scores.mode_label}" if approximate else "")),
     ]
     heading = f"{profile.reference_name} in {os.path.basename(alignment.source)}"
     title = f"{heading}: conservation" + (" (approximate scores)" if approximate else "")

@@ -19,8 +19,13 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -49,13 +54,45 @@ py::array_t<double> to_array(const std::vector<double>& values)
     return array;
 }
 
-py::tuple to_python(const marrowind::Sequences& sequences)
+// Each record is released once it is copied, and every so often the freed memory is handed
+// back to the system (Python keeps its objects elsewhere, so it would not reuse it): a large
+// alignment is then never held twice.
+py::tuple to_python(marrowind::Sequences& sequences)
 {
+    constexpr std::size_t kRecordsBetweenTrims = 1 << 16;
     py::list names;
     py::list residues;
-    for (const std::string& name : sequences.names) names.append(py::bytes(name));
-    for (const std::string& seq : sequences.residues) residues.append(py::bytes(seq));
+    for (std::size_t i = 0; i < sequences.residues.size(); ++i) {
+        names.append(py::bytes(sequences.names[i]));
+        residues.append(py::bytes(sequences.residues[i]));
+        std::string().swap(sequences.names[i]);
+        std::string().swap(sequences.residues[i]);
+#ifdef __GLIBC__
+        if ((i + 1) % kRecordsBetweenTrims == 0) malloc_trim(0);
+#endif
+    }
     return py::make_tuple(names, residues);
+}
+
+// The bytes of each sequence where Python holds them: a bytes object's buffer, or the
+// characters of a str of ASCII, one byte each. Anything else raises TypeError.
+std::vector<std::string_view> residue_views(const py::tuple& sequences)
+{
+    std::vector<std::string_view> views;
+    views.reserve(sequences.size());
+    for (const py::handle item : sequences) {
+        PyObject* object = item.ptr();
+        if (PyBytes_Check(object)) {
+            views.emplace_back(PyBytes_AS_STRING(object),
+                               static_cast<std::size_t>(PyBytes_GET_SIZE(object)));
+        } else if (PyUnicode_Check(object) && PyUnicode_IS_ASCII(object)) {
+            views.emplace_back(static_cast<const char*>(PyUnicode_DATA(object)),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(object)));
+        } else {
+            throw py::type_error("a sequence must be bytes or a str of ASCII characters");
+        }
+    }
+    return views;
 }
 
 // Runs a FASTA reader without the interpreter lock, then hands its records to Python.
@@ -145,8 +182,13 @@ PYBIND11_MODULE(_core, m)
         py::arg("path"), "Reads aligned FASTA from a file: (names, residues), lists of bytes.");
 
     m.def("parse_fasta",
-        [](const std::string& text) {
-            return read_unlocked([&] { return marrowind::parse_fasta(text); });
+        [](const py::bytes& text) {
+            // Read where Python holds it: the text of a large alignment is not copied.
+            char* data = nullptr;
+            Py_ssize_t size = 0;
+            PyBytes_AsStringAndSize(text.ptr(), &data, &size);
+            const std::string_view view(data, static_cast<std::size_t>(size));
+            return read_unlocked([&] { return marrowind::parse_fasta(view); });
         },
         py::arg("text"), "Reads aligned FASTA from bytes: (names, residues), lists of bytes.");
 
@@ -164,22 +206,31 @@ PYBIND11_MODULE(_core, m)
         "InputError '<source> could not be read' for damaged, cut or trailed data.");
 
     m.def("score_alignment",
-        [](const std::vector<std::string>& sequences, const marrowind::SubstitutionMatrix& matrix,
-           int threads) {
+        [](const py::sequence& given, const marrowind::SubstitutionMatrix& matrix,
+           int threads, bool approximate, int sample, unsigned long long seed) {
+            // The tuple holds every sequence while the lock is released; the core reads them
+            // in place.
+            const py::tuple sequences(given);
+            const std::vector<std::string_view> views = residue_views(sequences);
             marrowind::ScoringOptions options;
             options.threads = threads;
+            if (approximate) options.mode = marrowind::ScoringMode::kApproximate;
+            options.sample = sample;
+            options.seed = seed;
             marrowind::ConservationScores scores;
             {
                 py::gil_scoped_release unlocked;
-                scores = marrowind::score_alignment(sequences, matrix, options);
+                scores = marrowind::score_alignment_views(views, matrix, options);
             }
             return py::make_tuple(to_array(scores.weights), to_array(scores.column_scores),
                                   scores.dops);
         },
         py::arg("sequences"), py::arg("matrix"), py::arg("threads") = 0,
-        "Scores aligned sequences (bytes) on `threads` threads (0: MARROWIND_THREADS, else the "
-        "CPUs this process may run on): "
-        "(weights, column_scores, dops).");
+        py::arg("approximate") = false, py::arg("sample") = 256, py::arg("seed") = 0,
+        "Scores aligned sequences (bytes, or str of ASCII) on `threads` threads (0: "
+        "MARROWIND_THREADS, else the CPUs this process may run on): (weights, column_scores, "
+        "dops). approximate: weights from `sample` partners per sequence drawn by `seed`, "
+        "column scores summed by residue.");
 
     m.def("pair_distance",
         [](const std::string& first, const std::string& second,

@@ -36,6 +36,22 @@ def test_table_exports_and_plot_from_one_command(tmp_path):
     assert all(path.stat().st_size > 0 for path in outputs.values())
 
 
+def test_approximate_runs_say_so_in_every_output(tmp_path):
+    done = run(STOCKHOLM, "--approximate", "--sample", "10", "--jalview", tmp_path / "t.jva")
+    assert done.returncode == 0, done.stderr
+    lines = done.stdout.decode().splitlines()
+    assert "# scores: approximate (sample 10, seed 0)" in lines
+    dops = [line for line in lines if line.startswith("# DOPS score: ")]
+    assert len(dops) == 1 and dops[0].endswith(" (approximate)")
+    assert dops[0] in (tmp_path / "t.jva").read_text().splitlines()
+    # The plot's title, with its text kept as text.
+    import matplotlib
+    profile = marrowind.conservation_profile(STOCKHOLM, mode="approximate", sample=10)
+    with matplotlib.rc_context({"svg.fonttype": "none"}):
+        marrowind.plot_profile(profile, tmp_path / "t.svg")
+    assert dops[0][len("# DOPS score: "):] in (tmp_path / "t.svg").read_text()
+
+
 def test_standard_input_compressed_to_a_file(tmp_path):
     done = run("-", "--columns", "-o", tmp_path / "t.tsv",
                stdin=gzip.compress(FILES["a3m"]))
@@ -51,6 +67,7 @@ def test_standard_input_compressed_to_a_file(tmp_path):
     ([STOCKHOLM, "--pdb-out", "x.pdb"], b"--structure-out needs --structure"),
     ([STOCKHOLM, "--min-identity", "120"], b"a percentage from 0 to 100, not 120"),
     ([STOCKHOLM, "--plot", "x.gif"], b".png or .svg"),
+    ([STOCKHOLM, "--seed", "3"], b"--sample and --seed need --approximate"),
 ])
 def test_errors_exit_with_status_1(args, message):
     done = run(*args)

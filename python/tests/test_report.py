@@ -11,7 +11,6 @@ import re
 import shutil
 import subprocess
 import sys
-import types
 
 import pytest
 
@@ -106,13 +105,12 @@ def test_data_cannot_end_its_script_element():
 
 def test_approximate_scores_are_said_so():
     alignment = marrowind.parse_alignment(b">a\nACDE\n>b\nACDF\n")
-    exact = marrowind.score_alignment(alignment)
-    approximate = types.SimpleNamespace(column_scores=exact.column_scores, dops=exact.dops,
-                                        approximate=True)
-    pages = [marrowind.report.render_report(marrowind.Profile(alignment, scores))
-             for scores in (exact, approximate)]
+    pages = [marrowind.report.render_report(marrowind.Profile(
+                 alignment, marrowind.score_alignment(alignment, mode=mode, sample=1, seed=7)))
+             for mode in ("exact", "approximate")]
     assert ["approximate" in page[page.index("<body>"):page.index("<script")]
             for page in pages] == [False, True]
+    assert "approximate (sample 1, seed 7)" in pages[1]
     assert "<title>a in &lt;text&gt;: conservation (approximate scores)</title>" in pages[1]
 
 

@@ -81,6 +81,25 @@ def test_matrices_and_pair_distance():
     assert marrowind.pair_distance("--", "--") == 0.0
 
 
+def test_approximate_scores_are_marked_reproducible_and_exact_with_every_partner():
+    alignment = marrowind.read_alignment(os.path.join(EXAMPLES, "globins45.fasta"))
+    exact = marrowind.score_alignment(alignment)
+    every = marrowind.score_alignment(alignment, mode="approximate", sample=44, seed=7)
+    assert (every.approximate, every.sample, every.seed) == (True, 44, 7)
+    assert (exact.approximate, exact.sample, exact.seed) == (False, None, None)
+    assert np.array_equal(every.weights, exact.weights)
+    assert np.abs(every.column_scores - exact.column_scores).max() < 1e-12
+
+    def sampled(seed, threads):
+        return marrowind.score_alignment(alignment, mode="approximate", sample=8, seed=seed,
+                                         threads=threads)
+    first = sampled(1, 1)
+    again = sampled(1, 3)
+    assert first.weights.tobytes() == again.weights.tobytes()
+    assert first.column_scores.tobytes() == again.column_scores.tobytes()
+    assert not np.array_equal(sampled(2, 1).weights, first.weights)
+
+
 @pytest.mark.parametrize("call, error, message", [
     (lambda: marrowind.score_alignment(["ACD", "AC"]), marrowind.InputError,
      "aren't aligned to the same length"),
@@ -92,6 +111,9 @@ def test_matrices_and_pair_distance():
     (lambda: marrowind.Matrix.parse("A,B\n1,x\n", "mine"), marrowind.InputError, "mine"),
     (lambda: marrowind.Matrix.parse("A\n3\n"), marrowind.InputError, "all scores are equal"),
     (lambda: marrowind.score_alignment("ACD"), TypeError, "not a single one"),
+    (lambda: marrowind.score_alignment(FAMILY, mode="fast"), ValueError, "exact, approximate"),
+    (lambda: marrowind.score_alignment(FAMILY, mode="approximate", sample=0), ValueError,
+     "sample must be a whole number of at least 1"),
     (lambda: marrowind.score_alignment([1, 2]), TypeError, "str or bytes"),
 ])
 def test_errors_are_exceptions_with_the_library_messages(call, error, message, capfd):

@@ -1,9 +1,10 @@
 // library.cpp: the C++ library interface, on the same stages as the command-line program.
 //
-// Contents: read_fasta, parse_fasta, gunzip, SubstitutionMatrix, score_alignment, pair_distance,
-// dops_score.
+// Contents: read_fasta, parse_fasta, gunzip, SubstitutionMatrix, score_alignment,
+// score_alignment_views, pair_distance, dops_score.
 #include <memory>
 #include <sstream>
+#include <string_view>
 
 #include "core/allocation.h"
 #include "core/records.h"
@@ -34,7 +35,7 @@ Sequences to_sequences(std::unique_ptr<Alignment> alignment)
 
 // An alignment record holding copies of the sequences, as given; refused when larger than the
 // records hold.
-std::unique_ptr<Alignment> alignment_of(const std::vector<std::string>& sequences)
+std::unique_ptr<Alignment> alignment_of(const std::vector<std::string_view>& sequences)
 {
     detail::check_sequence_count("", sequences.size());
     for (std::size_t i = 0; i < sequences.size(); ++i)
@@ -51,7 +52,7 @@ std::unique_ptr<Alignment> alignment_of(const std::vector<std::string>& sequence
 // The library's side of a run: the caller's sequences and matrix, nothing shown.
 class SequencesRun : public detail::FrontEnd {
 public:
-    SequencesRun(const std::vector<std::string>& sequences, const ::Matrix& matrix)
+    SequencesRun(const std::vector<std::string_view>& sequences, const ::Matrix& matrix)
         : sequences_(sequences), matrix_(matrix)
     {
     }
@@ -59,7 +60,7 @@ public:
     const ::Matrix& matrix() override { return matrix_; }
 
 private:
-    const std::vector<std::string>& sequences_;
+    const std::vector<std::string_view>& sequences_;
     const ::Matrix& matrix_;
 };
 
@@ -77,7 +78,7 @@ Sequences read_fasta(const std::string& path)
     return to_sequences(std::unique_ptr<Alignment>(ReadFasta(path.c_str())));
 }
 
-Sequences parse_fasta(const std::string& text)
+Sequences parse_fasta(std::string_view text)
 {
     return to_sequences(std::unique_ptr<Alignment>(ParseFasta(text)));
 }
@@ -125,6 +126,14 @@ std::string SubstitutionMatrix::letters() const
 ConservationScores score_alignment(const std::vector<std::string>& sequences,
                                    const SubstitutionMatrix& matrix, const ScoringOptions& options)
 {
+    return score_alignment_views(
+        std::vector<std::string_view>(sequences.begin(), sequences.end()), matrix, options);
+}
+
+ConservationScores score_alignment_views(const std::vector<std::string_view>& sequences,
+                                         const SubstitutionMatrix& matrix,
+                                         const ScoringOptions& options)
+{
     SequencesRun front_end(sequences, matrix.record());
     detail::PipelineSettings settings;
     settings.options = options;
@@ -134,6 +143,7 @@ ConservationScores score_alignment(const std::vector<std::string>& sequences,
     result.weights.assign(run.data->weights, run.data->weights + run.alignment->nseq);
     result.column_scores.assign(run.data->scores, run.data->scores + run.alignment->length);
     result.dops = run.dops;
+    result.approximate = options.mode == ScoringMode::kApproximate;
     return result;
 }
 

@@ -99,10 +99,18 @@ void marrowind::detail::FastaParser::take_line(const char* line, std::size_t siz
 void marrowind::detail::FastaParser::store_working_record()
 {
     const std::size_t length = working_.seq.size();
+    // The record keeps an exact copy of the residues: the working string grew line by line
+    // and may have half as much room again, which a million records cannot spare. It keeps
+    // its room for the next record.
+    Prot record;
+    record.name = std::move(working_.name);
+    marrowind::detail::or_out_of_memory(static_cast<long long>(length),
+                                        [&] { record.seq.assign(working_.seq); });
     marrowind::detail::or_out_of_memory(static_cast<long long>(alignment_.seqs.size() + 1),
-                                        [&] { alignment_.seqs.push_back(std::move(working_)); });
+                                        [&] { alignment_.seqs.push_back(std::move(record)); });
     alignment_.length = static_cast<int32_t>(length);
-    working_ = Prot();
+    working_.name = std::string();
+    working_.seq.clear();
     // The records of an alignment share one length, so room for the last one is exactly
     // what the next one needs: no string ends up with spare capacity.
     marrowind::detail::or_out_of_memory(static_cast<long long>(length),
@@ -140,7 +148,7 @@ Alignment* ReadFasta(const char* path)
     return alignment.release();
 }
 
-Alignment* ParseFasta(const std::string& text)
+Alignment* ParseFasta(std::string_view text)
 {
     auto alignment = new_alignment();
     marrowind::detail::FastaParser parser(*alignment, "");

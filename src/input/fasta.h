@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "core/records.h"
 
@@ -61,6 +62,6 @@ private:
 Alignment* ReadFasta(const char* path);
 
 // Parses FASTA text held in memory; otherwise as ReadFasta.
-Alignment* ParseFasta(const std::string& text);
+Alignment* ParseFasta(std::string_view text);
 
 #endif

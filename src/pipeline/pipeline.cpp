@@ -9,6 +9,7 @@
 #include "core/cpus.h"
 #include "input/validate.h"
 #include "marrowind/errors.h"
+#include "scoring/approximate.h"
 #include "scoring/dops.h"
 #include "scoring/weights.h"
 
@@ -26,6 +27,11 @@ std::unique_ptr<Data, DataReleaser> new_results()
 void weigh(FrontEnd& front_end, Alignment& alignment, const Matrix& matrix, Data& data,
            const PipelineSettings& settings)
 {
+    if (settings.options.mode == ScoringMode::kApproximate) {
+        front_end.begin(Stage::kWeights);
+        compute_sampled_weights(alignment, matrix, data.weights, settings.options);
+        return;
+    }
     if (settings.weights == WeightSource::kPairDistances) {
         front_end.begin(Stage::kWeights);
         compute_weights(alignment, matrix, data.weights, settings.options);
@@ -59,7 +65,11 @@ ScoredAlignment run_pipeline(FrontEnd& front_end, const PipelineSettings& reques
     const Matrix& matrix = front_end.matrix();
     weigh(front_end, alignment, matrix, data, settings);
     front_end.begin(Stage::kColumnScores);
-    compute_column_scores(alignment, matrix, data.weights, data.scores, settings.options);
+    if (settings.options.mode == ScoringMode::kApproximate)
+        compute_grouped_column_scores(alignment, matrix, data.weights, data.scores,
+                                      settings.options);
+    else
+        compute_column_scores(alignment, matrix, data.weights, data.scores, settings.options);
     front_end.deliver(alignment, data);
 
     if (settings.dops) {

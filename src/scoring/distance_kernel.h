@@ -5,6 +5,7 @@
 //   make_portable_distance_kernel  plain C++ over class codes, for any matrix and processor
 //   avx512_distance_kernel_fits    whether a matrix and length suit the AVX-512 kernel
 //   make_avx512_distance_kernel    the AVX-512 kernel (only where it is compiled)
+//   Avx512DistanceTables           its level tables, also for pairs chosen at random
 //
 // A kernel holds the alignment in whatever layout its loops read, built once when it is made;
 // the pair-distance rows (pair_distances.h) share its work out over threads and tiles.
@@ -15,7 +16,11 @@
 #include <cstdint>
 #include <memory>
 
+#include <array>
+#include <vector>
+
 #include "core/records.h"
+#include "scoring/kernels_avx512.h"
 #include "scoring/residue_classes.h"
 
 namespace marrowind {
@@ -53,6 +58,19 @@ bool avx512_distance_kernel_fits(const ResidueClasses& classes, int length);
 std::unique_ptr<DistanceKernel> make_avx512_distance_kernel(const Alignment& alignment,
                                                             const ResidueClasses& classes,
                                                             double divisor, int threads);
+
+// The AVX-512 kernel's tables for a matrix (only where it is compiled; for a matrix that
+// avx512_distance_kernel_fits): for each class, its level against every class, padded to 32
+// bytes, with the class as the earlier sequence of the pair (as_row) and as the later one
+// (as_column); and the planes that turn a level into the four bytes of its units, then whether
+// it counts (kernels_avx512.h). Throws OutOfMemory.
+struct Avx512DistanceTables {
+    using Levels = std::array<uint8_t, kMaxKernelClasses>;
+    std::vector<Levels> as_row;
+    std::vector<Levels> as_column;
+    std::array<uint8_t, kDistancePlanes * 64> planes{};
+};
+Avx512DistanceTables make_avx512_distance_tables(const ResidueClasses& classes);
 
 }  // namespace marrowind
 

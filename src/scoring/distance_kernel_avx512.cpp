@@ -30,10 +30,10 @@ public:
     Avx512DistanceKernel(const Alignment& alignment, const ResidueClasses& classes,
                          double divisor, int threads)
         : alignment_(alignment), classes_(classes), nseq_(alignment.nseq),
-          length_(alignment.length), divisor_(divisor)
+          length_(alignment.length), divisor_(divisor),
+          tables_(make_avx512_distance_tables(classes))
     {
         build_layout(threads);
-        build_level_tables();
     }
 
     // For each quad of columns, the row's level against every class at each of the four
@@ -45,7 +45,7 @@ public:
         for (int q = 0; q < quads(); ++q)
             for (int p = 0; p < kQuad; ++p)
                 std::memcpy(&table[static_cast<std::size_t>(q) * 128 + 32 * p],
-                            &level_rows_[code_at(i, kQuad * q + p)][0], kMaxKernelClasses);
+                            &tables_.as_row[code_at(i, kQuad * q + p)][0], kMaxKernelClasses);
     }
 
     void compare_tile(int i, const uint8_t* table, int tile, int tile_end,
@@ -56,8 +56,8 @@ public:
         const int base = first_block * kDistanceBlock;
         uint64_t units[kTile] = {};
         uint32_t counts[kTile] = {};
-        avx512::distance_row(table, codes_.data(), quads(), first_block, end_block, planes_,
-                             units, counts);
+        avx512::distance_row(table, codes_.data(), quads(), first_block, end_block,
+                             tables_.planes.data(), units, counts);
         const int first = std::max(tile, i + 1);
         avx512::finish_distances(units + (first - base), counts + (first - base),
                                  tile_end - first, classes_.unit, divisor_, out + first);
@@ -120,33 +120,37 @@ private:
             });
     }
 
-    // Each class's levels padded to 32 bytes, so that a row's table is filled with copies of
-    // one fixed size; and the planes that turn a level into its units and its count.
-    void build_level_tables()
-    {
-        level_rows_ = allocate<std::array<uint8_t, kMaxKernelClasses>>(
-            static_cast<std::size_t>(classes_.count), std::array<uint8_t, kMaxKernelClasses>{});
-        for (int a = 0; a < classes_.count; ++a)
-            std::copy_n(&classes_.distance_level[static_cast<std::size_t>(a) * classes_.count],
-                        classes_.count, level_rows_[a].begin());
-        for (int p = 0; p < kDistancePlanes; ++p)
-            for (std::size_t level = 0; level < classes_.distance_level_value.size(); ++level)
-                planes_[64 * p + level] =
-                    p < 4 ? static_cast<uint8_t>(classes_.distance_level_units[level] >> (8 * p))
-                          : classes_.distance_level_counts[level];
-    }
-
     const Alignment& alignment_;
     const ResidueClasses& classes_;
     int nseq_;
     int length_;
     double divisor_;
+    Avx512DistanceTables tables_;
     CodeBuffer codes_;
-    uint8_t planes_[kDistancePlanes * 64] = {};
-    std::vector<std::array<uint8_t, kMaxKernelClasses>> level_rows_;
 };
 
 }  // namespace
+
+// Each class's levels padded to 32 bytes, so that a row's table is filled with copies of one
+// fixed size.
+Avx512DistanceTables make_avx512_distance_tables(const ResidueClasses& classes)
+{
+    Avx512DistanceTables tables;
+    const auto count = static_cast<std::size_t>(classes.count);
+    tables.as_row = allocate<Avx512DistanceTables::Levels>(count, {});
+    tables.as_column = allocate<Avx512DistanceTables::Levels>(count, {});
+    for (std::size_t a = 0; a < count; ++a)
+        for (std::size_t b = 0; b < count; ++b) {
+            tables.as_row[a][b] = classes.distance_level[a * count + b];
+            tables.as_column[a][b] = classes.distance_level[b * count + a];
+        }
+    for (int p = 0; p < kDistancePlanes; ++p)
+        for (std::size_t level = 0; level < classes.distance_level_value.size(); ++level)
+            tables.planes[64 * p + level] =
+                p < 4 ? static_cast<uint8_t>(classes.distance_level_units[level] >> (8 * p))
+                      : classes.distance_level_counts[level];
+    return tables;
+}
 
 // The kernel sums units in byte planes of 32-bit lanes and looks levels up with byte
 // permutes: it needs values below 2^32 units, sums that are exact in any order, and few

@@ -29,15 +29,6 @@ bool avx512_runs_here()
         return false;
 }
 
-KernelLevel distance_level(const ResidueClasses& classes, int length, KernelLevel wanted)
-{
-    if constexpr (kAvx512Compiled)
-        if (wanted == KernelLevel::kAvx512 && avx512_runs_here() &&
-            avx512_distance_kernel_fits(classes, length))
-            return KernelLevel::kAvx512;
-    return KernelLevel::kPortable;
-}
-
 KernelLevel column_level(const ResidueClasses& classes, KernelLevel wanted)
 {
     if constexpr (kAvx512Compiled)
@@ -48,6 +39,15 @@ KernelLevel column_level(const ResidueClasses& classes, KernelLevel wanted)
 }
 
 }  // namespace
+
+KernelLevel distance_kernel_level(const ResidueClasses& classes, int length, KernelLevel wanted)
+{
+    if constexpr (kAvx512Compiled)
+        if (wanted == KernelLevel::kAvx512 && avx512_runs_here() &&
+            avx512_distance_kernel_fits(classes, length))
+            return KernelLevel::kAvx512;
+    return KernelLevel::kPortable;
+}
 
 KernelLevel best_kernel_level()
 {
@@ -69,7 +69,7 @@ const char* kernel_level_name(KernelLevel level)
 ScoringPaths chosen_paths(const Matrix& matrix, int length, KernelLevel wanted)
 {
     const ResidueClasses classes = make_residue_classes(matrix);
-    return {distance_level(classes, length, wanted), column_level(classes, wanted)};
+    return {distance_kernel_level(classes, length, wanted), column_level(classes, wanted)};
 }
 
 std::unique_ptr<DistanceKernel> make_distance_kernel(const Alignment& alignment,
@@ -78,7 +78,7 @@ std::unique_ptr<DistanceKernel> make_distance_kernel(const Alignment& alignment,
                                                      int threads)
 {
     if constexpr (kAvx512Compiled)
-        if (distance_level(classes, alignment.length, wanted) == KernelLevel::kAvx512)
+        if (distance_kernel_level(classes, alignment.length, wanted) == KernelLevel::kAvx512)
             return make_avx512_distance_kernel(alignment, classes, divisor, threads);
     return make_portable_distance_kernel(alignment, classes, divisor);
 }

@@ -1,6 +1,7 @@
 // kernel_selection.h: which kernel each scoring stage runs on, and making it.
 //
 // Contents:
+//   distance_kernel_level the level that the pair distances run on
 //   make_distance_kernel  the kernel of the pair distances for a matrix, length and level
 //   make_column_kernel    the kernel of the column scores for a matrix and level
 //
@@ -20,6 +21,9 @@
 #include "scoring/residue_classes.h"
 
 namespace marrowind {
+
+// The level of the pair distances' kernel for this matrix and length when `wanted` is asked for.
+KernelLevel distance_kernel_level(const ResidueClasses& classes, int length, KernelLevel wanted);
 
 // Throws OutOfMemory. `divisor` and `threads` as make_portable_distance_kernel and
 // make_avx512_distance_kernel take them.

@@ -1,7 +1,7 @@
 // kernels_avx512.cpp: AVX-512 inner loops of the pair distances and the column scores.
 //
 // Contents: avx512::cpu_supports, avx512::distance_row, avx512::finish_distances,
-//           avx512::column_block.
+//           avx512::gather_block, avx512::column_block.
 //
 // Only the functions marked with the target attribute use AVX-512; the file is compiled for the
 // x86-64 baseline like every other, and the engine calls these only after cpu_supports().
@@ -107,6 +107,78 @@ MARROWIND_AVX512 void distance_row(const uint8_t* row_levels, const uint8_t* lay
                      _mm512_loadu_si512(row_levels + 128 * q + 64), plane_tables, ones);
         const int at = (b - first_block) * kDistanceBlock;
         store_block(acc, units + at, counts + at);
+    }
+}
+
+namespace {
+
+// Classes of 64 residues from four 64-byte quarters of class_of (two 128-entry permutes, chosen
+// by each byte's top bit), the gap class (0) past `present`, plus 32 times each one's place in
+// its quad.
+MARROWIND_AVX512 inline __m512i classes_of(const uint8_t* residues, __mmask64 present,
+                                           const __m512i* quarters)
+{
+    const __m512i bytes = _mm512_maskz_loadu_epi8(present, residues);
+    const __m512i low = _mm512_permutex2var_epi8(quarters[0], bytes, quarters[1]);
+    const __m512i high = _mm512_permutex2var_epi8(quarters[2], bytes, quarters[3]);
+    const __m512i codes = _mm512_maskz_mov_epi8(
+        present, _mm512_mask_blend_epi8(_mm512_movepi8_mask(bytes), low, high));
+    return _mm512_add_epi32(codes, _mm512_set1_epi32(0x60402000));
+}
+
+// Transposes 16 x 16 32-bit words: word q of rows[s] becomes word s of rows[q].
+MARROWIND_AVX512 inline void transpose_words(__m512i* rows)
+{
+    __m512i pairs[16];
+    for (int i = 0; i < 8; ++i) {
+        pairs[2 * i] = _mm512_unpacklo_epi32(rows[2 * i], rows[2 * i + 1]);
+        pairs[2 * i + 1] = _mm512_unpackhi_epi32(rows[2 * i], rows[2 * i + 1]);
+    }
+    // fours[4 i + j], 128-bit lane l: word 4 l + j of rows 4 i .. 4 i + 3.
+    __m512i fours[16];
+    for (int i = 0; i < 4; ++i) {
+        fours[4 * i] = _mm512_unpacklo_epi64(pairs[4 * i], pairs[4 * i + 2]);
+        fours[4 * i + 1] = _mm512_unpackhi_epi64(pairs[4 * i], pairs[4 * i + 2]);
+        fours[4 * i + 2] = _mm512_unpacklo_epi64(pairs[4 * i + 1], pairs[4 * i + 3]);
+        fours[4 * i + 3] = _mm512_unpackhi_epi64(pairs[4 * i + 1], pairs[4 * i + 3]);
+    }
+    for (int j = 0; j < 4; ++j) {
+        const __m512i even_first = _mm512_shuffle_i32x4(fours[j], fours[4 + j], 0x88);
+        const __m512i odd_first = _mm512_shuffle_i32x4(fours[j], fours[4 + j], 0xdd);
+        const __m512i even_second = _mm512_shuffle_i32x4(fours[8 + j], fours[12 + j], 0x88);
+        const __m512i odd_second = _mm512_shuffle_i32x4(fours[8 + j], fours[12 + j], 0xdd);
+        rows[j] = _mm512_shuffle_i32x4(even_first, even_second, 0x88);
+        rows[8 + j] = _mm512_shuffle_i32x4(even_first, even_second, 0xdd);
+        rows[4 + j] = _mm512_shuffle_i32x4(odd_first, odd_second, 0x88);
+        rows[12 + j] = _mm512_shuffle_i32x4(odd_first, odd_second, 0xdd);
+    }
+}
+
+}  // namespace
+
+// Sixty-four columns at a time: each sequence's 16 quads in one vector, then transposed so
+// that each vector holds one quad of all 16 sequences, a row of the block.
+MARROWIND_AVX512 void gather_block(const uint8_t* const* rows, int count, int length,
+                                   const uint8_t* class_of, uint8_t* block)
+{
+    const __m512i quarters[4] = {
+        _mm512_loadu_si512(class_of), _mm512_loadu_si512(class_of + 64),
+        _mm512_loadu_si512(class_of + 128), _mm512_loadu_si512(class_of + 192)};
+    for (int first = 0; first < length; first += 64) {
+        const int columns = std::min(64, length - first);
+        const __mmask64 present = columns == 64 ? ~__mmask64{0} : (__mmask64{1} << columns) - 1;
+        __m512i quad_rows[kDistanceBlock];
+        for (int s = 0; s < kDistanceBlock; ++s)
+            quad_rows[s] = s < count ? classes_of(rows[s] + first, present, quarters)
+                                     : _mm512_setzero_si512();
+        transpose_words(quad_rows);
+        uint8_t* const out = block + static_cast<std::size_t>(first / kQuad) * 64;
+        if (columns == 64) {  // a whole chunk: sixteen stores straight from the registers
+            for (int q = 0; q < 16; ++q) _mm512_storeu_si512(out + 64 * q, quad_rows[q]);
+            continue;
+        }
+        for (int q = 0; q < (columns + kQuad - 1) / kQuad; ++q)
+            _mm512_storeu_si512(out + 64 * q, quad_rows[q]);
     }
 }
 

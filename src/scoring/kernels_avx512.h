@@ -5,6 +5,7 @@
 //   kDistanceBlock ...     layout constants of the distance kernel
 //   avx512::distance_row   unit and count sums of one sequence against blocks of 16 sequences
 //   avx512::finish_distances  pair distances from those sums, divided as the caller asks
+//   avx512::gather_block   one block of the distance layout from any 16 sequences' residues
 //   ColumnKernelTables     what the column kernel needs of the residue classes
 //   avx512::column_block   weighted pair sums of 64 columns
 //
@@ -62,6 +63,13 @@ void distance_row(const uint8_t* row_levels, const uint8_t* layout, int quads, i
 // the bits are the same. Needs units below 2^53 and counts below 2^24.
 void finish_distances(const uint64_t* units, const uint32_t* counts, int n, double unit,
                       double divisor, double* out);
+
+// One block of the distance layout (quads * 64 bytes, see above) for the sequences whose
+// residues rows[0..count) point to, `length` bytes each, count at most 16: each byte the class
+// of its residue (class_of, 256 entries, codes below 32) plus 32 times its place in its quad,
+// and the gap class past `length`. The bytes of sequences past count are zero.
+void gather_block(const uint8_t* const* rows, int count, int length, const uint8_t* class_of,
+                  uint8_t* block);
 
 // num[0..columns) for the first `columns` columns of `codes` (class codes, row_stride bytes a
 // sequence, 64 columns in the lanes given by column_lane, padded with gap codes): the weighted

@@ -2,6 +2,7 @@
 // stages' threads and buffers fail as the engine promises.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "core/records.h"
 #include "marrowind/errors.h"
 #include "matrix/matrix.h"
+#include "scoring/approximate.h"
 #include "scoring/buffers.h"
 #include "scoring/engine.h"
 #include "scoring/plain_loops.h"
@@ -215,6 +217,7 @@ TEST(Engine, ResidueClassesKeepMutsValues)
                 << a << " " << b;
     EXPECT_TRUE(classes.sums_are_exact(100000));
     const auto wide = load_matrix("A,C\n0,1\n10000000,3\n");
+    ASSERT_FALSE(marrowind::make_residue_classes(*wide).sums_are_exact(170));
     EXPECT_FALSE(marrowind::make_residue_classes(*wide).sums_are_exact(100));
 }
 
@@ -274,4 +277,95 @@ TEST(Engine, ImpossibleBuffersReportTheirElementCount)
     std::vector<int> room;
     EXPECT_EQ(requested([&] { marrowind::reserve(room, huge); }), static_cast<long long>(huge));
 #endif
+}
+
+// The approximate stages. Grouping the column sums by residue class is an identity, so with the
+// exact weights it must give the exact scores up to rounding, whatever the residues.
+TEST(Approximate, GroupedColumnScoresEqualTheExactOnes)
+{
+    std::mt19937 rng(19);
+    const auto blosum = shipped("blosum62.mat2");
+    const auto asymmetric = load_matrix(random_matrix("ACDEFGHIKLMNPQRSTVWY", -3, 5, rng));
+    for (const Matrix* matrix : {blosum.get(), asymmetric.get()}) {
+        for (int nseq : {1, 2, 7, 90}) {
+            const Alignment alignment = random_alignment(nseq, 130, rng);
+            std::vector<double> weights(static_cast<std::size_t>(nseq) + 1);
+            marrowind::plain::weights(alignment, *matrix, weights.data());
+            // Zero weights, including all but one, leave pairs with no weight at all.
+            for (int zeros : {0, nseq / 2, nseq - 1}) {
+                std::fill_n(weights.begin(), zeros, 0.0);
+                std::vector<double> exact(130), grouped(130);
+                marrowind::plain::column_scores(alignment, *matrix, weights.data(), exact.data());
+                marrowind::compute_grouped_column_scores(alignment, *matrix, weights.data(),
+                                                         grouped.data(), {});
+                for (int c = 0; c < 130; ++c)
+                    ASSERT_NEAR(grouped[c], exact[c], 1e-12)
+                        << nseq << " sequences, " << zeros << " zero weights, column " << c;
+            }
+        }
+    }
+}
+
+TEST(Approximate, EveryPartnerGivesTheExactWeights)
+{
+    std::mt19937 rng(23);
+    const auto asymmetric = load_matrix(random_matrix("ACDEFGHIKLMNPQRSTVWY", -3, 5, rng));
+    const auto blosum = shipped("blosum62.mat2");
+    // A range so wide that sums in units would pass 2^53: the distances sum in column order.
+    const auto wide = load_matrix("A,C\n0,1\n10000000,3\n");
+    ASSERT_FALSE(marrowind::make_residue_classes(*wide).sums_are_exact(170));
+    for (const Matrix* matrix : {blosum.get(), asymmetric.get(), wide.get()}) {
+        const Alignment alignment = random_alignment(41, 170, rng);
+        std::vector<double> exact(42), sampled(42);
+        marrowind::plain::weights(alignment, *matrix, exact.data());
+        marrowind::ScoringOptions options;
+        options.mode = marrowind::ScoringMode::kApproximate;
+        for (marrowind::KernelLevel level : marrowind::supported_kernel_levels()) {
+            options.kernel = level;
+            for (int sample : {40, 1000}) {
+                options.sample = sample;
+                marrowind::compute_sampled_weights(alignment, *matrix, sampled.data(), options);
+                EXPECT_TRUE(same_bits(sampled.data(), exact.data(), 41))
+                    << marrowind::kernel_level_name(level) << ", sample " << sample;
+            }
+        }
+    }
+}
+
+TEST(Approximate, TheSeedAloneDecidesTheBits)
+{
+    std::mt19937 rng(29);
+    const auto matrix = shipped("blosum62.mat2");
+    const Alignment alignment = random_alignment(300, 90, rng);
+    marrowind::ScoringOptions options;
+    options.mode = marrowind::ScoringMode::kApproximate;
+    options.sample = 17;
+    auto weights_with = [&](unsigned long long seed, int threads) {
+        options.seed = seed;
+        options.threads = threads;
+        std::vector<double> weights(300), scores(90);
+        marrowind::compute_sampled_weights(alignment, *matrix, weights.data(), options);
+        marrowind::compute_grouped_column_scores(alignment, *matrix, weights.data(),
+                                                 scores.data(), options);
+        weights.insert(weights.end(), scores.begin(), scores.end());
+        return weights;
+    };
+    const std::vector<double> first = weights_with(5, 1);
+    for (int threads : {2, 3}) EXPECT_TRUE(same_bits(weights_with(5, threads).data(),
+                                                     first.data(), 390)) << threads;
+    EXPECT_FALSE(same_bits(weights_with(6, 2).data(), first.data(), 300));
+
+    // Partners: distinct others, ascending, as many as asked.
+    const std::vector<int> partners = marrowind::sampled_partners(300, 123, 17, 5);
+    ASSERT_EQ(partners.size(), 17u);
+    EXPECT_TRUE(std::is_sorted(partners.begin(), partners.end()));
+    EXPECT_EQ(std::adjacent_find(partners.begin(), partners.end()), partners.end());
+    EXPECT_EQ(std::count(partners.begin(), partners.end(), 123), 0);
+    EXPECT_GE(partners.front(), 0);
+    EXPECT_LT(partners.back(), 300);
+
+    options.sample = 0;
+    std::vector<double> weights(300);
+    EXPECT_THROW(marrowind::compute_sampled_weights(alignment, *matrix, weights.data(), options),
+                 marrowind::InputError);
 }
