@@ -5,7 +5,9 @@ way, all linked by one selected column.
 The page needs no network: its script (assets/report.js, bundled from web/ with the libraries it
 uses) and its data (a JSON document in a script element) are written into the file itself. The
 data holds each sequence as one string, so a report grows by about one byte per residue of the
-alignment.
+alignment it shows. A browser opens 20000 sequences of 1000 columns (21 MB) in a couple of
+seconds; a page of a million sequences would not open, so the alignment view holds at most
+MAX_SEQUENCES of them, while the scores, the profile and the table always come from all.
 """
 import html
 import io
@@ -25,6 +27,8 @@ DOPS_EXPLANATION = (
     "distinct values, as a percentage of the largest possible, so that near 100 the alignment "
     "tells conserved and variable positions finely apart and near 0 its columns all score "
     "alike.")
+# The most sequences the alignment view holds: the reference and the first others in order.
+MAX_SEQUENCES = 20000
 # 3Dmol.js names the formats it reads.
 VIEWER_FORMATS = {"pdb": "pdb", "mmcif": "cif"}
 
@@ -56,11 +60,22 @@ def _tsv_name(profile):
     return f"{stem or 'scores'}.tsv"
 
 
-def report_data(profile, mapping=None):
-    """Return the data the page draws: the sequences, the scores, the reference's residues, the
-    per-residue table as write_tsv writes it and, given a StructureMapping, the structure's text
-    with its residues' columns (-1 for none)."""
+def shown_sequences(profile, most=MAX_SEQUENCES):
+    """The indices of the sequences the alignment view shows, in order: all of them, or the
+    reference and the first most - 1 others."""
+    count = len(profile.alignment)
+    if count <= most:
+        return range(count)
+    others = [index for index in range(most) if index != profile.reference][:most - 1]
+    return sorted(others + [profile.reference])
+
+
+def report_data(profile, mapping=None, most=MAX_SEQUENCES):
+    """Return the data the page draws: the sequences it shows (see shown_sequences), the
+    scores, the reference's residues, the per-residue table as write_tsv writes it and, given a
+    StructureMapping, the structure's text with its residues' columns (-1 for none)."""
     alignment = profile.alignment
+    shown = shown_sequences(profile, most)
     table = io.StringIO()
     write_tsv(profile, table)
     structure = None
@@ -78,9 +93,9 @@ def report_data(profile, mapping=None):
         }
     return {
         "referenceName": profile.reference_name,
-        "reference": profile.reference,
-        "names": alignment.names,
-        "rows": alignment.sequences,
+        "reference": shown.index(profile.reference),
+        "names": [alignment.names[index] for index in shown],
+        "rows": [alignment.sequences[index] for index in shown],
         "scores": [float(score) for score in profile.scores.column_scores],
         "gaps": profile.gap_fractions().tolist(),
         "residues": {"numbers": [row.number for row in profile.residues],
@@ -92,15 +107,21 @@ def report_data(profile, mapping=None):
     }
 
 
-def render_report(profile, mapping=None):
-    """Return the report's HTML text for a Profile and, optionally, a StructureMapping."""
+def render_report(profile, mapping=None, most=MAX_SEQUENCES):
+    """Return the report's HTML text for a Profile and, optionally, a StructureMapping; the
+    alignment view holds at most `most` sequences."""
     alignment = profile.alignment
     approximate = profile.scores.approximate
+    mode = f", {profile.scores.mode_label}" if approximate else ""
+    shown = len(shown_sequences(profile, most))
+    rows_note = (f" It shows the reference and the first {shown - 1:,} other sequences of "
+                 f"{len(alignment):,}; the scores, the profile and the table come from all of "
+                 f"them." if shown < len(alignment) else "")
     facts = [
         ("input", alignment.source), ("format", alignment.format), ("matrix", profile.matrix),
         ("sequences", f"{len(alignment):,}"), ("columns", f"{alignment.length:,}"),
         ("reference", profile.reference_name), ("reference numbering", _numbering(profile)),
-        ("scores", DIRECTION.split(": ", 1)[1] + (f", {profile.scores.mode_label}" if approximate else "")),
+        ("scores", DIRECTION.split(": ", 1)[1] + mode),
     ]
     heading = f"{profile.reference_name} in {os.path.basename(alignment.source)}"
     title = f"{heading}: conservation" + (" (approximate scores)" if approximate else "")
@@ -118,14 +139,19 @@ def render_report(profile, mapping=None):
         "structure_hidden": "" if mapping else " hidden",
         "structure_caption": html.escape(mapping.summary()) if mapping else "",
         "tsv_name": html.escape(_tsv_name(profile)),
-        "data": _script_safe_json(report_data(profile, mapping)),
+        "rows_note": html.escape(rows_note),
+        "data": _script_safe_json(report_data(profile, mapping, most)),
         "script": _asset("report.js"),
     }
     return Template(_asset("report.html")).substitute(fields)
 
 
-def write_report(profile, target, structure=None, chain=None, min_identity=MIN_IDENTITY):
+def write_report(profile, target, structure=None, chain=None, min_identity=MIN_IDENTITY,
+                 most=MAX_SEQUENCES):
     """Write the HTML report of a Profile to target (a path, "-" or an open text stream).
+
+    most: the most sequences the alignment view holds (the reference and the first others);
+    the scores, the profile and the table always come from every sequence.
 
     structure: a PDB or mmCIF file's path, or the StructureMapping that map_structure gave for
     this profile; the chain (chain, or the only protein chain) is shown coloured by score. Returns
@@ -134,7 +160,7 @@ def write_report(profile, target, structure=None, chain=None, min_identity=MIN_I
     mapping = structure
     if structure is not None and not isinstance(structure, StructureMapping):
         mapping = map_structure(profile, structure, chain, min_identity)
-    page = render_report(profile, mapping)
+    page = render_report(profile, mapping, most)
     with open_output(target) as out:
         out.write(page)
     return mapping

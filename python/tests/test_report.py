@@ -90,15 +90,29 @@ def click(actions):
     actions.perform()
 
 
+def embedded_data(page):
+    start = page.index('<script type="application/json" id="marrowind-data">')
+    body = page[page.index(">", start) + 1:]
+    return json.loads(body[:body.index("</script>")])
+
+
+def test_large_alignment_view_holds_the_reference_and_the_first_others():
+    alignment = marrowind.parse_alignment(b">a\nACDE\n>b\nACFE\n>c\nACGE\n>d\nACHE\n")
+    profile = marrowind.conservation_profile(alignment, reference="d")
+    page = marrowind.report.render_report(profile, most=2)
+    data = embedded_data(page)
+    assert (data["names"], data["rows"], data["reference"]) == (["a", "d"], ["ACDE", "ACHE"], 1)
+    assert len(data["scores"]) == 4 and data["tsv"] == embedded_data(
+        marrowind.report.render_report(profile))["tsv"]
+    assert "the first 1 other sequences of 4" in page
+
+
 def test_data_cannot_end_its_script_element():
     # A name that would close the element and open a comment, were "<" not escaped.
     hostile = "evil</script><!--<script>"
     alignment = marrowind.parse_alignment(f">{hostile}\nACDE\n>b\nACDF\n".encode())
     profile = marrowind.conservation_profile(alignment)
-    page = marrowind.report.render_report(profile)
-    start = page.index('<script type="application/json" id="marrowind-data">')
-    body = page[page.index(">", start) + 1:]
-    data = json.loads(body[:body.index("</script>")])
+    data = embedded_data(marrowind.report.render_report(profile))
     assert data["names"] == [hostile, "b"]
     assert data["tsv"].count("\n") == len(marrowind.exports.header_lines(profile)) + 5
 
