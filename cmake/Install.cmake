@@ -10,6 +10,7 @@ install(TARGETS marrowind_core marrowind_util EXPORT MarrowindTargets
 install(DIRECTORY include/marrowind DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES data/blosum62.mat2 data/pet91.mat2 DESTINATION ${CMAKE_INSTALL_DATADIR}/marrowind)
 install(FILES docs/marrowind.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES LICENSE CITATION.cff DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/marrowind)
 
 set(MARROWIND_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Marrowind)
 install(EXPORT MarrowindTargets NAMESPACE Marrowind:: DESTINATION ${MARROWIND_CMAKE_DIR})

@@ -14,7 +14,7 @@ prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in bin/marrowind include/marrowind/api.h include/marrowind/util.h include/marrowind/marrowind.h \
     include/marrowind/errors.h share/marrowind/blosum62.mat2 \
-    share/marrowind/pet91.mat2 share/man/man1/marrowind.1; do
+    share/marrowind/pet91.mat2 share/man/man1/marrowind.1 share/doc/marrowind/LICENSE; do
   [ -f "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
 done
 
