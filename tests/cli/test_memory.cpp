@@ -16,8 +16,8 @@ class Memory : public CliTest {};
 // column scores, one block of output lines) and the program's own few megabytes.
 TEST_F(Memory, PeakStaysBelowThreeTimesTheAlignmentFile)
 {
-    constexpr int kSequences = 20000;
-    constexpr int kColumns = 1000;
+    constexpr int kSequences = 2000;
+    constexpr int kColumns = 10000;
     const std::string residues = "ACDEFGHIKLMNPQRSTVWY-";
     {
         // A family of related sequences: one ancestor with a fifth of its columns changed in
