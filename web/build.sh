@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # build.sh: bundles the report's script and the libraries it uses into the one minified file that
 # the Python package ships, python/marrowind/assets/report.js, and the libraries' licences beside
-# it (report.js.LICENSES). Needs Node.js and npm with access to the npm registry; the packages
+# it (report.js.LICENSES); and the batch index page's script into assets/index.js. Needs Node.js and npm with access to the npm registry; the packages
 # are installed exactly as package-lock.json pins them.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -14,6 +14,10 @@ banner+=" $(version 3dmol) (BSD-3-Clause, https://3dmol.org), which embeds pako 
 banner+=" netcdfjs, iobuffer and upng-js (MIT). */"
 npx esbuild src/report.js --bundle --minify --format=iife --target=es2020 \
   --legal-comments=none --banner:js="$banner" --outfile="$target"
+# The batch's index page has a script of its own, with no libraries.
+npx esbuild src/index.js --bundle --minify --format=iife --target=es2020 \
+  --banner:js="/* Marrowind batch index script, bundled with esbuild $(version esbuild). */" \
+  --outfile=../python/marrowind/assets/index.js
 # The licences of everything bundled, beside the bundle: 3Dmol.js and the libraries its build
 # carries keep their own notices.
 notices=../python/marrowind/assets/report.js.LICENSES
@@ -26,7 +30,9 @@ notices=../python/marrowind/assets/report.js.LICENSES
 } > "$notices"
 # The page inlines the script: a "</script" in it would end the element early, and a "<!--"
 # could make the parser read past the real end.
-if grep -qiE '</script|<!--' "$target"; then
-  echo "build.sh: the bundle contains </script or <!-- and cannot be inlined" >&2
-  exit 1
-fi
+for bundle in "$target" ../python/marrowind/assets/index.js; do
+  if grep -qiE '</script|<!--' "$bundle"; then
+    echo "build.sh: $bundle contains </script or <!-- and cannot be inlined" >&2
+    exit 1
+  fi
+done

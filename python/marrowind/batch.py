@@ -27,10 +27,12 @@ import sys
 import time
 import urllib.parse
 import zlib
+from string import Template
 from typing import NamedTuple
 
 import numpy as np
 
+from . import __version__
 from ._core import Error, InputError
 from .alignment import GZIP_MAGIC, _match_states, detect_format
 from .core import DEFAULT_SAMPLE, format_dops, format_score, load_matrix, matrix_label
@@ -38,7 +40,7 @@ from .exports import write_jalview, write_scored_alignment, write_tsv
 from .output import Interrupted, end_by_signal, open_output, signals_as_exceptions
 from .plot import plot_profile
 from .profile import conservation_profile
-from .report import write_report
+from .report import _asset, write_report
 
 RESULT = "result.json"
 SUMMARY_FIELDS = ("family", "input", "format", "sequences", "columns", "mode", "dops",
@@ -400,60 +402,6 @@ INDEX_COLUMNS = (
     ("Error", "error", str, False),
 )
 
-INDEX_PAGE = """<!DOCTYPE html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<title>Marrowind batch: {count} families</title>
-<style>
-body {{ font: 14px/1.4 system-ui, sans-serif; margin: 2em; color: #222; }}
-table {{ border-collapse: collapse; }}
-th, td {{ padding: 0.25em 0.8em; border-bottom: 1px solid #ddd; text-align: left; }}
-td.number {{ text-align: right; font-variant-numeric: tabular-nums; }}
-th[data-type=number] {{ text-align: right; }}
-th button {{ font: inherit; font-weight: bold; border: 0; background: none; cursor: pointer;
-  padding: 0; }}
-th[aria-sort=ascending] button::after {{ content: " \\25B2"; }}
-th[aria-sort=descending] button::after {{ content: " \\25BC"; }}
-tr.failed td {{ color: #a33; }}
-</style>
-</head>
-<body>
-<h1>Marrowind batch: {count} families</h1>
-<p>DOPS: how varied a family's column scores are, from 0 (every column scores alike) to 100.
-Click a heading to sort; a family's name opens its report where one was written.</p>
-<table id="families">
-<thead><tr>{headings}</tr></thead>
-<tbody>
-{rows}
-</tbody>
-</table>
-<script>
-// Sorts the table by a column: numbers by value with empty cells last, text alphabetically;
-// a second click reverses the order.
-document.querySelectorAll("#families th button").forEach((button, column) => {{
-  button.addEventListener("click", () => {{
-    const heading = button.parentElement;
-    const ascending = heading.getAttribute("aria-sort") !== "ascending";
-    document.querySelectorAll("#families th").forEach(th => th.removeAttribute("aria-sort"));
-    heading.setAttribute("aria-sort", ascending ? "ascending" : "descending");
-    const numeric = heading.dataset.type === "number";
-    const body = document.querySelector("#families tbody");
-    const key = row => row.cells[column].dataset.value;
-    const rows = Array.from(body.rows).sort((a, b) => {{
-      const x = key(a), y = key(b);
-      if (x === "" || y === "") return (x === "") - (y === "");
-      const order = numeric ? Number(x) - Number(y) : x.localeCompare(y);
-      return ascending ? order : -order;
-    }});
-    body.append(...rows);
-  }});
-}});
-</script>
-</body>
-</html>
-"""
-
 
 def write_index(results, family_dirs, target):
     """Write a batch's results as an HTML page: one row per family, in the order given, sortable
@@ -480,9 +428,11 @@ def write_index(results, family_dirs, target):
                          f"{text}</td>")
         failed = ' class="failed"' if result["error"] else ""
         rows.append(f"<tr{failed}>{''.join(cells)}</tr>")
+    page = Template(_asset("index.html")).substitute(
+        version=__version__, count=len(results), headings=headings, rows="\n".join(rows),
+        script=_asset("index.js"))
     with open_output(target) as out:
-        out.write(INDEX_PAGE.format(count=len(results), headings=headings,
-                                    rows="\n".join(rows)))
+        out.write(page)
 
 
 def build_parser():
