@@ -4,7 +4,8 @@
 //   Error         base class: the exact message text for standard error and the exit status
 //   InputError    bad input from the user (unreadable file, malformed alignment or matrix)
 //   OutOfMemory   an allocation that could not be satisfied
-//   OutputError   a write, flush or close of the results that failed
+//   OutputError   a results file that could not be opened, or a write, flush or close of the
+//                 results that failed
 //   UsageError    a command line that the option parser refuses
 //
 // The core never writes error messages and never ends the process. It throws one of these;
@@ -52,14 +53,25 @@ private:
     long long requested_;
 };
 
-// Results could not be written to `destination` (a path, or "standard output").
+// Results could not be written to `destination` (a path, or "standard output"): what() is
+// "\nError: <destination> could not be written\n". error_number() is the system's errno for
+// the failure (ENOSPC for a full disk), or 0 when there is none; what() never includes it, so
+// the program's message stays the same whatever the cause.
 class OutputError : public Error {
 public:
-    explicit OutputError(const std::string& destination);
+    explicit OutputError(const std::string& destination, int error_number = 0);
+
+    // "\nError: <path> could not be opened\n": an output file that could not be created.
+    static OutputError cannot_open(const std::string& path, int error_number = 0);
+
     const std::string& destination() const noexcept { return destination_; }
+    int error_number() const noexcept { return error_number_; }
 
 private:
+    OutputError(const std::string& message, const std::string& destination, int error_number);
+
     std::string destination_;
+    int error_number_;
 };
 
 // A command line that breaks the option table: what() is "FATAL: ", the message, the

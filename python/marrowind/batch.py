@@ -33,11 +33,12 @@ from typing import NamedTuple
 import numpy as np
 
 from . import __version__
-from ._core import Error, InputError
+from ._core import Error, InputError, Matrix
 from .alignment import GZIP_MAGIC, _match_states, detect_format
 from .core import DEFAULT_SAMPLE, format_dops, format_score, load_matrix, matrix_label
 from .exports import write_jalview, write_scored_alignment, write_tsv
-from .output import Interrupted, end_by_signal, open_output, signals_as_exceptions
+from .output import (end_by_signal, open_output, refuse_to_overwrite_inputs,
+                     remove_temporaries_on_signals)
 from .plot import plot_profile
 from .profile import conservation_profile
 from .report import _asset, write_report
@@ -319,6 +320,9 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
     loaded = load_matrix(matrix)
     os.makedirs(out_dir, exist_ok=True)
     outputs = family_outputs(out_dir, family, plot, jalview, report)
+    inputs = [path] if isinstance(matrix, Matrix) else [path, matrix]
+    for output in [*outputs.values(), os.path.join(out_dir, RESULT)]:
+        refuse_to_overwrite_inputs(output, inputs)
     result = dict.fromkeys(SUMMARY_FIELDS)
     result.update(family=family, input=os.fspath(path), threads=threads)
     try:
@@ -332,17 +336,14 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
                 os.unlink(stale)
     else:
         profile.matrix = matrix_label(matrix)
-        # Only Python code runs from here on, so SIGTERM and SIGHUP are handled at once and
-        # remove the temporary of the file being written.
-        with signals_as_exceptions():
-            write_scored_alignment(profile, outputs["scored_alignment"])
-            write_tsv(profile, outputs["columns"], per="column")
-            if plot:
-                plot_profile(profile, outputs["plot"])
-            if jalview:
-                write_jalview(profile, outputs["jalview"])
-            if report:
-                write_report(profile, outputs["report"])
+        write_scored_alignment(profile, outputs["scored_alignment"])
+        write_tsv(profile, outputs["columns"], per="column")
+        if plot:
+            plot_profile(profile, outputs["plot"])
+        if jalview:
+            write_jalview(profile, outputs["jalview"])
+        if report:
+            write_report(profile, outputs["report"])
         scores = profile.scores.column_scores
         result.update(format=profile.alignment.format, sequences=len(profile.alignment),
                       columns=profile.alignment.length, mode=profile.scores.mode_label,
@@ -352,7 +353,7 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
     result["wall_s"] = round(time.monotonic() - start, 3)
     # ru_maxrss is in kilobytes on Linux.
     result["peak_mb"] = round(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024, 1)
-    with signals_as_exceptions(), open_output(os.path.join(out_dir, RESULT)) as out:
+    with open_output(os.path.join(out_dir, RESULT)) as out:
         json.dump(result, out, indent=1)
         out.write("\n")
     return result
@@ -464,19 +465,19 @@ def build_parser():
 def main(argv=None):
     """Entry point of python3 -m marrowind.batch; returns the exit status: 0 once the result is
     written (a family's own error included), 1 for any other failure, with one line on
-    standard error."""
+    standard error. A signal (SIGINT, SIGTERM, SIGHUP) ends the job as that signal would, after
+    removing the temporary file of any output being written."""
     args = build_parser().parse_args(argv)
     try:
-        score_family(args.alignment, args.out_dir, args.family, args.matrix, args.threads,
-                     args.plot, args.jalview, args.report, args.approximate, args.sample,
-                     args.seed)
+        with remove_temporaries_on_signals():
+            score_family(args.alignment, args.out_dir, args.family, args.matrix, args.threads,
+                         args.plot, args.jalview, args.report, args.approximate, args.sample,
+                         args.seed)
     except (Error, ValueError, OSError) as error:
         print(f"python3 -m marrowind.batch: {error}", file=sys.stderr)
         return 1
     except KeyboardInterrupt:
         return end_by_signal(signal.SIGINT)
-    except Interrupted as interruption:
-        return end_by_signal(interruption.signal_number)
     return 0
 
 

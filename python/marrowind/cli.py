@@ -21,7 +21,7 @@ from .core import (DEFAULT_SAMPLE, available_matrices, load_matrix, matrix_label
                    score_alignment)
 from .exports import (write_chimerax, write_jalview, write_scored_alignment, write_structure,
                       write_tsv)
-from .output import Interrupted, end_by_signal, signals_as_exceptions
+from .output import end_by_signal, refuse_to_overwrite_inputs, remove_temporaries_on_signals
 from .plot import plot_format, plot_profile
 from .profile import Profile
 from .report import write_report
@@ -140,22 +140,14 @@ class Progress:
             self.drawn = True
 
 
-def refuse_to_overwrite_inputs(args):
-    """Raise ValueError when an output path names one of the input files: writing the results
-    over an input would destroy it before the user notices."""
-    inputs = [path for path in (args.input, args.matrix, args.structure)
-              if path and path != "-" and os.path.exists(path)]
+def check_outputs(args):
+    """Raise InputError when an output path names one of the input files (standard input
+    included): writing the results over an input would destroy it before the user notices."""
+    inputs = [path for path in (args.input, args.matrix, args.structure) if path]
     for output in (args.output, args.scored_alignment, args.jalview, args.chimerax,
                    args.structure_out, args.plot, args.report):
-        if not output or output == "-":
-            continue
-        for source in inputs:
-            try:
-                same = os.path.samefile(output, source)
-            except OSError:
-                continue
-            if same:
-                raise ValueError(f"{output} is an input file and will not be overwritten")
+        if output:
+            refuse_to_overwrite_inputs(output, inputs)
 
 
 def run(args):
@@ -170,7 +162,7 @@ def run(args):
         plot_format(args.plot)
     if not args.approximate and (args.sample is not None or args.seed is not None):
         raise ValueError("--sample and --seed need --approximate")
-    refuse_to_overwrite_inputs(args)
+    check_outputs(args)
     outputs = sum(bool(x) for x in (args.scored_alignment, args.jalview, args.chimerax,
                                     args.structure, args.structure_out, args.plot,
                                     args.report))
@@ -192,30 +184,26 @@ def run(args):
             # Before any output, so that a chain the reference does not match leaves none.
             progress.stage("aligning the reference with the structure")
             mapping = map_structure(profile, args.structure, args.chain, args.min_identity)
-        # From here on only Python code runs, so a signal is handled at once: it removes the
-        # temporary file of the output being written.
-        with signals_as_exceptions():
-            if args.scored_alignment:
-                progress.stage("writing the scored alignment")
-                write_scored_alignment(profile, args.scored_alignment)
-            if args.jalview:
-                progress.stage("writing the Jalview file")
-                write_jalview(profile, args.jalview)
-            if args.chimerax:
-                progress.stage("writing the ChimeraX file")
-                write_chimerax(profile, args.chimerax, chain=args.chain, structure=mapping)
-            if args.structure_out:
-                progress.stage("writing the structure")
-                write_structure(profile, mapping, args.structure_out)
-            if args.plot:
-                progress.stage("plotting")
-                plot_profile(profile, args.plot, per=args.plot_by)
-            if args.report:
-                progress.stage("writing the report")
-                write_report(profile, args.report, mapping)
+        if args.scored_alignment:
+            progress.stage("writing the scored alignment")
+            write_scored_alignment(profile, args.scored_alignment)
+        if args.jalview:
+            progress.stage("writing the Jalview file")
+            write_jalview(profile, args.jalview)
+        if args.chimerax:
+            progress.stage("writing the ChimeraX file")
+            write_chimerax(profile, args.chimerax, chain=args.chain, structure=mapping)
+        if args.structure_out:
+            progress.stage("writing the structure")
+            write_structure(profile, mapping, args.structure_out)
+        if args.plot:
+            progress.stage("plotting")
+            plot_profile(profile, args.plot, per=args.plot_by)
+        if args.report:
+            progress.stage("writing the report")
+            write_report(profile, args.report, mapping)
     # The table comes once the bar is gone, since both may be on the one terminal.
-    with signals_as_exceptions():
-        write_tsv(profile, args.output, per="column" if args.columns else "residue")
+    write_tsv(profile, args.output, per="column" if args.columns else "residue")
     if mapping is not None:
         print(mapping.summary(), file=sys.stderr)
     return 0
@@ -232,9 +220,8 @@ def drop_unwritable_standard_output():
 
 def main(argv=None, prog=MODULE_PROG):
     """Entry point of python3 -m marrowind; returns the exit status (1 for an error). Usage,
-    warning and error lines start with prog. A signal that ends the run while it writes
-    (SIGINT, SIGTERM, SIGHUP) ends the process as that signal, after removing the output file
-    it was writing."""
+    warning and error lines start with prog. A signal (SIGINT, SIGTERM, SIGHUP) ends the run
+    as that signal would, after removing the temporary file of any output being written."""
     args = build_parser(prog).parse_args(argv)
 
     def print_warning(message, category, filename, lineno, file=None, line=None):
@@ -242,7 +229,7 @@ def main(argv=None, prog=MODULE_PROG):
         print(f"{prog}: warning: {message}", file=sys.stderr)
 
     try:
-        with warnings.catch_warnings():
+        with warnings.catch_warnings(), remove_temporaries_on_signals():
             warnings.showwarning = print_warning
             return run(args)
     except (Error, ValueError) as error:
@@ -255,8 +242,6 @@ def main(argv=None, prog=MODULE_PROG):
         return 1
     except KeyboardInterrupt:
         return end_by_signal(signal.SIGINT)
-    except Interrupted as interruption:
-        return end_by_signal(interruption.signal_number)
 
 
 def script_main():

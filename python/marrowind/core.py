@@ -1,9 +1,9 @@
 """Scoring: substitution matrices, conservation scores, pair distances and the DOPS score.
 
 Every figure comes from the compiled scoring core, so it equals the command-line program's on
-the same residues to the last bit.
+the same residues to the last bit; format_score and format_dops are the core's own formatting,
+so the figures print as the program prints them.
 """
-import math
 import os
 from dataclasses import dataclass
 from typing import Optional
@@ -11,7 +11,7 @@ from typing import Optional
 import numpy as np
 
 from . import _core
-from ._core import InputError, Matrix
+from ._core import InputError, Matrix, format_dops, format_score
 
 DATA_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 MATRIX_SUFFIX = ".mat2"
@@ -66,9 +66,9 @@ def encode(sequence):
     raise TypeError(f"a sequence must be str or bytes, not {type(sequence).__name__}")
 
 
-def _encoded_list(sequences):
-    """The sequences as the core reads them in place: bytes, and str of ASCII as they are (their
-    characters are their bytes), every other str encoded."""
+def core_sequences(sequences):
+    """The sequences (a list, or an Alignment) as the core reads them in place: bytes, and str
+    of ASCII as they are (their characters are their bytes), every other str encoded."""
     sequences = getattr(sequences, "sequences", sequences)  # an Alignment
     if isinstance(sequences, (str, bytes)):
         raise TypeError("sequences must be a list of aligned sequences, not a single one")
@@ -139,7 +139,7 @@ def score_alignment(sequences, matrix="blosum62", threads=None, mode="exact",
         _whole_number("seed", seed, 0)
         if seed >= 2**64:
             raise ValueError(f"seed must be below 2**64, not {seed}")
-    encoded = _encoded_list(sequences)
+    encoded = core_sequences(sequences)
     weights, column_scores, dops = _core.score_alignment(
         encoded, load_matrix(matrix), threads or 0, approximate,
         # Beyond the others' number every sample is the same: all of them.
@@ -162,26 +162,6 @@ def dops_score(column_scores):
     """Return the DOPS score of column scores: the entropy of their spread over groups of
     exactly equal value, as a percentage of log2 of their number (0 for fewer than two)."""
     return _core.dops_score([float(score) for score in column_scores])
-
-
-def format_score(score):
-    """Format a column score as the command line prints it: rounded to three decimals with
-    halves away from zero, then "%5.3f"."""
-    if math.isnan(score):
-        # C's printf shows the sign of a NaN.
-        return "%5s" % ("-nan" if math.copysign(1.0, score) < 0 else "nan")
-    if math.isinf(score):
-        return "%5.3f" % score
-    scaled = score * 1000.0
-    whole = math.floor(abs(scaled))
-    if abs(scaled) - whole >= 0.5:
-        whole += 1
-    return "%5.3f" % (math.copysign(whole, scaled) / 1000.0)
-
-
-def format_dops(dops):
-    """Format a DOPS score as the command line's "DOPS score: " line does ("%6.3f")."""
-    return "%6.3f" % dops
 
 
 def dops_label(scores):

@@ -4,26 +4,19 @@ whose B-factors hold the scores.
 
 The table and the annotation files write every score in full (Python's shortest exact form),
 so reading them back gives the very floats that were computed. Every file is written through
-open_output: it ends up complete, or as it was before.
+open_output: it ends up complete, or as it was before. The scored alignment is the scoring
+core's own writer, reading the sequences where the Alignment holds them.
 """
 import gzip
 import os
 
-import numpy as np
-
+from . import _core
 from .alignment import RANGE_LABEL, identifier
-from .core import dops_label, format_score
-from .output import open_output
+from .core import core_sequences, dops_label
+from .output import core_output, open_output
 from .structure import MIN_IDENTITY, UNSCORED, StructureMapping, map_structure, scored_structure
 
 DIRECTION = "score: 0 to 1, higher is more conserved"
-# Between a column's score and its residues in the scored alignment.
-SCORED_SEPARATOR = " " * 11 + "#" + " " * 14
-# Each byte as the scoring reads it: "." as "-", a-z as A-Z (toupper in the C locale), every
-# other byte as it is.
-_AS_SCORED = np.arange(256, dtype=np.uint8)
-_AS_SCORED[ord("a"):ord("z") + 1] -= ord("a") - ord("A")
-_AS_SCORED[ord(".")] = ord("-")
 
 
 def header_lines(profile):
@@ -76,12 +69,11 @@ def write_scored_alignment(profile, target):
     order, as the scoring reads them ("." as "-", a-z as A-Z, every other byte unchanged). The
     DOPS score is not part of it.
     """
-    # One transposed copy of the byte matrix turns each column into a row of contiguous bytes.
-    columns = np.ascontiguousarray(_AS_SCORED[profile.residue_bytes()].T)
+    sequences = core_sequences(profile.alignment)
     with open_output(target, binary=True) as out:
-        for score, residues in zip(profile.scores.column_scores, columns):
-            out.write(f"{format_score(score)}{SCORED_SEPARATOR}".encode()
-                      + residues.tobytes() + b"\n")
+        output = core_output(out)
+        _core.write_scored_alignment(out.write if output is None else output, sequences,
+                                     profile.scores.column_scores)
 
 
 def write_jalview(profile, target, label="marrowind"):

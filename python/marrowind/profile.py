@@ -69,12 +69,6 @@ class Profile:
         """The name of the reference sequence."""
         return self.alignment.names[self.reference]
 
-    def residue_bytes(self):
-        """Return the alignment as a uint8 array of one row per sequence and one byte per
-        column, the bytes as read (not yet normalised)."""
-        return np.frombuffer(b"".join(encode(s) for s in self.alignment.sequences),
-                             dtype=np.uint8).reshape(len(self.alignment), self.alignment.length)
-
     def gap_fractions(self, chunk=4096):
         """Return, per column, the fraction of sequences with a gap ("-" or ".") there.
 

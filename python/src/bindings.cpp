@@ -8,6 +8,11 @@
 //   score_alignment   (weights, column_scores, dops) with the scores as float64 arrays
 //   pair_distance     the distance between two aligned sequences
 //   dops_score        the DOPS score of a list of column scores
+//   format_score, format_dops  figures as the program prints them
+//   OutputFile        a results file written whole or not at all (the core's, see output.h)
+//   write_scored_alignment     the scored alignment of rows where Python holds them
+//   SignalCleanup     a context in which a signal removes the open outputs' temporary files
+//   refuse_to_overwrite_inputs the guard against an output that names an input
 //   Error and its subclasses InputError, OutOfMemory, OutputError
 //   __version__       the project's version, as CMake's project() states it
 //
@@ -24,12 +29,15 @@
 #endif
 
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include <marrowind/marrowind.h>
+#include <marrowind/output.h>
 
 namespace py = pybind11;
 
@@ -45,6 +53,54 @@ std::string trimmed(const char* message)
     const auto last = text.find_last_not_of(" \t\r\n");
     return text.substr(first, last - first + 1);
 }
+
+// Raises `type` with a library message. Paths in messages are bytes as the system gave them;
+// those that are not UTF-8 come back to Python as the str that os.fsdecode would give.
+void raise_error(PyObject* type, const std::string& message)
+{
+    const std::string text = trimmed(message.c_str());
+    PyObject* value = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
+                                           "surrogateescape");
+    if (value == nullptr) return;  // the decoding error is raised instead
+    PyErr_SetObject(type, value);
+    Py_DECREF(value);
+}
+
+// A write failure's message with the system's reason, as Python's own errors give it:
+// "Error: scores.tsv could not be written (No space left on device)".
+std::string with_reason(const marrowind::OutputError& e)
+{
+    std::string message = trimmed(e.what());
+    if (e.error_number() != 0) message += std::string(" (") + std::strerror(e.error_number()) + ")";
+    return message;
+}
+
+// The contiguous bytes of any object with the buffer protocol (bytes, bytearray, memoryview),
+// released when it ends.
+class HeldBytes {
+public:
+    explicit HeldBytes(const py::handle& object)
+    {
+        if (PyObject_GetBuffer(object.ptr(), &view_, PyBUF_SIMPLE) != 0)
+            throw py::error_already_set();
+    }
+    ~HeldBytes() { PyBuffer_Release(&view_); }
+    HeldBytes(const HeldBytes&) = delete;
+    HeldBytes& operator=(const HeldBytes&) = delete;
+
+    const char* data() const { return static_cast<const char*>(view_.buf); }
+    std::size_t size() const { return static_cast<std::size_t>(view_.len); }
+
+private:
+    Py_buffer view_;
+};
+
+// SignalCleanup as a Python context manager: handlers installed on entry, restored on exit.
+struct SignalCleanupContext {
+    std::optional<marrowind::SignalCleanup> cleanup;
+};
+
+using ColumnScores = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
 py::array_t<double> to_array(const std::vector<double>& values)
 {
@@ -135,13 +191,13 @@ PYBIND11_MODULE(_core, m)
         try {
             if (thrown) std::rethrow_exception(thrown);
         } catch (const marrowind::InputError& e) {
-            PyErr_SetString(input_error, trimmed(e.what()).c_str());
+            raise_error(input_error, e.what());
         } catch (const marrowind::OutOfMemory& e) {
-            PyErr_SetString(out_of_memory, trimmed(e.what()).c_str());
+            raise_error(out_of_memory, e.what());
         } catch (const marrowind::OutputError& e) {
-            PyErr_SetString(output_error, trimmed(e.what()).c_str());
+            raise_error(output_error, with_reason(e));
         } catch (const marrowind::Error& e) {
-            PyErr_SetString(error, trimmed(e.what()).c_str());
+            raise_error(error, e.what());
         }
     });
 
@@ -248,6 +304,92 @@ PYBIND11_MODULE(_core, m)
             return marrowind::dops_score(column_scores);
         },
         py::arg("column_scores"), "The DOPS score, 0 to 100, of a list of column scores.");
+
+    m.def("format_score", &marrowind::format_score, py::arg("score"),
+        "A column score as the program prints it: rounded to three decimals, halves away from "
+        "zero, then '%5.3f'.");
+    m.def("format_dops", &marrowind::format_dops, py::arg("dops"),
+        "A DOPS score as the program's 'DOPS score: ' line prints it ('%6.3f').");
+
+    py::class_<marrowind::OutputFile>(m, "OutputFile",
+        "A results file that ends up complete or exactly as it was: written to a temporary file "
+        "beside it and renamed over it by commit(); the file open on standard output or "
+        "standard error is written through that stream, anything but a regular file directly.")
+        .def(py::init<const std::string&>(), py::arg("path"),
+            "Opens path (str or bytes) for writing. Raises OutputError.")
+        .def_static("standard_output",
+            []() { return std::make_unique<marrowind::OutputFile>(stdout, "standard output"); },
+            "The process's standard output (descriptor 1, through C's stdout), only flushed by "
+            "commit().")
+        .def_property_readonly("path", &marrowind::OutputFile::path,
+            "The path as given, as messages name it.")
+        .def_property_readonly("temporary_path", &marrowind::OutputFile::temporary_path,
+            "The temporary file being written, or '' when there is none.")
+        .def("write",
+            [](marrowind::OutputFile& output, const py::handle& data) {
+                const HeldBytes bytes(data);
+                py::gil_scoped_release unlocked;
+                output.write(bytes.data(), bytes.size());
+                return bytes.size();
+            },
+            py::arg("data"), "Writes bytes (any contiguous buffer); returns their number.")
+        .def("commit",
+            [](marrowind::OutputFile& output) {
+                py::gil_scoped_release unlocked;
+                output.commit();
+            },
+            "Flushes, syncs, closes and renames the file into place. Raises OutputError, "
+            "having removed the temporary.")
+        .def("discard", &marrowind::OutputFile::discard,
+            "Closes the file and removes the temporary, leaving the target as it was; nothing "
+            "once committed.");
+
+    m.def("write_scored_alignment",
+        [](marrowind::OutputFile& output, const py::sequence& given, const ColumnScores& scores) {
+            // The tuple holds every row while the lock is released; the core reads them in place.
+            const py::tuple sequences(given);
+            const std::vector<std::string_view> rows = residue_views(sequences);
+            py::gil_scoped_release unlocked;
+            marrowind::write_scored_alignment(
+                [&output](std::string_view lines) { output.write(lines.data(), lines.size()); },
+                rows, scores.data(), static_cast<std::size_t>(scores.size()));
+        },
+        py::arg("output"), py::arg("sequences"), py::arg("scores"),
+        "Writes the scored alignment of sequences (bytes, or str of ASCII) and their column "
+        "scores to an OutputFile, as the program writes it: '.' as '-', a-z as A-Z.");
+    m.def("write_scored_alignment",
+        [](const py::function& write, const py::sequence& given, const ColumnScores& scores) {
+            const py::tuple sequences(given);
+            const std::vector<std::string_view> rows = residue_views(sequences);
+            marrowind::write_scored_alignment(
+                [&write](std::string_view lines) {
+                    write(py::bytes(lines.data(), lines.size()));
+                },
+                rows, scores.data(), static_cast<std::size_t>(scores.size()));
+        },
+        py::arg("write"), py::arg("sequences"), py::arg("scores"),
+        "The same, handing the text to write(bytes) a block of lines at a time.");
+
+    py::class_<SignalCleanupContext>(m, "SignalCleanup",
+        "A context in which SIGINT, SIGTERM, SIGHUP and SIGXFSZ remove the temporary file of "
+        "every open OutputFile and end the process as the signal would; an ignored signal "
+        "stays ignored. For command lines: a library leaves signals to its caller.")
+        .def(py::init<>())
+        .def("__enter__",
+            [](SignalCleanupContext& context) -> SignalCleanupContext& {
+                context.cleanup.emplace();
+                return context;
+            })
+        .def("__exit__", [](SignalCleanupContext& context, const py::args&) {
+            context.cleanup.reset();
+            return false;
+        });
+
+    m.def("refuse_to_overwrite_inputs", &marrowind::refuse_to_overwrite_inputs,
+        py::arg("output"), py::arg("inputs"),
+        "Raises InputError '<output> is an input file and will not be overwritten' when output "
+        "is the same file as one of inputs (links followed; '-' and /dev/stdin are standard "
+        "input).");
 
     m.def("cannot_open_message",
         [](const std::string& path) {

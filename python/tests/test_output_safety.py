@@ -35,6 +35,11 @@ def test_outputs_that_name_an_input_are_refused(tmp_path):
         assert done.returncode == 1 and one_line(done.stderr), done.stderr
         assert b"is an input file and will not be overwritten" in done.stderr
         assert done.stdout == b""
+    # Standard input is an input too: "-" reads the file open on descriptor 0.
+    with open(alignment, "rb") as stdin:
+        done = run("-", "-q", "-o", alignment, stdin=stdin)
+    assert done.returncode == 1 and one_line(done.stderr), done.stderr
+    assert b"is an input file and will not be overwritten" in done.stderr
     assert alignment.read_bytes() == open(STOCKHOLM, "rb").read()
 
 

@@ -14,7 +14,6 @@
 // Every stage reports a failure by throwing one of the core's exceptions; this file alone turns
 // them into a message on standard error and an exit status.
 #include "app/driver.h"
-#include "app/signal_cleanup.h"
 
 #include <boost/filesystem.hpp>
 #include <boost/program_options.hpp>
@@ -42,8 +41,8 @@
 #include "input/fasta.h"
 #include "input/validate.h"
 #include "marrowind/errors.h"
+#include "marrowind/output.h"
 #include "matrix/matrix.h"
-#include "output/output_file.h"
 #include "output/writer.h"
 #include "pipeline/pipeline.h"
 #include "scoring/dops.h"
@@ -223,18 +222,6 @@ private:
     std::ostringstream held_report_;
 };
 
-// Writing the results over an input would destroy it before the user notices.
-void refuse_to_overwrite_inputs(const std::string& output_path,
-                                const std::vector<std::string>& input_paths)
-{
-    for (const std::string& input : input_paths) {
-        boost::system::error_code error;
-        if (fs::equivalent(output_path, input, error) && !error)
-            throw marrowind::InputError("\nError: " + output_path +
-                                        " is an input file and will not be overwritten\n");
-    }
-}
-
 void progress(const char* line) { std::fputs(line, stderr); }
 
 // A live "percent done, time left" line for the long stages, shown only when standard error is a
@@ -358,11 +345,14 @@ public:
             WriteAlignment(&standard_output, records, results);
             return;
         }
-        refuse_to_overwrite_inputs(settings_.output_path,
-                                   {settings_.alignment_path, matrix_path_.string()});
-        TemporaryRemovedOnSignal removal;
+        // Writing the results over an input would destroy it before the user notices. The
+        // program reads "-" as a file of that name, not as standard input.
+        const std::string alignment_file =
+            settings_.alignment_path == "-" ? "./-" : settings_.alignment_path;
+        marrowind::refuse_to_overwrite_inputs(settings_.output_path,
+                                              {alignment_file, matrix_path_.string()});
+        const marrowind::SignalCleanup cleanup;
         marrowind::OutputFile output(settings_.output_path);
-        removal.arm(output.temporary_path());
         std::FILE* stream = output.stream();
         progress("Writing alignment....\n");
         WriteAlignment(&stream, records, results, settings_.output_path.c_str());

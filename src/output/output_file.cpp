@@ -1,8 +1,14 @@
-// output_file.cpp: results written through a temporary file and renamed into place.
+// output_file.cpp: results written through a temporary file and renamed into place, and the
+// guard against writing over an input.
 //
-// Contents: same_file_as, followed_links, random_suffix, sync_file, OutputFile.
-#include "output/output_file.h"
-
+// Contents: same_file_as, link_contents, followed_links, random_suffix, sync_file, OutputFile,
+// refuse_to_overwrite_inputs.
+//
+// A run that fails, or is killed, while it writes must not leave a file that looks like a
+// result: a partial file, or an old result cut short. Writing to a temporary file in the
+// target's own directory and renaming it into place gives the guarantee rename(2) gives: a
+// reader, or a second run writing the same target at once, sees the old file or a whole new
+// one, never a mixture.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +20,8 @@
 #include <vector>
 
 #include "marrowind/errors.h"
+#include "marrowind/output.h"
+#include "output/signal_cleanup.h"
 
 namespace marrowind {
 
@@ -61,6 +69,7 @@ std::string followed_links(std::string path)
             target = path.substr(0, slash + 1) + target;
         path = target;
     }
+    errno = ELOOP;
     return std::string();
 }
 
@@ -107,14 +116,18 @@ OutputFile::OutputFile(const std::string& path) : path_(path)
         }
         if (!S_ISREG(existing.st_mode)) {
             stream_ = std::fopen(path.c_str(), "w");
-            if (stream_ == nullptr) throw InputError::cannot_open(path_);
+            if (stream_ == nullptr) throw OutputError::cannot_open(path_, errno);
             owns_stream_ = true;
             return;
         }
     }
     target_ = followed_links(path);
-    if (target_.empty()) throw InputError::cannot_open(path_);
+    if (target_.empty()) throw OutputError::cannot_open(path_, errno);
     open_temporary_for(target_);
+}
+
+OutputFile::OutputFile(std::FILE* stream, const std::string& name) : path_(name), stream_(stream)
+{
 }
 
 void OutputFile::open_temporary_for(const std::string& target)
@@ -125,6 +138,8 @@ void OutputFile::open_temporary_for(const std::string& target)
     // ".name.XXXXXX": hidden, named after its target, within the file system's name limit.
     const std::string stem = "." + name.substr(0, kMostNameBytes - 8) + ".";
 
+    // From its creation until it is registered, a signal must not end the process unseen.
+    const detail::SignalsHeld held;
     int descriptor = -1;
     for (int tries = 0; descriptor < 0 && tries < kMostTries; ++tries) {
         temporary_ = directory + stem + random_suffix();
@@ -133,8 +148,20 @@ void OutputFile::open_temporary_for(const std::string& target)
         if (descriptor < 0 && errno != EEXIST) break;
     }
     if (descriptor < 0) {
+        const int error = errno;
         temporary_.clear();
-        throw InputError::cannot_open(path_);
+        throw OutputError::cannot_open(path_, error);
+    }
+    const auto abandon = [this, descriptor]() {
+        close(descriptor);
+        unlink(temporary_.c_str());
+        temporary_.clear();
+    };
+    try {
+        registered_ = std::make_unique<detail::RegisteredTemporary>(temporary_);
+    } catch (...) {
+        abandon();
+        throw;
     }
 
     // A replaced file keeps its owner where the system allows it, and its permissions; the
@@ -152,10 +179,10 @@ void OutputFile::open_temporary_for(const std::string& target)
     }
     stream_ = kept ? fdopen(descriptor, "w") : nullptr;
     if (stream_ == nullptr) {
-        close(descriptor);
-        unlink(temporary_.c_str());
-        temporary_.clear();
-        throw InputError::cannot_open(path_);
+        const int error = errno;
+        abandon();
+        registered_.reset();
+        throw OutputError::cannot_open(path_, error);
     }
     owns_stream_ = true;
 }
@@ -166,27 +193,45 @@ void OutputFile::discard() noexcept
 {
     if (owns_stream_ && stream_ != nullptr) std::fclose(stream_);
     stream_ = nullptr;
+    // Removed before it is unregistered: a signal in between finds nothing left to remove.
     if (!temporary_.empty()) unlink(temporary_.c_str());
+    registered_.reset();
     temporary_.clear();
+}
+
+void OutputFile::write(const char* data, std::size_t size)
+{
+    if (stream_ == nullptr) throw OutputError(path_, EBADF);
+    if (std::fwrite(data, 1, size, stream_) != size) throw OutputError(path_, errno);
 }
 
 void OutputFile::commit()
 {
+    if (stream_ == nullptr) throw OutputError(path_, EBADF);
+    // The error number of the first step that fails.
+    int failure = 0;
+    const auto step = [&failure](bool done) {
+        if (!done && failure == 0) failure = errno != 0 ? errno : EIO;
+    };
     if (!owns_stream_) {
-        if (std::fflush(stream_) != 0) throw OutputError(path_);
+        step(std::fflush(stream_) == 0);
+        stream_ = nullptr;
+        if (failure != 0) throw OutputError(path_, failure);
         return;
     }
     // A full disk often shows only when the buffered rest is flushed, or at the sync.
-    bool written = std::fflush(stream_) == 0;
-    if (written && !temporary_.empty()) written = sync_file(fileno(stream_));
-    written = std::fclose(stream_) == 0 && written;
+    step(std::fflush(stream_) == 0);
+    if (failure == 0 && !temporary_.empty()) step(sync_file(fileno(stream_)));
+    step(std::fclose(stream_) == 0);
     stream_ = nullptr;
-    if (written && !temporary_.empty()) written = rename(temporary_.c_str(), target_.c_str()) == 0;
-    if (!written) {
+    if (failure == 0 && !temporary_.empty())
+        step(rename(temporary_.c_str(), target_.c_str()) == 0);
+    if (failure != 0) {
         discard();
-        throw OutputError(path_);
+        throw OutputError(path_, failure);
     }
     if (temporary_.empty()) return;
+    registered_.reset();
     temporary_.clear();
     // The rename itself lasts once the directory is synced; the result is in place whatever
     // this gives.
@@ -196,6 +241,22 @@ void OutputFile::commit()
     if (held >= 0) {
         sync_file(held);
         close(held);
+    }
+}
+
+void refuse_to_overwrite_inputs(const std::string& output, const std::vector<std::string>& inputs)
+{
+    struct stat written {};
+    if (stat(output.c_str(), &written) != 0) return;
+    if (S_ISCHR(written.st_mode) || S_ISFIFO(written.st_mode) || S_ISSOCK(written.st_mode)) return;
+    for (const std::string& input : inputs) {
+        struct stat source {};
+        const bool found = input == "-" || input == "/dev/stdin"
+                               ? fstat(STDIN_FILENO, &source) == 0
+                               : stat(input.c_str(), &source) == 0;
+        if (found && source.st_dev == written.st_dev && source.st_ino == written.st_ino)
+            throw InputError("\nError: " + output +
+                             " is an input file and will not be overwritten\n");
     }
 }
 

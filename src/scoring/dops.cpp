@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "marrowind/errors.h"
+#include "marrowind/output.h"
 #include "scoring/buffers.h"
 
 namespace {
@@ -121,6 +122,6 @@ void CalculateDops(Alignment* alignment, Data* data)
 
 void marrowind::detail::print_dops_line(double dops)
 {
-    if (std::printf("DOPS score: %6.3f\n", dops) < 0)
+    if (std::printf("DOPS score: %s\n", marrowind::format_dops(dops).c_str()) < 0)
         throw marrowind::OutputError("standard output");
 }

@@ -13,7 +13,7 @@ prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in bin/marrowind include/marrowind/api.h include/marrowind/util.h include/marrowind/marrowind.h \
-    include/marrowind/errors.h share/marrowind/blosum62.mat2 \
+    include/marrowind/errors.h include/marrowind/output.h share/marrowind/blosum62.mat2 \
     share/marrowind/pet91.mat2 share/man/man1/marrowind.1 share/doc/marrowind/LICENSE; do
   [ -f "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
 done
@@ -27,14 +27,21 @@ program_dops=$("$prefix/bin/marrowind" -a "$source/examples/globins45.fasta" \
 grep -q "DOPS $program_dops\$" "$work/example.out" ||
   { echo "example and program disagree"; head -1 "$work/example.out"; exit 1; }
 
-# The entry points, declared with exactly these types, through pkg-config.
+# The entry points, declared with exactly these types, and the output contracts, through
+# pkg-config.
 cat >"$work/signatures.cpp" <<'CPP'
 #include <marrowind/api.h>
 #include <marrowind/marrowind.h>
+#include <marrowind/output.h>
 double* (*score)(char**, int) = &ScoreAlignment;
 double (*distance)(const char*, const char*, int) = &FindSeqDist;
 void (*open_files)(const char*, FILE**, char*) = &OpenFiles;
-int main() { return score && distance && open_files ? 0 : 1; }
+int main()
+{
+    const bool formatted = marrowind::format_score(0.0625) == "0.063" &&
+                           marrowind::format_dops(5.0) == " 5.000";
+    return score && distance && open_files && formatted ? 0 : 1;
+}
 CPP
 PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib64/pkgconfig" \
   sh -c 'c++ -std=c++17 ${CXXFLAGS:-} "$1" -o "$2" ${LDFLAGS:-} $(pkg-config --cflags --libs marrowind)' \

@@ -1,16 +1,22 @@
-// test_writer.cpp: the decimal rounding and the scored alignment writer.
+// test_writer.cpp: the decimal rounding, the figures as printed, and the scored alignment
+// writer, of the program's records and of rows that callers hold.
 //
-// Contents: round_it cases, the exact bytes of the written lines, and failed writes.
+// Contents: round_it cases, format_score and format_dops cases, the exact bytes of the written
+// lines, callers' rows normalised as validation normalises them, and failed writes.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/records.h"
+#include "input/validate.h"
 #include "marrowind/errors.h"
+#include "marrowind/output.h"
 #include "output/writer.h"
 
 namespace {
@@ -61,6 +67,27 @@ TEST(RoundItTest, RoundsHalvesAwayFromZeroAfterScaling)
     EXPECT_EQ(round_it(-0.0625, 3), -0.063);
     EXPECT_EQ(round_it(2.5, 0), 3.0);
     EXPECT_TRUE(std::isnan(round_it(std::numeric_limits<double>::quiet_NaN(), 3)));
+}
+
+TEST(FormatTest, FiguresPrintAsTheProgramPrintsThem)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        double score;
+        const char* shown;
+    } scores[] = {
+        {0.0005, "0.001"},   {0.0015, "0.002"},  {0.0625, "0.063"},   {0.06249, "0.062"},
+        {0.1235, "0.124"},   {0.9995, "1.000"},  {1.0, "1.000"},      {0.0, "0.000"},
+        {-0.0625, "-0.063"}, {-0.0, "-0.000"},   {-0.0001, "-0.000"}, {12.5, "12.500"},
+        {nan, "  nan"},      {-nan, " -nan"},
+    };
+    for (const auto& c : scores) EXPECT_EQ(marrowind::format_score(c.score), c.shown) << c.score;
+    EXPECT_EQ(marrowind::format_score(1e300).size(), 305u);
+
+    EXPECT_EQ(marrowind::format_dops(99.2851), "99.285");
+    EXPECT_EQ(marrowind::format_dops(0.0), " 0.000");
+    EXPECT_EQ(marrowind::format_dops(100.0), "100.000");
+    EXPECT_EQ(marrowind::format_dops(nan), "   nan");
 }
 
 TEST(WriterTest, WritesOneLinePerColumnWithScoreSeparatorsAndResidues)
@@ -145,6 +172,40 @@ TEST(WriterTest, NoColumnsWriteNothing)
     EXPECT_EQ(w.Write(), "");
 }
 
+// Every byte value, in two orders: the callers' rows give what the program writes for the same
+// rows once validation has normalised them.
+TEST(WriterTest, CallersRowsGoOutAsTheProgramWritesThemAfterValidation)
+{
+    std::string ascending(256, ' ');
+    std::string descending(256, ' ');
+    for (int i = 0; i < 256; ++i) {
+        ascending[i] = static_cast<char>(i);
+        descending[i] = static_cast<char>(255 - i);
+    }
+    std::vector<double> scores(256);
+    for (int i = 0; i < 256; ++i) scores[i] = i / 255.0;
+
+    std::string text;
+    marrowind::write_scored_alignment([&text](std::string_view lines) { text += lines; },
+                                      {ascending, descending}, scores.data(), scores.size());
+
+    Written validated({ascending, descending}, scores);
+    CheckSeqs(&validated.alignment);
+    EXPECT_EQ(text, validated.Write());
+    EXPECT_EQ(text.substr(static_cast<std::size_t>('a') * 34 + 31, 2), "A\x9e");
+    EXPECT_EQ(text.substr(static_cast<std::size_t>('.') * 34 + 31, 2), std::string("-\xd1"));
+}
+
+TEST(WriterTest, CallersRowsOfAnotherLengthAreRefusedBeforeAnyWrite)
+{
+    const double scores[] = {0.5, 0.5};
+    bool written = false;
+    EXPECT_THROW(marrowind::write_scored_alignment([&written](std::string_view) { written = true; },
+                                                   {"AC", "A"}, scores, 2),
+                 marrowind::InputError);
+    EXPECT_FALSE(written);
+}
+
 TEST(WriterTest, FailedWriteThrowsOutputErrorNamingTheDestination)
 {
     FILE* full = std::fopen("/dev/full", "w");
@@ -157,6 +218,17 @@ TEST(WriterTest, FailedWriteThrowsOutputErrorNamingTheDestination)
     } catch (const marrowind::OutputError& e) {
         EXPECT_STREQ(e.what(), "\nError: out.txt could not be written\n");
         EXPECT_EQ(e.destination(), "out.txt");
+        EXPECT_EQ(e.error_number(), ENOSPC);
+    }
+
+    // The callers' writer to a stream reports the same way.
+    std::vector<std::string_view> rows(w.alignment.seqs.size(), w.alignment.seqs[0].seq);
+    try {
+        marrowind::write_scored_alignment(full, rows, w.scores.data(), w.scores.size(), "rows.txt");
+        ADD_FAILURE() << "no OutputError";
+    } catch (const marrowind::OutputError& e) {
+        EXPECT_STREQ(e.what(), "\nError: rows.txt could not be written\n");
+        EXPECT_EQ(e.error_number(), ENOSPC);
     }
     std::fclose(full);
 }
