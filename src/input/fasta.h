@@ -35,6 +35,9 @@ public:
     // Ends the text: stores the last record and sets nseq and length.
     void finish();
 
+    // The header lines seen so far.
+    int records_seen() const { return record_count_; }
+
 private:
     void take_line(const char* line, std::size_t size);
     void store_working_record();
