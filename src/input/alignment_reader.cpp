@@ -71,7 +71,7 @@ void AlignmentParser::start(AlignmentFormat format)
     if (is_interleaved(format))
         interleaved_ = interleaved_parser(format, *alignment_, source_);
     else
-        fasta_.emplace(*alignment_, source_);
+        fasta_.emplace(*alignment_, source_, 0);
 }
 
 void AlignmentParser::feed(const char* data, std::size_t size)

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr std::size_t kInitialRecordRoom = 10000;
-
 std::unique_ptr<Alignment> new_alignment()
 {
     return marrowind::detail::or_out_of_memory(1, [] { return std::make_unique<Alignment>(); });
@@ -23,11 +21,12 @@ std::unique_ptr<Alignment> new_alignment()
 
 }  // namespace
 
-marrowind::detail::FastaParser::FastaParser(Alignment& target, std::string source)
+marrowind::detail::FastaParser::FastaParser(Alignment& target, std::string source,
+                                            std::size_t record_room)
     : alignment_(target), source_(std::move(source))
 {
-    marrowind::detail::or_out_of_memory(static_cast<long long>(kInitialRecordRoom),
-                                        [this] { alignment_.seqs.reserve(kInitialRecordRoom); });
+    marrowind::detail::or_out_of_memory(static_cast<long long>(record_room),
+                                        [&] { alignment_.seqs.reserve(record_room); });
     alignment_.length = 0;
 }
 
