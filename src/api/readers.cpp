@@ -1,6 +1,7 @@
 // readers.cpp: the library's alignment readers, on the core's streaming parsers.
 //
 // Contents: range_label, aligned_sequences, read_alignment, parse_alignment, AlignmentReader.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>

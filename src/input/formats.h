@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "marrowind/errors.h"
 #include "marrowind/readers.h"
