@@ -3,6 +3,8 @@
 // Contents:
 //   Error         base class: the exact message text for standard error and the exit status
 //   InputError    bad input from the user (unreadable file, malformed alignment or matrix)
+//   MalformedAlignment  an alignment that its format's reader refuses, with the one-line reason
+//   DamagedCompressedData  gzip data that is damaged, cut short or followed by other bytes
 //   OutOfMemory   an allocation that could not be satisfied
 //   OutputError   a results file that could not be opened, or a write, flush or close of the
 //                 results that failed
@@ -41,6 +43,30 @@ public:
     static InputError cannot_open(const std::string& path);
     // "\nError: <path> could not be read\n"
     static InputError cannot_read(const std::string& path);
+};
+
+// An alignment that the readers of <marrowind/readers.h> refuse: a text in no known format, one
+// that breaks its format's rules, one without sequences, or sequences of unequal lengths.
+// reason() is one line that names the source and, where there is one, the line at fault
+// ("x.sto: not a valid Stockholm alignment: line 6: ..."); what() is that line as the program
+// prints an error.
+class MalformedAlignment : public InputError {
+public:
+    explicit MalformedAlignment(const std::string& reason)
+        : InputError("\nError: " + reason + "\n"), reason_(reason) {}
+    const std::string& reason() const noexcept { return reason_; }
+
+private:
+    std::string reason_;
+};
+
+// gzip data that cannot be decompressed whole: damaged, cut short, or followed by anything but
+// zero padding. what() is InputError::cannot_read's message for the source; the type lets a
+// caller say more.
+class DamagedCompressedData : public InputError {
+public:
+    explicit DamagedCompressedData(const std::string& source)
+        : InputError(cannot_read(source).what()) {}
 };
 
 // Memory ran out while asking for `requested` elements.

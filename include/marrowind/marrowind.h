@@ -14,6 +14,9 @@
 //   score_alignment_views  the same on views of sequences held elsewhere
 //   pair_distance       the distance between two aligned sequences
 //   dops_score          the DOPS score of a list of column scores
+// and, from <marrowind/readers.h>, the readers of alignments in FASTA, Stockholm, A2M, A3M and
+// Clustal (read_alignment, parse_alignment, AlignmentReader, detect_format,
+// estimate_alignment_size).
 //
 // Nothing here prints or ends the process. Failures are thrown as the exceptions of
 // <marrowind/errors.h>, whose what() is the message the command-line program would print:
@@ -32,6 +35,7 @@
 #include <vector>
 
 #include "marrowind/errors.h"
+#include "marrowind/readers.h"
 
 namespace marrowind {
 

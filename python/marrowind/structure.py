@@ -18,9 +18,10 @@ import os
 from dataclasses import dataclass
 from typing import NamedTuple, Optional
 
+from . import _core
 from ._core import InputError
-from .alignment import decompressed, read_file
 
+GZIP_MAGIC = b"\x1f\x8b"
 # Two unrelated chains, and distant homologues too, align with up to 25-30 % of the shorter
 # sequence identical by chance; above 40 % the residues that the alignment pairs are almost
 # always the same positions of the same fold.
@@ -98,6 +99,18 @@ class StructureMapping:
                 f"{self.scored} residues scored, {self.unscored} without a score")
 
 
+def _read_text(path):
+    """Return the text of the file at path, decompressed by the scoring core when it is gzip
+    data (as the program reads it). Raises InputError when it cannot be opened, or its gzip
+    data is damaged or cut short."""
+    try:
+        with open(path, "rb") as handle:
+            data = handle.read()
+    except OSError as error:
+        raise InputError(_core.cannot_open_message(path)) from error
+    return _core.gunzip(data, path) if data.startswith(GZIP_MAGIC) else data
+
+
 def read_structure(path):
     """Read a PDB or mmCIF file (told apart by its content; plain or gzip-compressed) with
     gemmi; return a StructureFile. Raises InputError for a file that cannot be opened or read,
@@ -105,7 +118,7 @@ def read_structure(path):
     import gemmi
 
     source = os.fspath(path)
-    data = decompressed(read_file(source), source)
+    data = _read_text(source)
     format = "mmcif" if _starts_with_a_data_block(data) else "pdb"
     try:
         if format == "mmcif":

@@ -2,8 +2,12 @@
 //
 // Contents:
 //   Matrix            SubstitutionMatrix: load from a path, parse from text, similarity, letters
-//   read_fasta        aligned FASTA from a file, as (names, residues) lists of bytes
-//   parse_fasta       the same from bytes held in memory
+//   FORMATS           the names of the alignment formats the readers know
+//   read_alignment    an alignment file in any of them: (names, sequences, starts, format)
+//   parse_alignment   the same from bytes held in memory
+//   AlignmentReader   the same from pieces fed one after another (a Python file object)
+//   detect_format     the format that the start of alignment bytes names
+//   estimate_alignment_size  (text bytes, sequences, columns) of an alignment file, estimated
 //   gunzip            the text of gzip-compressed bytes, as the program decompresses a file
 //   score_alignment   (weights, column_scores, dops) with the scores as float64 arrays
 //   pair_distance     the distance between two aligned sequences
@@ -29,6 +33,7 @@
 #endif
 
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -110,24 +115,64 @@ py::array_t<double> to_array(const std::vector<double>& values)
     return array;
 }
 
-// Each record is released once it is copied, and every so often the freed memory is handed
-// back to the system (Python keeps its objects elsewhere, so it would not reuse it): a large
-// alignment is then never held twice.
-py::tuple to_python(marrowind::Sequences& sequences)
+// Text from a file as str: a sequence's name is the bytes the file holds, each byte outside
+// UTF-8 kept as its surrogate escape, as Python reads such names.
+py::str text_of_name(const std::string& name)
+{
+    return py::reinterpret_steal<py::str>(PyUnicode_DecodeUTF8(
+        name.data(), static_cast<py::ssize_t>(name.size()), "surrogateescape"));
+}
+
+// The format a Python argument names: None to detect it, or one of FORMATS. Anything else
+// raises ValueError.
+marrowind::AlignmentFormat format_argument(const py::object& format)
+{
+    if (format.is_none()) return marrowind::AlignmentFormat::kDetect;
+    if (py::isinstance<py::str>(format)) {
+        if (const auto named = marrowind::parse_format_name(format.cast<std::string>()))
+            return *named;
+    }
+    std::string known;
+    for (const marrowind::AlignmentFormat each : marrowind::kAlignmentFormats)
+        known += std::string(known.empty() ? "" : ", ") + marrowind::format_name(each);
+    throw py::value_error("unknown alignment format " + py::repr(format).cast<std::string>() +
+                          "; one of " + known);
+}
+
+// (names, sequences, starts, format): names as str (UTF-8, other bytes as surrogate escapes),
+// sequences as str of one character per byte (ASCII as itself, other bytes as surrogate
+// escapes), starts as int or None. Each record is released once it is copied, and every so
+// often the freed memory is handed back to the system (Python keeps its objects elsewhere, so
+// it would not reuse it): a large alignment is then never held twice.
+py::tuple to_python(marrowind::AlignedSequences& read)
 {
     constexpr std::size_t kRecordsBetweenTrims = 1 << 16;
     py::list names;
-    py::list residues;
-    for (std::size_t i = 0; i < sequences.residues.size(); ++i) {
-        names.append(py::bytes(sequences.names[i]));
-        residues.append(py::bytes(sequences.residues[i]));
-        std::string().swap(sequences.names[i]);
-        std::string().swap(sequences.residues[i]);
+    py::list sequences;
+    py::list starts;
+    for (std::size_t i = 0; i < read.sequences.size(); ++i) {
+        names.append(text_of_name(read.names[i]));
+        const std::string& row = read.sequences[i];
+        sequences.append(py::reinterpret_steal<py::str>(PyUnicode_DecodeASCII(
+            row.data(), static_cast<py::ssize_t>(row.size()), "surrogateescape")));
+        if (read.ranges[i])
+            starts.append(read.ranges[i]->start);
+        else
+            starts.append(py::none());
+        std::string().swap(read.names[i]);
+        std::string().swap(read.sequences[i]);
 #ifdef __GLIBC__
         if ((i + 1) % kRecordsBetweenTrims == 0) malloc_trim(0);
 #endif
     }
-    return py::make_tuple(names, residues);
+    return py::make_tuple(names, sequences, starts, marrowind::format_name(read.format));
+}
+
+// The bytes of a buffer (bytes, bytearray, memoryview) where Python holds them.
+std::string_view buffer_bytes(const py::buffer_info& info)
+{
+    return std::string_view(static_cast<const char*>(info.ptr),
+                            static_cast<std::size_t>(info.size * info.itemsize));
 }
 
 // The bytes of each sequence where Python holds them: a bytes object's buffer, or the
@@ -151,11 +196,11 @@ std::vector<std::string_view> residue_views(const py::tuple& sequences)
     return views;
 }
 
-// Runs a FASTA reader without the interpreter lock, then hands its records to Python.
+// Runs a reader without the interpreter lock, then hands its records to Python.
 template <typename Reader>
 py::tuple read_unlocked(Reader read)
 {
-    marrowind::Sequences sequences;
+    marrowind::AlignedSequences sequences;
     {
         py::gil_scoped_release unlocked;
         sequences = read();
@@ -174,7 +219,7 @@ PyObject* define_error(py::module_& m, const char* name, PyObject* base, const c
 
 PYBIND11_MODULE(_core, m)
 {
-    m.doc() = "Marrowind's scoring core: matrices, aligned FASTA, scores (see marrowind).";
+    m.doc() = "Marrowind's scoring core: matrices, alignment readers, scores (see marrowind).";
     m.attr("__version__") = MARROWIND_VERSION;
 
     // Every library error reaches Python as its own class, all of them under marrowind.Error.
@@ -190,6 +235,10 @@ PYBIND11_MODULE(_core, m)
     py::register_exception_translator([](std::exception_ptr thrown) {
         try {
             if (thrown) std::rethrow_exception(thrown);
+        } catch (const marrowind::MalformedAlignment& e) {
+            raise_error(input_error, e.reason());
+        } catch (const marrowind::DamagedCompressedData& e) {
+            raise_error(input_error, trimmed(e.what()) + ": its gzip data is damaged or cut short");
         } catch (const marrowind::InputError& e) {
             raise_error(input_error, e.what());
         } catch (const marrowind::OutOfMemory& e) {
@@ -231,22 +280,74 @@ PYBIND11_MODULE(_core, m)
             return "<marrowind.Matrix " + matrix.letters() + ">";
         });
 
-    m.def("read_fasta",
-        [](const std::string& path) {
-            return read_unlocked([&] { return marrowind::read_fasta(path); });
-        },
-        py::arg("path"), "Reads aligned FASTA from a file: (names, residues), lists of bytes.");
+    py::tuple formats(std::size(marrowind::kAlignmentFormats));
+    for (std::size_t i = 0; i < std::size(marrowind::kAlignmentFormats); ++i)
+        formats[i] = marrowind::format_name(marrowind::kAlignmentFormats[i]);
+    m.attr("FORMATS") = formats;
 
-    m.def("parse_fasta",
-        [](const py::bytes& text) {
-            // Read where Python holds it: the text of a large alignment is not copied.
-            char* data = nullptr;
-            Py_ssize_t size = 0;
-            PyBytes_AsStringAndSize(text.ptr(), &data, &size);
-            const std::string_view view(data, static_cast<std::size_t>(size));
-            return read_unlocked([&] { return marrowind::parse_fasta(view); });
+    m.def("read_alignment",
+        [](const std::string& path, const py::object& format) {
+            const marrowind::AlignmentFormat read_as = format_argument(format);
+            return read_unlocked([&] { return marrowind::read_alignment(path, read_as); });
         },
-        py::arg("text"), "Reads aligned FASTA from bytes: (names, residues), lists of bytes.");
+        py::arg("path"), py::arg("format") = py::none(),
+        "Reads an alignment file, plain or gzip-compressed, in `format` (None: detected): "
+        "(names, sequences, starts, format).");
+
+    m.def("parse_alignment",
+        [](const py::buffer& data, const py::object& format, const std::string& source) {
+            const marrowind::AlignmentFormat read_as = format_argument(format);
+            // Read where Python holds it: the text of a large alignment is not copied.
+            const py::buffer_info info = data.request();
+            const std::string_view text = buffer_bytes(info);
+            return read_unlocked(
+                [&] { return marrowind::parse_alignment(text, read_as, source); });
+        },
+        py::arg("data"), py::arg("format") = py::none(), py::arg("source") = "<text>",
+        "As read_alignment, from bytes; source names them in messages.");
+
+    py::class_<marrowind::AlignmentReader>(m, "AlignmentReader",
+        "Reads an alignment fed in pieces: feed(bytes) each, then finish().")
+        .def(py::init([](const std::string& source, const py::object& format) {
+                 return std::make_unique<marrowind::AlignmentReader>(source,
+                                                                     format_argument(format));
+             }),
+             py::arg("source"), py::arg("format") = py::none())
+        .def("feed",
+            [](marrowind::AlignmentReader& reader, const py::buffer& data) {
+                const py::buffer_info info = data.request();
+                const std::string_view piece = buffer_bytes(info);
+                py::gil_scoped_release unlocked;
+                reader.feed(piece.data(), piece.size());
+            },
+            py::arg("data"), "Reads the next piece of the input.")
+        .def("finish",
+            [](marrowind::AlignmentReader& reader) {
+                return read_unlocked([&] { return reader.finish(); });
+            },
+            "Ends the input: (names, sequences, starts, format).");
+
+    m.def("detect_format",
+        [](const py::buffer& data, const std::string& source) {
+            const py::buffer_info info = data.request();
+            return std::string(
+                marrowind::format_name(marrowind::detect_format(buffer_bytes(info), source)));
+        },
+        py::arg("data"), py::arg("source") = "",
+        "The format that the first line of alignment bytes names, or source's suffix.");
+
+    m.def("estimate_alignment_size",
+        [](const std::string& path) {
+            marrowind::AlignmentSizeEstimate estimate;
+            {
+                py::gil_scoped_release unlocked;
+                estimate = marrowind::estimate_alignment_size(path);
+            }
+            return py::make_tuple(estimate.text_bytes, estimate.sequences, estimate.columns);
+        },
+        py::arg("path"),
+        "(text bytes, sequences, columns) of an alignment file, told from its first record or "
+        "block.");
 
     m.def("gunzip",
         [](const std::string& data, const std::string& source) {

@@ -38,7 +38,7 @@
 
 #include "core/pages.h"
 #include "core/records.h"
-#include "input/fasta.h"
+#include "input/alignment_reader.h"
 #include "input/validate.h"
 #include "marrowind/errors.h"
 #include "marrowind/output.h"
@@ -308,7 +308,8 @@ public:
         prepare_heap_for(settings_.alignment_path);
         matrix_load_.emplace(settings_.matrix_candidates);
         progress("Reading FASTA file....\n");
-        std::unique_ptr<Alignment> alignment(ReadFasta(settings_.alignment_path.c_str()));
+        std::unique_ptr<Alignment> alignment(
+            ReadFastaOrInterleaved(settings_.alignment_path.c_str()));
         if (alignment->nseq == 0) std::cerr << "Empty alignment file!\n";
         progress("Finishing parsing....\n");
         return alignment;

@@ -2,11 +2,14 @@
 //
 // Contents:
 //   or_out_of_memory  runs an allocating step, turning its failure into marrowind::OutOfMemory
+//   append_bytes      appends to a string, reporting the grown size when memory runs out
 #ifndef MARROWIND_CORE_ALLOCATION_H
 #define MARROWIND_CORE_ALLOCATION_H
 
+#include <cstddef>
 #include <new>
 #include <stdexcept>
+#include <string>
 
 #include "marrowind/errors.h"
 
@@ -25,6 +28,14 @@ decltype(auto) or_out_of_memory(long long elements, Allocate&& allocate)
     } catch (const std::length_error&) {
         throw OutOfMemory(elements);
     }
+}
+
+// Appends `size` bytes to `text`; when it cannot grow, throws OutOfMemory with the number of
+// bytes the grown string would need.
+inline void append_bytes(std::string& text, const char* data, std::size_t size)
+{
+    or_out_of_memory(static_cast<long long>(text.size() + size),
+                     [&] { text.append(data, size); });
 }
 
 }  // namespace marrowind::detail

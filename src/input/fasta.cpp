@@ -3,31 +3,16 @@
 // Contents: FastaParser, ReadFasta, ParseFasta.
 #include "input/fasta.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
-#include <new>
-#include <optional>
 #include <utility>
-#include <vector>
 
 #include "core/allocation.h"
-#include "input/gzip.h"
+#include "input/text_stream.h"
 #include "input/validate.h"
 #include "marrowind/errors.h"
 
 namespace {
-
-constexpr std::size_t kInitialRecordRoom = 10000;
-constexpr std::size_t kReadChunk = 1 << 16;
-
-// Appends, turning an allocation failure into the program's out-of-memory report with the
-// number of bytes the grown string would need.
-void append_bytes(std::string& text, const char* data, std::size_t size)
-{
-    marrowind::detail::or_out_of_memory(static_cast<long long>(text.size() + size),
-                                        [&] { text.append(data, size); });
-}
 
 std::unique_ptr<Alignment> new_alignment()
 {
@@ -36,11 +21,12 @@ std::unique_ptr<Alignment> new_alignment()
 
 }  // namespace
 
-marrowind::detail::FastaParser::FastaParser(Alignment& target, std::string source)
+marrowind::detail::FastaParser::FastaParser(Alignment& target, std::string source,
+                                            std::size_t record_room)
     : alignment_(target), source_(std::move(source))
 {
-    marrowind::detail::or_out_of_memory(static_cast<long long>(kInitialRecordRoom),
-                                        [this] { alignment_.seqs.reserve(kInitialRecordRoom); });
+    marrowind::detail::or_out_of_memory(static_cast<long long>(record_room),
+                                        [&] { alignment_.seqs.reserve(record_room); });
     alignment_.length = 0;
 }
 
@@ -119,31 +105,11 @@ void marrowind::detail::FastaParser::store_working_record()
 
 Alignment* ReadFasta(const char* path)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "r"), &std::fclose);
-    if (!file) throw marrowind::InputError::cannot_open(path);
-
     auto alignment = new_alignment();
     marrowind::detail::FastaParser parser(*alignment, path);
-    auto buffer = marrowind::detail::or_out_of_memory(
-        static_cast<long long>(kReadChunk), [] { return std::vector<char>(kReadChunk); });
-    std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file.get());
-    // Text goes straight to the parser; a gzip file, known by its first two bytes, goes
-    // through the inflater on its way.
-    std::optional<marrowind::detail::GzipInflater> inflater;
-    if (marrowind::detail::starts_gzip(buffer.data(), got)) inflater.emplace(path);
-    const auto to_parser = [&parser](const char* text, std::size_t size) {
+    marrowind::detail::stream_file(path, [&parser](const char* text, std::size_t size) {
         parser.feed(text, size);
-    };
-    for (;;) {
-        if (inflater)
-            inflater->feed(buffer.data(), got, to_parser);
-        else
-            parser.feed(buffer.data(), got);
-        if (got < buffer.size()) break;
-        got = std::fread(buffer.data(), 1, buffer.size(), file.get());
-    }
-    if (std::ferror(file.get())) throw marrowind::InputError::cannot_read(path);
-    if (inflater) inflater->finish();
+    });
     parser.finish();
     return alignment.release();
 }

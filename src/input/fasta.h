@@ -23,9 +23,15 @@ namespace marrowind::detail {
 
 class FastaParser {
 public:
+    // The room for records that the program's reader makes when it starts.
+    static constexpr std::size_t kInitialRecordRoom = 10000;
+
     // Records go into `target`, which must be empty and outlive the parser. `source` names the
-    // text in messages: a file's path, or empty for text held in memory.
-    FastaParser(Alignment& target, std::string source);
+    // text in messages: a file's path, or empty for text held in memory. `record_room` records
+    // are reserved at once (the library's readers, which often read small alignments one after
+    // another, start with none and let the list grow).
+    FastaParser(Alignment& target, std::string source,
+                std::size_t record_room = kInitialRecordRoom);
 
     // Parses the next `size` bytes of the text. Throws marrowind::OutOfMemory, and
     // marrowind::InputError as soon as a sequence or the number of sequences outgrows what an
@@ -34,6 +40,9 @@ public:
 
     // Ends the text: stores the last record and sets nseq and length.
     void finish();
+
+    // The header lines seen so far.
+    int records_seen() const { return record_count_; }
 
 private:
     void take_line(const char* line, std::size_t size);

@@ -93,7 +93,7 @@ void GzipInflater::feed(const char* data, std::size_t size, const TextSink& take
         }
         if (stream.position == Position::kInPadding) {
             if (std::any_of(data, data + size, [](char c) { return c != '\0'; }))
-                throw InputError::cannot_read(source_);
+                throw DamagedCompressedData(source_);
             return;
         }
 
@@ -110,7 +110,7 @@ void GzipInflater::feed(const char* data, std::size_t size, const TextSink& take
             if (status == Z_MEM_ERROR) throw OutOfMemory(stream.refused_bytes);
             // Z_BUF_ERROR: all the input is used and no more text is waiting.
             if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
-                throw InputError::cannot_read(source_);
+                throw DamagedCompressedData(source_);
             const std::size_t produced = stream.text.size() - zlib.avail_out;
             if (produced > 0) take(stream.text.data(), produced);
         } while (status == Z_OK && (zlib.avail_in > 0 || zlib.avail_out == 0));
@@ -124,7 +124,7 @@ void GzipInflater::feed(const char* data, std::size_t size, const TextSink& take
 
 void GzipInflater::finish() const
 {
-    if (stream_->position == Position::kInMember) throw InputError::cannot_read(source_);
+    if (stream_->position == Position::kInMember) throw DamagedCompressedData(source_);
 }
 
 }  // namespace marrowind::detail

@@ -33,11 +33,11 @@ public:
     GzipInflater& operator=(const GzipInflater&) = delete;
 
     // Decompresses the next `size` bytes of the data, handing the text to `take` as it comes.
-    // Throws marrowind::InputError "\nError: <source> could not be read\n" as soon as the
-    // data cannot be gzip, and OutOfMemory.
+    // Throws marrowind::DamagedCompressedData ("\nError: <source> could not be read\n") as
+    // soon as the data cannot be gzip, and OutOfMemory.
     void feed(const char* data, std::size_t size, const TextSink& take);
 
-    // Ends the data: throws the same InputError when it stops inside a member.
+    // Ends the data: throws the same DamagedCompressedData when it stops inside a member.
     void finish() const;
 
 private:

@@ -5,7 +5,6 @@
 #include <boost/numeric/conversion/cast.hpp>
 
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -20,6 +19,7 @@
 #include "input/validate.h"
 #include "marrowind/errors.h"
 #include "marrowind/marrowind.h"
+#include "gzip_data.h"
 
 namespace {
 
@@ -37,24 +37,6 @@ std::string check_error(Alignment& alignment)
         return e.what();
     }
     return "";
-}
-
-// One gzip member holding `text`, as zlib's deflate writes it.
-std::string gzip_member(const std::string& text)
-{
-    z_stream stream{};
-    EXPECT_EQ(deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8,
-                           Z_DEFAULT_STRATEGY),
-              Z_OK);
-    std::string member(deflateBound(&stream, text.size()), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef*>(member.data());
-    stream.avail_out = static_cast<uInt>(member.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    member.resize(stream.total_out);
-    deflateEnd(&stream);
-    return member;
 }
 
 // The text of gzip data fed to an inflater `piece` bytes at a time.
@@ -290,7 +272,7 @@ TEST(Gzip, DamagedCutShortOrTrailedDataIsUnreadable)
         try {
             marrowind::gunzip(data, "in.fa.gz");
             ADD_FAILURE() << "read " << data.size() << " bytes of damaged data";
-        } catch (const marrowind::InputError& e) {
+        } catch (const marrowind::DamagedCompressedData& e) {
             EXPECT_EQ(std::string(e.what()), "\nError: in.fa.gz could not be read\n");
         }
     }
