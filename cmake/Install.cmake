@@ -1,10 +1,11 @@
 # Install.cmake: what `cmake --install` puts in place, and the files that let other projects
 # find it: a CMake package (find_package(Marrowind CONFIG)) and pkg-config files for the core
-# (marrowind) and the utility library (marrowind_util).
+# (marrowind), the in-memory entry points (marrowind_api) and the utility library
+# (marrowind_util).
 include(CMakePackageConfigHelpers)
 
 install(TARGETS marrowind RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS marrowind_core marrowind_util EXPORT MarrowindTargets
+install(TARGETS marrowind_core marrowind_api marrowind_util EXPORT MarrowindTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY include/marrowind DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
@@ -25,6 +26,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/MarrowindConfig.cmake
 # The pkg-config file finds the prefix from its own place, so the tree can be installed anywhere.
 file(RELATIVE_PATH MARROWIND_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 configure_file(cmake/marrowind.pc.in ${CMAKE_CURRENT_BINARY_DIR}/marrowind.pc @ONLY)
+configure_file(cmake/marrowind_api.pc.in ${CMAKE_CURRENT_BINARY_DIR}/marrowind_api.pc @ONLY)
 configure_file(cmake/marrowind_util.pc.in ${CMAKE_CURRENT_BINARY_DIR}/marrowind_util.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/marrowind.pc ${CMAKE_CURRENT_BINARY_DIR}/marrowind_util.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/marrowind.pc ${CMAKE_CURRENT_BINARY_DIR}/marrowind_api.pc
+  ${CMAKE_CURRENT_BINARY_DIR}/marrowind_util.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -8,7 +8,9 @@
 //   SubstitutionMatrix  a matrix read from a file, a stream or text, rescaled to 0..1
 //   KernelLevel         which instruction set the scoring's inner loops use
 //   ScoringMode         exact scores, or approximate ones that grow linearly with the sequences
-//   ScoringOptions      mode, kernel level, thread count and progress report of a scoring call
+//   ScoringStage        the stages of a scoring call
+//   ScoringOptions      mode, kernel level, thread count, residue reading, weights and progress
+//                       reports of a scoring call
 //   ConservationScores  sequence weights, column scores and the DOPS score of an alignment
 //   score_alignment     scores aligned sequences with a matrix
 //   score_alignment_views  the same on views of sequences held elsewhere
@@ -119,8 +121,17 @@ enum class ScoringMode {
     kApproximate,
 };
 
-// How a scoring call runs. Only the mode (and, when approximate, sample and seed) changes any
-// figure: the results are bit for bit the same for every kernel level and every thread count.
+// The stages of a scoring call, in the order they run.
+enum class ScoringStage {
+    kDistances,     // the table of pair distances (single_precision_distances only)
+    kWeights,       // the sequence weights
+    kColumnScores,  // the column scores
+    kDops,          // the DOPS score
+};
+
+// How a scoring call runs. Only the mode (and, when approximate, sample and seed),
+// normalise_residues and single_precision_distances change any figure: the results are bit for
+// bit the same for every kernel level and every thread count.
 struct ScoringOptions {
     ScoringMode mode = ScoringMode::kExact;
     int sample = 256;             // approximate mode: partners per sequence, at least 1
@@ -129,8 +140,18 @@ struct ScoringOptions {
     // Threads to use. 0: the environment variable MARROWIND_THREADS when it is set, else as
     // many as this process may run on (its CPU affinity, capped by a cgroup CPU quota).
     int threads = 0;
+    // Residues read as the command-line program reads them ("." as "-", a-z as A-Z); false
+    // compares them byte for byte as given, as the in-memory entry points of <marrowind/api.h>
+    // do (so "x" is no gap and "a" is not "A").
+    bool normalise_residues = true;
+    // Exact mode: each sequence's weight from a table of pair distances rounded to single
+    // precision, as the in-memory entry points weigh, instead of from the full-precision
+    // distances the program uses. The scores may then differ in their last bits.
+    bool single_precision_distances = false;
     // Called now and then on the calling thread with the fraction of a stage done (0 to 1).
     std::function<void(double)> progress;
+    // Called on the calling thread as each stage begins.
+    std::function<void(ScoringStage)> stage_begins;
 };
 
 struct ConservationScores {
@@ -155,11 +176,12 @@ ConservationScores score_alignment_views(const std::vector<std::string_view>& se
                                          const SubstitutionMatrix& matrix,
                                          const ScoringOptions& options = ScoringOptions());
 
-// The distance between two aligned sequences after the same normalisation: one minus their
-// mean similarity over the columns where at least one has a residue, 0.0 when there is no
-// such column. Full double precision. Throws InputError when the lengths differ.
-double pair_distance(const std::string& first, const std::string& second,
-                     const SubstitutionMatrix& matrix);
+// The distance between two aligned sequences after the same normalisation (none when
+// normalise_residues is false, as in ScoringOptions): one minus their mean similarity over the
+// columns where at least one has a residue, 0.0 when there is no such column. Full double
+// precision. Throws InputError when the lengths differ.
+double pair_distance(std::string_view first, std::string_view second,
+                     const SubstitutionMatrix& matrix, bool normalise_residues = true);
 
 // The DOPS score of column scores: the entropy of their spread over groups of exactly equal
 // value, as a percentage of log2 of their number. 0 for fewer than two scores.

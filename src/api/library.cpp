@@ -2,6 +2,7 @@
 //
 // Contents: read_fasta, parse_fasta, gunzip, SubstitutionMatrix, score_alignment,
 // score_alignment_views, pair_distance, dops_score.
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string_view>
@@ -49,19 +50,26 @@ std::unique_ptr<Alignment> alignment_of(const std::vector<std::string_view>& seq
     return alignment;
 }
 
-// The library's side of a run: the caller's sequences and matrix, nothing shown.
+// The library's side of a run: the caller's sequences and matrix, each stage told to the
+// caller's report.
 class SequencesRun : public detail::FrontEnd {
 public:
-    SequencesRun(const std::vector<std::string_view>& sequences, const ::Matrix& matrix)
-        : sequences_(sequences), matrix_(matrix)
+    SequencesRun(const std::vector<std::string_view>& sequences, const ::Matrix& matrix,
+                 const std::function<void(ScoringStage)>& stage_begins)
+        : sequences_(sequences), matrix_(matrix), stage_begins_(stage_begins)
     {
     }
     std::unique_ptr<Alignment> take_alignment() override { return alignment_of(sequences_); }
     const ::Matrix& matrix() override { return matrix_; }
+    void begin(ScoringStage stage) override
+    {
+        if (stage_begins_) stage_begins_(stage);
+    }
 
 private:
     const std::vector<std::string_view>& sequences_;
     const ::Matrix& matrix_;
+    const std::function<void(ScoringStage)>& stage_begins_;
 };
 
 std::shared_ptr<const detail::MatrixRecord> transformed(::Matrix* read)
@@ -134,10 +142,8 @@ ConservationScores score_alignment_views(const std::vector<std::string_view>& se
                                          const SubstitutionMatrix& matrix,
                                          const ScoringOptions& options)
 {
-    SequencesRun front_end(sequences, matrix.record());
-    detail::PipelineSettings settings;
-    settings.options = options;
-    const detail::ScoredAlignment run = detail::run_pipeline(front_end, settings);
+    SequencesRun front_end(sequences, matrix.record(), options.stage_begins);
+    const detail::ScoredAlignment run = detail::run_pipeline(front_end, options);
 
     ConservationScores result;
     result.weights.assign(run.data->weights, run.data->weights + run.alignment->nseq);
@@ -147,11 +153,14 @@ ConservationScores score_alignment_views(const std::vector<std::string_view>& se
     return result;
 }
 
-double pair_distance(const std::string& first, const std::string& second,
-                     const SubstitutionMatrix& matrix)
+double pair_distance(std::string_view first, std::string_view second,
+                     const SubstitutionMatrix& matrix, bool normalise_residues)
 {
     const std::unique_ptr<Alignment> alignment = alignment_of({first, second});
-    CheckSeqs(alignment.get());
+    if (normalise_residues)
+        CheckSeqs(alignment.get());
+    else
+        detail::check_rows(*alignment);
     return CalcPairDist(alignment->seqs[0], alignment->seqs[1], &matrix.record(),
                         alignment->length);
 }

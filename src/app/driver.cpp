@@ -324,14 +324,14 @@ public:
         return *matrix_;
     }
 
-    void begin(marrowind::detail::Stage stage) override
+    void begin(marrowind::ScoringStage stage) override
     {
-        using marrowind::detail::Stage;
+        using marrowind::ScoringStage;
         shown_.restart();
-        if (stage == Stage::kWeights) progress("Calculating weights/distances....\n");
-        if (stage == Stage::kColumnScores)
+        if (stage == ScoringStage::kWeights) progress("Calculating weights/distances....\n");
+        if (stage == ScoringStage::kColumnScores)
             progress("Calculating positional conservation scores....\n");
-        if (stage == Stage::kDops) progress("Calculating DOPs score....\n");
+        if (stage == ScoringStage::kDops) progress("Calculating DOPs score....\n");
     }
 
     void deliver(const Alignment& alignment, const Data& data) override
@@ -373,9 +373,9 @@ private:
 int run_scoring(const RunSettings& settings)
 {
     CommandLineRun front_end(settings);
-    marrowind::detail::PipelineSettings pipeline;
-    pipeline.options.progress = front_end.progress_reporter();
-    marrowind::detail::ScoredAlignment run = marrowind::detail::run_pipeline(front_end, pipeline);
+    marrowind::ScoringOptions options;
+    options.progress = front_end.progress_reporter();
+    marrowind::detail::ScoredAlignment run = marrowind::detail::run_pipeline(front_end, options);
     marrowind::detail::print_dops_line(run.dops);
     if (std::fflush(stdout) != 0) throw marrowind::OutputError("standard output");
 

@@ -2,6 +2,7 @@
 //
 // Contents:
 //   CheckSeqs             refuses an empty or ragged alignment; turns "." into "-" and a-z into A-Z
+//   check_rows            the same refusals, the residues left as they are
 //   check_column_count    refuses a sequence longer than an alignment can hold
 //   check_sequence_count  refuses more sequences than an alignment can hold
 #ifndef MARROWIND_INPUT_VALIDATE_H
@@ -22,6 +23,10 @@
 void CheckSeqs(Alignment* alignment);
 
 namespace marrowind::detail {
+
+// The checks of CheckSeqs without its normalisation, for residues compared exactly as given:
+// throws the same InputErrors and changes nothing.
+void check_rows(const Alignment& alignment);
 
 // Throws marrowind::InputError when sequence `index` of `source` (a file's path; empty for
 // sequences held in memory) has more than kMostColumns columns: "\nError: <source>: sequence

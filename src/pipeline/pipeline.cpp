@@ -25,57 +25,57 @@ std::unique_ptr<Data, DataReleaser> new_results()
 }
 
 void weigh(FrontEnd& front_end, Alignment& alignment, const Matrix& matrix, Data& data,
-           const PipelineSettings& settings)
+           const ScoringOptions& options)
 {
-    if (settings.options.mode == ScoringMode::kApproximate) {
-        front_end.begin(Stage::kWeights);
-        compute_sampled_weights(alignment, matrix, data.weights, settings.options);
+    if (options.mode == ScoringMode::kApproximate) {
+        front_end.begin(ScoringStage::kWeights);
+        compute_sampled_weights(alignment, matrix, data.weights, options);
         return;
     }
-    if (settings.weights == WeightSource::kPairDistances) {
-        front_end.begin(Stage::kWeights);
-        compute_weights(alignment, matrix, data.weights, settings.options);
+    if (!options.single_precision_distances) {
+        front_end.begin(ScoringStage::kWeights);
+        compute_weights(alignment, matrix, data.weights, options);
         return;
     }
     or_out_of_memory(static_cast<long long>(alignment.nseq) * alignment.nseq,
                      [&] { data.dist.resize(alignment.nseq); });
-    front_end.begin(Stage::kDistances);
-    compute_distance_table(alignment, matrix, data.dist, settings.options);
-    front_end.begin(Stage::kWeights);
+    front_end.begin(ScoringStage::kDistances);
+    compute_distance_table(alignment, matrix, data.dist, options);
+    front_end.begin(ScoringStage::kWeights);
     CalcWeights(&alignment, &data);
 }
 
 }  // namespace
 
-ScoredAlignment run_pipeline(FrontEnd& front_end, const PipelineSettings& requested)
+ScoredAlignment run_pipeline(FrontEnd& front_end, const ScoringOptions& requested)
 {
     // The thread count is settled first, so that a bad MARROWIND_THREADS is reported before
     // any work is done.
-    PipelineSettings settings = requested;
-    if (settings.options.threads <= 0) settings.options.threads = default_thread_count();
+    ScoringOptions options = requested;
+    if (options.threads <= 0) options.threads = default_thread_count();
 
     ScoredAlignment run;
     run.data = new_results();
     run.alignment = front_end.take_alignment();
     Alignment& alignment = *run.alignment;
     Data& data = *run.data;
-    if (settings.validate) CheckSeqs(&alignment);
+    if (options.normalise_residues)
+        CheckSeqs(&alignment);
+    else
+        check_rows(alignment);
     AssignDataMem(&alignment, &data);
 
     const Matrix& matrix = front_end.matrix();
-    weigh(front_end, alignment, matrix, data, settings);
-    front_end.begin(Stage::kColumnScores);
-    if (settings.options.mode == ScoringMode::kApproximate)
-        compute_grouped_column_scores(alignment, matrix, data.weights, data.scores,
-                                      settings.options);
+    weigh(front_end, alignment, matrix, data, options);
+    front_end.begin(ScoringStage::kColumnScores);
+    if (options.mode == ScoringMode::kApproximate)
+        compute_grouped_column_scores(alignment, matrix, data.weights, data.scores, options);
     else
-        compute_column_scores(alignment, matrix, data.weights, data.scores, settings.options);
+        compute_column_scores(alignment, matrix, data.weights, data.scores, options);
     front_end.deliver(alignment, data);
 
-    if (settings.dops) {
-        front_end.begin(Stage::kDops);
-        run.dops = DopsScore(alignment.length, data.scores);
-    }
+    front_end.begin(ScoringStage::kDops);
+    run.dops = DopsScore(alignment.length, data.scores);
     return run;
 }
 

@@ -1,8 +1,8 @@
 #!/bin/sh
 # check_install.sh: installs a build into a temporary prefix and checks what another project
 # sees there: the CMake package (by building and running the library example), the pkg-config
-# files, the entry points' declarations, the utility library as a library of its own, the
-# program, the matrices and the man page.
+# files, the entry points' declarations and library, the utility library as a library of its own, the
+# program, the matrices, the man page and the licence.
 # Usage: check_install.sh BUILD_DIR SOURCE_DIR
 set -eu
 build=$1
@@ -27,8 +27,8 @@ program_dops=$("$prefix/bin/marrowind" -a "$source/examples/globins45.fasta" \
 grep -q "DOPS $program_dops\$" "$work/example.out" ||
   { echo "example and program disagree"; head -1 "$work/example.out"; exit 1; }
 
-# The entry points, declared with exactly these types, and the output contracts, through
-# pkg-config.
+# The entry points, declared with exactly these types, in a library of their own that brings the
+# core along (with the output contracts), through pkg-config.
 cat >"$work/signatures.cpp" <<'CPP'
 #include <marrowind/api.h>
 #include <marrowind/marrowind.h>
@@ -44,7 +44,7 @@ int main()
 }
 CPP
 PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib64/pkgconfig" \
-  sh -c 'c++ -std=c++17 ${CXXFLAGS:-} "$1" -o "$2" ${LDFLAGS:-} $(pkg-config --cflags --libs marrowind)' \
+  sh -c 'c++ -std=c++17 ${CXXFLAGS:-} "$1" -o "$2" ${LDFLAGS:-} $(pkg-config --cflags --libs marrowind_api)' \
   sh "$work/signatures.cpp" "$work/signatures"
 "$work/signatures"
 

@@ -84,6 +84,33 @@ TEST(Library, ScoresNormaliseLikeTheProgram)
     EXPECT_EQ(marrowind::dops_score({0.5}), 0.0);
 }
 
+// Residues compared as given: "a" is not "A" (the small matrix lacks it, so it scores as no
+// match) and "." is no gap; the weights from single-precision distances; and the stages
+// reported in the order they run.
+TEST(Library, ResiduesAsGivenAndSinglePrecisionWeights)
+{
+    const auto matrix = marrowind::SubstitutionMatrix::parse(kSmall);
+    marrowind::ScoringOptions options;
+    options.normalise_residues = false;
+    std::vector<marrowind::ScoringStage> stages;
+    options.stage_begins = [&stages](marrowind::ScoringStage stage) { stages.push_back(stage); };
+    const auto as_given = marrowind::score_alignment({"aC.D", "ACCD", "A-CD"}, matrix, options);
+    const auto normalised = marrowind::score_alignment({"aC.D", "ACCD", "A-CD"}, matrix);
+    EXPECT_NE(as_given.column_scores[0], normalised.column_scores[0]);
+    EXPECT_EQ(marrowind::pair_distance("a", "A", matrix, false), 1.0);
+    EXPECT_EQ(marrowind::pair_distance("a", "A", matrix), 1.0 - matrix.similarity('A', 'A'));
+    using marrowind::ScoringStage;
+    EXPECT_EQ(stages, (std::vector<ScoringStage>{ScoringStage::kWeights,
+                                                 ScoringStage::kColumnScores, ScoringStage::kDops}));
+
+    stages.clear();
+    options.single_precision_distances = true;
+    const auto single = marrowind::score_alignment({"aC.D", "ACCD", "A-CD"}, matrix, options);
+    EXPECT_EQ(stages.front(), ScoringStage::kDistances);
+    for (std::size_t i = 0; i < single.weights.size(); ++i)
+        EXPECT_NEAR(single.weights[i], as_given.weights[i], 1e-7);
+}
+
 // Every kernel and thread count a caller may choose gives the default's bits.
 TEST(Library, OptionsChangeNoFigure)
 {
