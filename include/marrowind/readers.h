@@ -101,8 +101,9 @@ struct AlignedSequences {
 // input), plain or gzip-compressed, in `format`. kDetect tells the format from the text
 // (detect_format, with `path` for its suffix rule); FASTA so detected whose rows differ in
 // length is read as A3M when its first record other than an annotation (the query) has match
-// states (upper case or "-") and every record other than an annotation has as many. Returns at least one sequence, all of one length. Throws InputError
-// ("\nError: <path> could not be opened\n" or "... could not be read\n"), DamagedCompressedData,
+// states (upper case or "-") and every record other than an annotation has as many. Returns
+// at least one sequence, all of one length. Throws InputError ("\nError: <path> could not be
+// opened\n" or "... could not be read\n"), DamagedCompressedData,
 // MalformedAlignment (among others "<path>: no sequences" and "<path>: sequences differ in
 // length (<first> has n columns, <name> has m)"), OutOfMemory.
 AlignedSequences read_alignment(const std::string& path,
