@@ -21,8 +21,8 @@
 #include "input/validate.h"
 #include "marrowind/errors.h"
 #include "marrowind/marrowind.h"
-#include "scoring/engine.h"
-#include "scoring/plain_loops.h"
+#include "scoring/exact/stages.h"
+#include "scoring/reference/plain_loops.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <memory>
 
 #include "marrowind/errors.h"
-#include "scoring/buffers.h"
+#include "scoring/parallel/buffers.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include "core/records.h"
 #include "marrowind/errors.h"
 #include "matrix/matrix.h"
-#include "scoring/approximate.h"
-#include "scoring/buffers.h"
-#include "scoring/engine.h"
-#include "scoring/plain_loops.h"
-#include "scoring/residue_classes.h"
-#include "scoring/worker_threads.h"
+#include "scoring/approximate/stages.h"
+#include "scoring/parallel/buffers.h"
+#include "scoring/exact/stages.h"
+#include "scoring/reference/plain_loops.h"
+#include "scoring/kernels/residue_classes.h"
+#include "scoring/parallel/worker_threads.h"
 
 namespace {
 

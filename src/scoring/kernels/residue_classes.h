@@ -16,8 +16,8 @@
 // value together with whether the column counts (it does unless both residues are gaps); for
 // the column scores only the value matters. With few levels, a pair's contribution can be
 // looked up by level with byte permutes.
-#ifndef MARROWIND_SCORING_RESIDUE_CLASSES_H
-#define MARROWIND_SCORING_RESIDUE_CLASSES_H
+#ifndef MARROWIND_SCORING_KERNELS_RESIDUE_CLASSES_H
+#define MARROWIND_SCORING_KERNELS_RESIDUE_CLASSES_H
 
 #include <array>
 #include <cstddef>

@@ -9,8 +9,8 @@
 //
 // The stages never let std::bad_alloc or std::length_error escape: each allocation that fails
 // becomes marrowind::OutOfMemory with the number of elements it asked for.
-#ifndef MARROWIND_SCORING_BUFFERS_H
-#define MARROWIND_SCORING_BUFFERS_H
+#ifndef MARROWIND_SCORING_PARALLEL_BUFFERS_H
+#define MARROWIND_SCORING_PARALLEL_BUFFERS_H
 
 #include <cstddef>
 #include <cstdint>

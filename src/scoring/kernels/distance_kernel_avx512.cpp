@@ -4,7 +4,7 @@
 //
 // The similarities are whole multiples of one unit (see residue_classes.h). While every
 // partial sum of a pair stays below 2^53 units it is exact, so the order of its additions
-// cannot change it: the kernel (kernels_avx512.h) counts units in integers, one sequence
+// cannot change it: the kernel (inner_loops_avx512.h) counts units in integers, one sequence
 // against sixteen at a time, four columns per step, looking each pair's level up with byte
 // permutes, and forms each distance from the unit and column counts as the plain loop would.
 #include <algorithm>
@@ -13,10 +13,10 @@
 #include <cstring>
 #include <vector>
 
-#include "scoring/buffers.h"
-#include "scoring/distance_kernel.h"
-#include "scoring/kernels_avx512.h"
-#include "scoring/worker_threads.h"
+#include "scoring/parallel/buffers.h"
+#include "scoring/kernels/distance_kernel.h"
+#include "scoring/kernels/inner_loops_avx512.h"
+#include "scoring/parallel/worker_threads.h"
 
 namespace marrowind {
 

@@ -1,4 +1,4 @@
-// approximate.cpp: sampled weights and grouped column scores.
+// stages.cpp: sampled weights and grouped column scores.
 //
 // Contents: sampled_partners, compute_sampled_weights, compute_grouped_column_scores.
 //
@@ -18,7 +18,7 @@
 // w_k times the sum over a of W(a) S(a, a_k), W holding the sequences before it. Gaps and
 // letters the matrix lacks score 0 against everything, so they add nothing to a numerator but
 // their pairs count in the denominator, as in the exact scores.
-#include "scoring/approximate.h"
+#include "scoring/approximate/stages.h"
 
 #include <algorithm>
 #include <atomic>
@@ -26,12 +26,12 @@
 #include <cstddef>
 #include <cstring>
 
-#include "scoring/buffers.h"
-#include "scoring/distance_formula.h"
-#include "scoring/distance_kernel.h"
-#include "scoring/kernel_selection.h"
-#include "scoring/residue_classes.h"
-#include "scoring/worker_threads.h"
+#include "scoring/parallel/buffers.h"
+#include "scoring/reference/distance_formula.h"
+#include "scoring/kernels/distance_kernel.h"
+#include "scoring/kernels/kernel_selection.h"
+#include "scoring/kernels/residue_classes.h"
+#include "scoring/parallel/worker_threads.h"
 
 namespace marrowind {
 

@@ -6,19 +6,19 @@
 //   make_column_kernel    the kernel of the column scores for a matrix and level
 //
 // kernel_selection.cpp also defines best_kernel_level, supported_kernel_levels,
-// kernel_level_name and chosen_paths (declared in engine.h), which make the same choice.
+// kernel_level_name and chosen_paths (declared in exact/stages.h), which make the same choice.
 // A level runs only where it is compiled in and the processor has its instructions, and only
 // for a matrix within its kernel's limits; every other case runs the portable kernel.
-#ifndef MARROWIND_SCORING_KERNEL_SELECTION_H
-#define MARROWIND_SCORING_KERNEL_SELECTION_H
+#ifndef MARROWIND_SCORING_KERNELS_KERNEL_SELECTION_H
+#define MARROWIND_SCORING_KERNELS_KERNEL_SELECTION_H
 
 #include <memory>
 
 #include "core/records.h"
-#include "scoring/column_kernel.h"
-#include "scoring/distance_kernel.h"
-#include "scoring/engine.h"
-#include "scoring/residue_classes.h"
+#include "scoring/kernels/column_kernel.h"
+#include "scoring/kernels/distance_kernel.h"
+#include "scoring/exact/stages.h"
+#include "scoring/kernels/residue_classes.h"
 
 namespace marrowind {
 

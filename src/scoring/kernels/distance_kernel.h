@@ -8,9 +8,9 @@
 //   Avx512DistanceTables           its level tables, also for pairs chosen at random
 //
 // A kernel holds the alignment in whatever layout its loops read, built once when it is made;
-// the pair-distance rows (pair_distances.h) share its work out over threads and tiles.
-#ifndef MARROWIND_SCORING_DISTANCE_KERNEL_H
-#define MARROWIND_SCORING_DISTANCE_KERNEL_H
+// the pair-distance rows (pair_distance_rows.h) share its work out over threads and tiles.
+#ifndef MARROWIND_SCORING_KERNELS_DISTANCE_KERNEL_H
+#define MARROWIND_SCORING_KERNELS_DISTANCE_KERNEL_H
 
 #include <cstddef>
 #include <cstdint>
@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "core/records.h"
-#include "scoring/kernels_avx512.h"
-#include "scoring/residue_classes.h"
+#include "scoring/kernels/inner_loops_avx512.h"
+#include "scoring/kernels/residue_classes.h"
 
 namespace marrowind {
 
@@ -63,7 +63,7 @@ std::unique_ptr<DistanceKernel> make_avx512_distance_kernel(const Alignment& ali
 // avx512_distance_kernel_fits): for each class, its level against every class, padded to 32
 // bytes, with the class as the earlier sequence of the pair (as_row) and as the later one
 // (as_column); and the planes that turn a level into the four bytes of its units, then whether
-// it counts (kernels_avx512.h). Throws OutOfMemory.
+// it counts (inner_loops_avx512.h). Throws OutOfMemory.
 struct Avx512DistanceTables {
     using Levels = std::array<uint8_t, kMaxKernelClasses>;
     std::vector<Levels> as_row;

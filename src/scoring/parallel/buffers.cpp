@@ -1,7 +1,7 @@
 // buffers.cpp: the aligned byte buffer of the scoring stages.
 //
 // Contents: CodeBuffer.
-#include "scoring/buffers.h"
+#include "scoring/parallel/buffers.h"
 
 #include <algorithm>
 #include <cstdlib>

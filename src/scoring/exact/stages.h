@@ -1,4 +1,4 @@
-// engine.h: the fast scoring stages: pair distances, sequence weights and column scores.
+// stages.h: the fast scoring stages: pair distances, sequence weights and column scores.
 //
 // Contents:
 //   chosen_paths           the kernel levels a matrix really runs on
@@ -15,12 +15,12 @@
 // plain order.
 //
 // The pieces: kernel_selection.h chooses and makes each stage's kernel (distance_kernel.h,
-// column_kernel.h; the AVX-512 ones only on x86-64), pair_distances.h and column_scores.h run
+// column_kernel.h; the AVX-512 ones only on x86-64), pair_distance_rows.h and column_scorer.h run
 // a kernel on several threads (worker_threads.h) over buffers that report OutOfMemory
-// (buffers.h), and engine.cpp puts each stage together. KernelLevel and ScoringOptions are
+// (buffers.h), and stages.cpp puts each stage together. KernelLevel and ScoringOptions are
 // public: <marrowind/marrowind.h>.
-#ifndef MARROWIND_SCORING_ENGINE_H
-#define MARROWIND_SCORING_ENGINE_H
+#ifndef MARROWIND_SCORING_EXACT_STAGES_H
+#define MARROWIND_SCORING_EXACT_STAGES_H
 
 #include <functional>
 #include <vector>

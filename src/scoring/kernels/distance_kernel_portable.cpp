@@ -7,9 +7,9 @@
 // gap columns instead of a test in the summing loop.
 #include <bitset>
 
-#include "scoring/buffers.h"
-#include "scoring/distance_kernel.h"
-#include "scoring/distance_formula.h"
+#include "scoring/parallel/buffers.h"
+#include "scoring/kernels/distance_kernel.h"
+#include "scoring/reference/distance_formula.h"
 
 namespace marrowind {
 

@@ -2,15 +2,15 @@
 //
 // Contents: make_residue_classes, ResidueClasses::sums_are_exact, encode_residues.
 //
-// Every allocation is made through scoring/buffers.h, so that a failure is an OutOfMemory.
-#include "scoring/residue_classes.h"
+// Every allocation is made through scoring/parallel/buffers.h, so that a failure is an OutOfMemory.
+#include "scoring/kernels/residue_classes.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <utility>
 
-#include "scoring/buffers.h"
+#include "scoring/parallel/buffers.h"
 
 namespace marrowind {
 

@@ -1,4 +1,4 @@
-// approximate.h: the approximate scoring stages, linear in the number of sequences.
+// stages.h: the approximate scoring stages, linear in the number of sequences.
 //
 // Contents:
 //   sampled_partners               the partners that a sequence's sampled weight averages over
@@ -12,8 +12,8 @@
 // classes. The regrouping is an identity, so the column scores depart from the exact ones only
 // through the sampled weights and in their last few bits. Both stages give the same bits for
 // every thread count and kernel level. ScoringMode (<marrowind/marrowind.h>) describes the mode.
-#ifndef MARROWIND_SCORING_APPROXIMATE_H
-#define MARROWIND_SCORING_APPROXIMATE_H
+#ifndef MARROWIND_SCORING_APPROXIMATE_STAGES_H
+#define MARROWIND_SCORING_APPROXIMATE_STAGES_H
 
 #include <cstdint>
 #include <vector>

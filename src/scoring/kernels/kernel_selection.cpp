@@ -5,10 +5,10 @@
 //
 // The AVX-512 kernels are compiled only for x86-64 (MARROWIND_AVX512_KERNELS); this is the one
 // place that knows whether they are there.
-#include "scoring/kernel_selection.h"
+#include "scoring/kernels/kernel_selection.h"
 
-#include "scoring/buffers.h"
-#include "scoring/kernels_avx512.h"
+#include "scoring/parallel/buffers.h"
+#include "scoring/kernels/inner_loops_avx512.h"
 
 namespace marrowind {
 
