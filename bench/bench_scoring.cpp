@@ -23,8 +23,8 @@
 #include "matrix/matrix.h"
 #include "output/writer.h"
 #include "scoring/approximate/stages.h"
-#include "scoring/reference/plain_loops.h"
 #include "scoring/exact/stages.h"
+#include "scoring/reference/plain_loops.h"
 
 namespace {
 

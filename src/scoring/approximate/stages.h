@@ -1,7 +1,6 @@
 // stages.h: the approximate scoring stages, linear in the number of sequences.
 //
 // Contents:
-//   sampled_partners               the partners that a sequence's sampled weight averages over
 //   compute_sampled_weights        each weight as the mean distance to a sample of partners
 //   compute_grouped_column_scores  the column scores summed by residue class
 //
@@ -15,24 +14,16 @@
 #ifndef MARROWIND_SCORING_APPROXIMATE_STAGES_H
 #define MARROWIND_SCORING_APPROXIMATE_STAGES_H
 
-#include <cstdint>
-#include <vector>
-
 #include "core/records.h"
 #include "marrowind/marrowind.h"
 #include "matrix/matrix.h"
 
 namespace marrowind {
 
-// The indices, ascending, of the partners of sequence `index` among nseq: all the others when
-// sample >= nseq - 1, else `sample` of them drawn without replacement by a generator seeded by
-// (seed, index) alone. Throws OutOfMemory.
-std::vector<int> sampled_partners(int nseq, int index, int sample, uint64_t seed);
-
 // weights[i] = the sum over the partners j of sequence i, in ascending order, of
 // CalcPairDist(earlier, later) / (number of partners): with every other sequence as a partner,
-// the bits of the exact weights. options.sample and options.seed choose the partners. Throws
-// InputError for a sample below 1, OutOfMemory.
+// the bits of the exact weights. options.sample and options.seed choose the partners
+// (partners.h). Throws InputError for a sample below 1, OutOfMemory.
 void compute_sampled_weights(const Alignment& alignment, const Matrix& matrix, double* weights,
                              const ScoringOptions& options);
 

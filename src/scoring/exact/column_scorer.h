@@ -8,8 +8,8 @@
 #include <functional>
 
 #include "core/records.h"
-#include "scoring/parallel/buffers.h"
 #include "scoring/kernels/column_kernel.h"
+#include "scoring/parallel/buffers.h"
 
 namespace marrowind {
 

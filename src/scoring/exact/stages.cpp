@@ -1,4 +1,4 @@
-// stages.cpp: the fast scoring stages, put together from their kernels, rows and scorers.
+// stages.cpp: the exact scoring stages, put together from their kernels, rows and scorers.
 //
 // Contents: compute_weights, compute_distance_table, compute_column_scores.
 //
@@ -12,11 +12,11 @@
 #include <algorithm>
 
 #include "scoring/exact/column_scorer.h"
-#include "scoring/kernels/kernel_selection.h"
 #include "scoring/exact/pair_distance_rows.h"
-#include "scoring/reference/plain_loops.h"
+#include "scoring/kernels/kernel_selection.h"
 #include "scoring/kernels/residue_classes.h"
 #include "scoring/parallel/worker_threads.h"
+#include "scoring/reference/plain_loops.h"
 
 namespace marrowind {
 
@@ -47,7 +47,8 @@ void for_distance_rows(const Alignment& alignment, const Matrix& matrix, double 
 {
     const ResidueClasses classes = make_residue_classes(matrix);
     const int threads = thread_count(options.threads, alignment.nseq);
-    const auto kernel = make_distance_kernel(alignment, classes, divisor, options.kernel, threads);
+    const auto kernel = make_distance_kernel(alignment, classes, divisor, options.kernel, threads,
+                                             DistancePairs::kEveryPair);
     PairDistanceRows(*kernel, alignment.nseq, alignment.length, threads)
         .run(consume, options.progress);
 }

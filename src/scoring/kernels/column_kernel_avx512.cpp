@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <array>
 
-#include "scoring/parallel/buffers.h"
 #include "scoring/kernels/column_kernel.h"
 #include "scoring/kernels/inner_loops_avx512.h"
+#include "scoring/parallel/buffers.h"
 
 namespace marrowind {
 

@@ -149,6 +149,12 @@ ResidueClasses make_residue_classes(const Matrix& matrix)
             classes.column_level_value[level] = value_of_bits(column_keys[level]);
     }
 
+    for (int a = 0; a < count && classes.symmetric; ++a)
+        for (int b = a + 1; b < count; ++b)
+            if (classes.value[static_cast<std::size_t>(a) * count + b] !=
+                classes.value[static_cast<std::size_t>(b) * count + a])
+                classes.symmetric = false;
+
     classes.scores_zero = allocate<uint8_t>(static_cast<std::size_t>(count));
     for (int a = 0; a < count; ++a)
         classes.scores_zero[a] = std::all_of(classes.value.begin() + a * count,
