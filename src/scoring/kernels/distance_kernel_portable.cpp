@@ -19,12 +19,18 @@ namespace marrowind {
 
 namespace {
 
+// GCC's vectorised form of the partners' sums emulates the table lookups lane by lane through
+// the stack and runs several times slower than scalar code.
+#if defined(__GNUC__) && !defined(__clang__)
+#define MARROWIND_KEEP_SCALAR __attribute__((optimize("no-tree-vectorize")))
+#else
+#define MARROWIND_KEEP_SCALAR
+#endif
+
 // The sums of one row against four partners, in plain locals, so that they stay in registers:
-// term(row_offsets[k] + class of partner t at column k), for k in column order. Kept scalar:
-// GCC's vectorised form emulates the table lookups lane by lane through the stack and runs
-// several times slower.
+// terms[row_offsets[k] + class of partner t at column k], for k in column order.
 template <typename Sum, typename Term>
-__attribute__((optimize("no-tree-vectorize"))) void sum_four(
+MARROWIND_KEEP_SCALAR void sum_four(
     const Term* terms, const uint32_t* row_offsets, const uint8_t* class_of,
     const uint8_t* const* partners, int length, Sum* sums)
 {
