@@ -84,7 +84,7 @@ public:
           in_units_(classes.sums_are_exact(length_) && classes.max_units < (uint64_t{1} << 32))
     {
         if (pairs == DistancePairs::kEveryPair) {
-            codes_ = CodeBuffer(static_cast<std::size_t>(nseq_) * length_, 0);
+            codes_ = CodeBuffer(static_cast<std::size_t>(nseq_) * length_);  // encoded below
         } else {
             residues_.emplace(alignment);
             make_partner_terms();

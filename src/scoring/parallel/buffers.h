@@ -82,7 +82,6 @@ public:
     CodeBuffer() = default;
     // Uninitialised, for a caller that writes every byte.
     explicit CodeBuffer(std::size_t size);
-    CodeBuffer(std::size_t size, uint8_t fill);
 
     uint8_t* data() const { return bytes_.get(); }
     uint8_t& operator[](std::size_t at) const { return bytes_.get()[at]; }
