@@ -22,9 +22,9 @@
 #include "input/fasta.h"
 #include "matrix/matrix.h"
 #include "output/writer.h"
-#include "scoring/approximate.h"
-#include "scoring/plain_loops.h"
-#include "scoring/engine.h"
+#include "scoring/approximate/stages.h"
+#include "scoring/exact/stages.h"
+#include "scoring/reference/plain_loops.h"
 
 namespace {
 

@@ -8,7 +8,8 @@
 // must stay in its range: weights and column scores from 0 to 1, the DOPS score from 0 to 100.
 // An alignment and matrix that the library accepts are then scored on every kernel level this
 // processor runs, on one thread and on two to four (the input's size picks how many), and the
-// weights, the column scores and the distance table must have exactly the plain loops' bits.
+// weights, the column scores and the distance table must have exactly the plain loops' bits, as
+// must the approximate mode's weights when every other sequence is a partner.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -21,8 +22,9 @@
 #include "input/validate.h"
 #include "marrowind/errors.h"
 #include "marrowind/marrowind.h"
-#include "scoring/engine.h"
-#include "scoring/plain_loops.h"
+#include "scoring/approximate/stages.h"
+#include "scoring/exact/stages.h"
+#include "scoring/reference/plain_loops.h"
 
 namespace {
 
@@ -70,6 +72,11 @@ void expect_every_path_matches_plain(const std::vector<std::string>& sequences,
             f2dsquare dist(nseq);
             marrowind::compute_distance_table(alignment, matrix, dist, options);
             FUZZ_CHECK(same_bits(dist.cells, plain_dist.cells, dist.cells.size()));
+            // Every other sequence a partner: the sampled weights are the exact ones.
+            options.mode = marrowind::ScoringMode::kApproximate;
+            options.sample = nseq;
+            marrowind::compute_sampled_weights(alignment, matrix, weights.data(), options);
+            FUZZ_CHECK(same_bits(weights, plain_weights, weights.size()));
         }
     }
 }

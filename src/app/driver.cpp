@@ -46,7 +46,7 @@
 #include "output/writer.h"
 #include "pipeline/pipeline.h"
 #include "scoring/dops.h"
-#include "scoring/engine.h"
+#include "scoring/exact/stages.h"
 
 namespace fs = boost::filesystem;
 namespace po = boost::program_options;

@@ -9,7 +9,7 @@
 #include "core/cpus.h"
 #include "input/validate.h"
 #include "marrowind/errors.h"
-#include "scoring/approximate.h"
+#include "scoring/approximate/stages.h"
 #include "scoring/dops.h"
 #include "scoring/weights.h"
 

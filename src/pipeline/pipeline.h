@@ -19,7 +19,7 @@
 
 #include "core/records.h"
 #include "matrix/matrix.h"
-#include "scoring/engine.h"
+#include "scoring/exact/stages.h"
 
 namespace marrowind::detail {
 

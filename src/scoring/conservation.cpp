@@ -8,7 +8,7 @@
 // column therefore runs the very same sequence of operations, pair by pair in a fixed order.
 #include "scoring/conservation.h"
 
-#include "scoring/engine.h"
+#include "scoring/exact/stages.h"
 
 
 void ConsScore(Alignment* alignment, Matrix* matrix, Data* data)

@@ -17,7 +17,7 @@
 
 #include "marrowind/errors.h"
 #include "marrowind/output.h"
-#include "scoring/buffers.h"
+#include "scoring/parallel/buffers.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 // the division happens, the order of the additions) is part of the result.
 #include "scoring/weights.h"
 
-#include "scoring/engine.h"
-#include "scoring/distance_formula.h"
+#include "scoring/exact/stages.h"
+#include "scoring/reference/distance_formula.h"
 
 double CalcPairDist(const Prot& a, const Prot& b, const Matrix* matrix, int n)
 {

@@ -15,12 +15,14 @@
 #include "core/records.h"
 #include "marrowind/errors.h"
 #include "matrix/matrix.h"
-#include "scoring/approximate.h"
-#include "scoring/buffers.h"
-#include "scoring/engine.h"
-#include "scoring/plain_loops.h"
-#include "scoring/residue_classes.h"
-#include "scoring/worker_threads.h"
+#include "scoring/approximate/partners.h"
+#include "scoring/approximate/stages.h"
+#include "scoring/exact/stages.h"
+#include "scoring/kernels/kernel_selection.h"
+#include "scoring/kernels/residue_classes.h"
+#include "scoring/parallel/buffers.h"
+#include "scoring/parallel/worker_threads.h"
+#include "scoring/reference/plain_loops.h"
 
 namespace {
 
@@ -184,7 +186,8 @@ TEST(Engine, ThirtyLettersInEveryRow)
     std::mt19937 rng(30);
     const std::string letters = "ACDEFGHIKLMNPQRSTVWYBZ*JOU#$%&";
     const auto matrix = load_matrix(random_matrix(letters, -3, 3, rng));
-    ASSERT_EQ(marrowind::chosen_paths(*matrix, 200, marrowind::best_kernel_level()).columns,
+    ASSERT_EQ(marrowind::column_kernel_level(marrowind::make_residue_classes(*matrix),
+                                             marrowind::best_kernel_level()),
               marrowind::best_kernel_level());
     Alignment alignment = random_alignment(45, 200, rng, letters);
     for (int i = 0; i < alignment.nseq; i += 4)  // every letter in every 64 columns
@@ -198,10 +201,11 @@ TEST(Engine, FastPathsCoverTheShippedMatrices)
     if (marrowind::best_kernel_level() != marrowind::KernelLevel::kAvx512)
         GTEST_SKIP() << "no AVX-512 on this processor";
     for (const char* name : {"blosum62.mat2", "pet91.mat2"}) {
-        const marrowind::ScoringPaths paths =
-            marrowind::chosen_paths(*shipped(name), 5000, marrowind::KernelLevel::kAvx512);
-        EXPECT_EQ(paths.distances, marrowind::KernelLevel::kAvx512) << name;
-        EXPECT_EQ(paths.columns, marrowind::KernelLevel::kAvx512) << name;
+        const marrowind::ResidueClasses classes = marrowind::make_residue_classes(*shipped(name));
+        EXPECT_EQ(marrowind::distance_kernel_level(classes, 5000, marrowind::KernelLevel::kAvx512),
+                  marrowind::KernelLevel::kAvx512) << name;
+        EXPECT_EQ(marrowind::column_kernel_level(classes, marrowind::KernelLevel::kAvx512),
+                  marrowind::KernelLevel::kAvx512) << name;
     }
 }
 
@@ -335,28 +339,38 @@ TEST(Approximate, EveryPartnerGivesTheExactWeights)
 TEST(Approximate, TheSeedAloneDecidesTheBits)
 {
     std::mt19937 rng(29);
-    const auto matrix = shipped("blosum62.mat2");
+    const auto blosum = shipped("blosum62.mat2");
+    // Not symmetric: the partners before a sequence read each pair from the other side.
+    const auto asymmetric = load_matrix(random_matrix("ACDEFGHIKLMNPQRSTVWY", -3, 5, rng));
     const Alignment alignment = random_alignment(300, 90, rng);
     marrowind::ScoringOptions options;
     options.mode = marrowind::ScoringMode::kApproximate;
     options.sample = 17;
-    auto weights_with = [&](unsigned long long seed, int threads) {
-        options.seed = seed;
-        options.threads = threads;
-        std::vector<double> weights(300), scores(90);
-        marrowind::compute_sampled_weights(alignment, *matrix, weights.data(), options);
-        marrowind::compute_grouped_column_scores(alignment, *matrix, weights.data(),
-                                                 scores.data(), options);
-        weights.insert(weights.end(), scores.begin(), scores.end());
-        return weights;
-    };
-    const std::vector<double> first = weights_with(5, 1);
-    for (int threads : {2, 3}) EXPECT_TRUE(same_bits(weights_with(5, threads).data(),
-                                                     first.data(), 390)) << threads;
-    EXPECT_FALSE(same_bits(weights_with(6, 2).data(), first.data(), 300));
+    for (const Matrix* matrix : {blosum.get(), asymmetric.get()}) {
+        auto weights_with = [&](unsigned long long seed, marrowind::KernelLevel level,
+                                int threads) {
+            options.seed = seed;
+            options.kernel = level;
+            options.threads = threads;
+            std::vector<double> weights(300), scores(90);
+            marrowind::compute_sampled_weights(alignment, *matrix, weights.data(), options);
+            marrowind::compute_grouped_column_scores(alignment, *matrix, weights.data(),
+                                                     scores.data(), options);
+            weights.insert(weights.end(), scores.begin(), scores.end());
+            return weights;
+        };
+        const std::vector<double> first = weights_with(5, marrowind::KernelLevel::kPortable, 1);
+        for (marrowind::KernelLevel level : marrowind::supported_kernel_levels())
+            for (int threads : {1, 3})
+                EXPECT_TRUE(same_bits(weights_with(5, level, threads).data(), first.data(), 390))
+                    << marrowind::kernel_level_name(level) << ", " << threads << " threads";
+        EXPECT_FALSE(same_bits(weights_with(6, marrowind::best_kernel_level(), 2).data(),
+                               first.data(), 300));
+    }
 
     // Partners: distinct others, ascending, as many as asked.
-    const std::vector<int> partners = marrowind::sampled_partners(300, 123, 17, 5);
+    marrowind::PartnerSampler sampler(300, 17, 5);
+    const std::vector<int> partners = sampler.draw(123);
     ASSERT_EQ(partners.size(), 17u);
     EXPECT_TRUE(std::is_sorted(partners.begin(), partners.end()));
     EXPECT_EQ(std::adjacent_find(partners.begin(), partners.end()), partners.end());
@@ -366,6 +380,6 @@ TEST(Approximate, TheSeedAloneDecidesTheBits)
 
     options.sample = 0;
     std::vector<double> weights(300);
-    EXPECT_THROW(marrowind::compute_sampled_weights(alignment, *matrix, weights.data(), options),
+    EXPECT_THROW(marrowind::compute_sampled_weights(alignment, *blosum, weights.data(), options),
                  marrowind::InputError);
 }

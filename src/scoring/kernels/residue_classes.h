@@ -16,8 +16,8 @@
 // value together with whether the column counts (it does unless both residues are gaps); for
 // the column scores only the value matters. With few levels, a pair's contribution can be
 // looked up by level with byte permutes.
-#ifndef MARROWIND_SCORING_RESIDUE_CLASSES_H
-#define MARROWIND_SCORING_RESIDUE_CLASSES_H
+#ifndef MARROWIND_SCORING_KERNELS_RESIDUE_CLASSES_H
+#define MARROWIND_SCORING_KERNELS_RESIDUE_CLASSES_H
 
 #include <array>
 #include <cstddef>
@@ -38,6 +38,9 @@ struct ResidueClasses {
 
     // value[a * count + b]: Mut of a byte of class a against a byte of class b.
     std::vector<double> value;
+    // value[a * count + b] == value[b * count + a] for every pair of classes, so that a pair
+    // may be read from either side.
+    bool symmetric = true;
     // scores_zero[a]: class a scores 0 against every class (the gaps, unknown bytes), so that
     // every pair with it adds +0.0 to a sum and the column loops may leave it out.
     std::vector<uint8_t> scores_zero;

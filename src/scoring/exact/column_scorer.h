@@ -1,15 +1,15 @@
-// column_scores.h: the column scores of an alignment, blocks of columns on several threads.
+// column_scorer.h: the column scores of an alignment, blocks of columns on several threads.
 //
 // Contents:
 //   ColumnScorer  lays the alignment out for a column kernel and scores every column
-#ifndef MARROWIND_SCORING_COLUMN_SCORES_H
-#define MARROWIND_SCORING_COLUMN_SCORES_H
+#ifndef MARROWIND_SCORING_EXACT_COLUMN_SCORER_H
+#define MARROWIND_SCORING_EXACT_COLUMN_SCORER_H
 
 #include <functional>
 
 #include "core/records.h"
-#include "scoring/buffers.h"
-#include "scoring/column_kernel.h"
+#include "scoring/kernels/column_kernel.h"
+#include "scoring/parallel/buffers.h"
 
 namespace marrowind {
 

@@ -1,11 +1,11 @@
-// kernels_avx512.cpp: AVX-512 inner loops of the pair distances and the column scores.
+// inner_loops_avx512.cpp: AVX-512 inner loops of the pair distances and the column scores.
 //
 // Contents: avx512::cpu_supports, avx512::distance_row, avx512::finish_distances,
 //           avx512::gather_block, avx512::column_block.
 //
 // Only the functions marked with the target attribute use AVX-512; the file is compiled for the
 // x86-64 baseline like every other, and the engine calls these only after cpu_supports().
-#include "scoring/kernels_avx512.h"
+#include "scoring/kernels/inner_loops_avx512.h"
 
 #include <immintrin.h>
 

@@ -1,7 +1,6 @@
-// approximate.h: the approximate scoring stages, linear in the number of sequences.
+// stages.h: the approximate scoring stages, linear in the number of sequences.
 //
 // Contents:
-//   sampled_partners               the partners that a sequence's sampled weight averages over
 //   compute_sampled_weights        each weight as the mean distance to a sample of partners
 //   compute_grouped_column_scores  the column scores summed by residue class
 //
@@ -12,11 +11,8 @@
 // classes. The regrouping is an identity, so the column scores depart from the exact ones only
 // through the sampled weights and in their last few bits. Both stages give the same bits for
 // every thread count and kernel level. ScoringMode (<marrowind/marrowind.h>) describes the mode.
-#ifndef MARROWIND_SCORING_APPROXIMATE_H
-#define MARROWIND_SCORING_APPROXIMATE_H
-
-#include <cstdint>
-#include <vector>
+#ifndef MARROWIND_SCORING_APPROXIMATE_STAGES_H
+#define MARROWIND_SCORING_APPROXIMATE_STAGES_H
 
 #include "core/records.h"
 #include "marrowind/marrowind.h"
@@ -24,15 +20,10 @@
 
 namespace marrowind {
 
-// The indices, ascending, of the partners of sequence `index` among nseq: all the others when
-// sample >= nseq - 1, else `sample` of them drawn without replacement by a generator seeded by
-// (seed, index) alone. Throws OutOfMemory.
-std::vector<int> sampled_partners(int nseq, int index, int sample, uint64_t seed);
-
 // weights[i] = the sum over the partners j of sequence i, in ascending order, of
 // CalcPairDist(earlier, later) / (number of partners): with every other sequence as a partner,
-// the bits of the exact weights. options.sample and options.seed choose the partners. Throws
-// InputError for a sample below 1, OutOfMemory.
+// the bits of the exact weights. options.sample and options.seed choose the partners
+// (partners.h). Throws InputError for a sample below 1, OutOfMemory.
 void compute_sampled_weights(const Alignment& alignment, const Matrix& matrix, double* weights,
                              const ScoringOptions& options);
 

@@ -1,22 +1,22 @@
-// engine.cpp: the fast scoring stages, put together from their kernels, rows and scorers.
+// stages.cpp: the exact scoring stages, put together from their kernels, rows and scorers.
 //
 // Contents: compute_weights, compute_distance_table, compute_column_scores.
 //
 // Each stage recasts the matrix as residue classes, has its kernel chosen (kernel_selection.h)
-// and runs it on its threads (pair_distances.h, column_scores.h); this file holds what the
+// and runs it on its threads (pair_distance_rows.h, column_scorer.h); this file holds what the
 // stages do with the results: the order in which the weights take their terms, and the
 // single-precision table. A yardstick build (MARROWIND_PLAIN_STAGES) runs the plain loops
 // instead, for the timing script to measure the program against.
-#include "scoring/engine.h"
+#include "scoring/exact/stages.h"
 
 #include <algorithm>
 
-#include "scoring/column_scores.h"
-#include "scoring/kernel_selection.h"
-#include "scoring/pair_distances.h"
-#include "scoring/plain_loops.h"
-#include "scoring/residue_classes.h"
-#include "scoring/worker_threads.h"
+#include "scoring/exact/column_scorer.h"
+#include "scoring/exact/pair_distance_rows.h"
+#include "scoring/kernels/kernel_selection.h"
+#include "scoring/kernels/residue_classes.h"
+#include "scoring/parallel/worker_threads.h"
+#include "scoring/reference/plain_loops.h"
 
 namespace marrowind {
 
@@ -47,7 +47,8 @@ void for_distance_rows(const Alignment& alignment, const Matrix& matrix, double 
 {
     const ResidueClasses classes = make_residue_classes(matrix);
     const int threads = thread_count(options.threads, alignment.nseq);
-    const auto kernel = make_distance_kernel(alignment, classes, divisor, options.kernel, threads);
+    const auto kernel = make_distance_kernel(alignment, classes, divisor, options.kernel, threads,
+                                             DistancePairs::kEveryPair);
     PairDistanceRows(*kernel, alignment.nseq, alignment.length, threads)
         .run(consume, options.progress);
 }

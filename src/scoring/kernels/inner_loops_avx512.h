@@ -1,4 +1,4 @@
-// kernels_avx512.h: inner loops of the scoring stages for AVX-512 processors.
+// inner_loops_avx512.h: inner loops of the scoring stages for AVX-512 processors.
 //
 // Contents:
 //   avx512::cpu_supports   whether this processor has the instructions the kernels use
@@ -13,8 +13,8 @@
 // cpu_supports() is true. They take plain arrays, so that nothing else is compiled for it. They
 // exist only in builds for x86-64 (MARROWIND_AVX512_KERNELS); the constants serve the kernels'
 // limits and layouts (distance_kernel_avx512.cpp, column_kernel_avx512.cpp).
-#ifndef MARROWIND_SCORING_KERNELS_AVX512_H
-#define MARROWIND_SCORING_KERNELS_AVX512_H
+#ifndef MARROWIND_SCORING_KERNELS_INNER_LOOPS_AVX512_H
+#define MARROWIND_SCORING_KERNELS_INNER_LOOPS_AVX512_H
 
 #include <cstddef>
 #include <cstdint>

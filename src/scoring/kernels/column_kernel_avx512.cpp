@@ -4,13 +4,13 @@
 //
 // 64 columns side by side, each keeping its own sum in the plain order; each pair's terms are
 // taken from a small table of its weight times the matrix's few distinct values, looked up by
-// level with byte and double permutes (kernels_avx512.h).
+// level with byte and double permutes (inner_loops_avx512.h).
 #include <algorithm>
 #include <array>
 
-#include "scoring/buffers.h"
-#include "scoring/column_kernel.h"
-#include "scoring/kernels_avx512.h"
+#include "scoring/kernels/column_kernel.h"
+#include "scoring/kernels/inner_loops_avx512.h"
+#include "scoring/parallel/buffers.h"
 
 namespace marrowind {
 

@@ -1,14 +1,14 @@
-// pair_distances.h: every pair's distance, computed on several threads and handed over in order.
+// pair_distance_rows.h: every pair's distance, computed on several threads, handed over in order.
 //
 // Contents:
 //   PairDistanceRows  the rows of the pair-distance triangle, group by group in ascending order
-#ifndef MARROWIND_SCORING_PAIR_DISTANCES_H
-#define MARROWIND_SCORING_PAIR_DISTANCES_H
+#ifndef MARROWIND_SCORING_EXACT_PAIR_DISTANCE_ROWS_H
+#define MARROWIND_SCORING_EXACT_PAIR_DISTANCE_ROWS_H
 
 #include <cstddef>
 #include <functional>
 
-#include "scoring/distance_kernel.h"
+#include "scoring/kernels/distance_kernel.h"
 
 namespace marrowind {
 

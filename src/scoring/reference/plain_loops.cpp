@@ -1,7 +1,7 @@
 // plain_loops.cpp: the plain scoring loops.
 //
 // Contents: plain::weights, plain::distance_table, plain::column_scores.
-#include "scoring/plain_loops.h"
+#include "scoring/reference/plain_loops.h"
 
 #include "scoring/weights.h"
 

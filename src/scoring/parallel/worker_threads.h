@@ -9,8 +9,8 @@
 // Other programs share the machine: a helper thread that the system cannot start (a thread
 // limit, little address space left) or that cannot get its working memory only means fewer
 // hands on the work, never a failure. The calling thread always takes part.
-#ifndef MARROWIND_SCORING_WORKER_THREADS_H
-#define MARROWIND_SCORING_WORKER_THREADS_H
+#ifndef MARROWIND_SCORING_PARALLEL_WORKER_THREADS_H
+#define MARROWIND_SCORING_PARALLEL_WORKER_THREADS_H
 
 #include <algorithm>
 #include <exception>

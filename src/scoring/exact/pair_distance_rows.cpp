@@ -1,4 +1,4 @@
-// pair_distances.cpp: the pair-distance rows, their groups, their ring and their threads.
+// pair_distance_rows.cpp: the pair-distance rows, their groups, their ring and their threads.
 //
 // Contents: PairDistanceRows.
 //
@@ -6,7 +6,7 @@
 // slots, and then hands over whatever groups are complete, in order; a group waits for its slot
 // until the group that last used it has been handed over. So the consumer sees every row in
 // ascending order whatever the number of threads, and memory stays a few groups of rows.
-#include "scoring/pair_distances.h"
+#include "scoring/exact/pair_distance_rows.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "core/pages.h"
-#include "scoring/buffers.h"
-#include "scoring/worker_threads.h"
+#include "scoring/parallel/buffers.h"
+#include "scoring/parallel/worker_threads.h"
 
 namespace marrowind {
 

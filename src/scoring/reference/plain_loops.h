@@ -10,8 +10,8 @@
 // thread count; the tests compare them bit for bit, the benchmarks measure the fast stages
 // against them, and a yardstick build of the program (MARROWIND_PLAIN_STAGES) runs them in
 // place of the fast stages.
-#ifndef MARROWIND_SCORING_PLAIN_LOOPS_H
-#define MARROWIND_SCORING_PLAIN_LOOPS_H
+#ifndef MARROWIND_SCORING_REFERENCE_PLAIN_LOOPS_H
+#define MARROWIND_SCORING_REFERENCE_PLAIN_LOOPS_H
 
 #include "core/records.h"
 #include "matrix/matrix.h"

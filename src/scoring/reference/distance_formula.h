@@ -6,8 +6,8 @@
 // Every way to the distances ends here, the plain pair loop and the fast kernels alike (the
 // AVX-512 finisher performs these same operations in vector lanes), so that all give the
 // same bits.
-#ifndef MARROWIND_SCORING_DISTANCE_FORMULA_H
-#define MARROWIND_SCORING_DISTANCE_FORMULA_H
+#ifndef MARROWIND_SCORING_REFERENCE_DISTANCE_FORMULA_H
+#define MARROWIND_SCORING_REFERENCE_DISTANCE_FORMULA_H
 
 #include <cstdint>
 

@@ -2,15 +2,15 @@
 //
 // Contents: make_residue_classes, ResidueClasses::sums_are_exact, encode_residues.
 //
-// Every allocation is made through scoring/buffers.h, so that a failure is an OutOfMemory.
-#include "scoring/residue_classes.h"
+// Every allocation is made through scoring/parallel/buffers.h, so that a failure is an OutOfMemory.
+#include "scoring/kernels/residue_classes.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <utility>
 
-#include "scoring/buffers.h"
+#include "scoring/parallel/buffers.h"
 
 namespace marrowind {
 
@@ -148,6 +148,12 @@ ResidueClasses make_residue_classes(const Matrix& matrix)
         for (std::size_t level = 0; level < column_keys.size(); ++level)
             classes.column_level_value[level] = value_of_bits(column_keys[level]);
     }
+
+    for (int a = 0; a < count && classes.symmetric; ++a)
+        for (int b = a + 1; b < count; ++b)
+            if (classes.value[static_cast<std::size_t>(a) * count + b] !=
+                classes.value[static_cast<std::size_t>(b) * count + a])
+                classes.symmetric = false;
 
     classes.scores_zero = allocate<uint8_t>(static_cast<std::size_t>(count));
     for (int a = 0; a < count; ++a)

@@ -6,16 +6,16 @@
 //   avx512_column_kernel_fits    whether a matrix suits the AVX-512 kernel
 //   make_avx512_column_kernel    the AVX-512 kernel (only where it is compiled)
 //
-// The column scorer (column_scores.h) lays the alignment out block by block, each sequence's
+// The column scorer (column_scorer.h) lays the alignment out block by block, each sequence's
 // codes of one block of columns together, and shares the blocks out over threads; a kernel
 // says how wide a block is, where in it each column goes, and sums a block's pairs.
-#ifndef MARROWIND_SCORING_COLUMN_KERNEL_H
-#define MARROWIND_SCORING_COLUMN_KERNEL_H
+#ifndef MARROWIND_SCORING_KERNELS_COLUMN_KERNEL_H
+#define MARROWIND_SCORING_KERNELS_COLUMN_KERNEL_H
 
 #include <cstdint>
 #include <memory>
 
-#include "scoring/residue_classes.h"
+#include "scoring/kernels/residue_classes.h"
 
 namespace marrowind {
 

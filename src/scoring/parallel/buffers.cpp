@@ -1,11 +1,10 @@
 // buffers.cpp: the aligned byte buffer of the scoring stages.
 //
 // Contents: CodeBuffer.
-#include "scoring/buffers.h"
+#include "scoring/parallel/buffers.h"
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include <sys/mman.h>
 
@@ -25,11 +24,6 @@ CodeBuffer::CodeBuffer(std::size_t size)
 #endif
     map_pages_now(block, size);
     bytes_.reset(static_cast<uint8_t*>(block));
-}
-
-CodeBuffer::CodeBuffer(std::size_t size, uint8_t fill) : CodeBuffer(size)
-{
-    std::memset(bytes_.get(), fill, size);
 }
 
 void CodeBuffer::Free::operator()(uint8_t* block) const { std::free(block); }

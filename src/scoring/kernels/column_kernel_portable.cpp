@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "scoring/buffers.h"
-#include "scoring/column_kernel.h"
+#include "scoring/kernels/column_kernel.h"
+#include "scoring/parallel/buffers.h"
 
 namespace marrowind {
 

@@ -1,18 +1,18 @@
-// column_scores.cpp: the column scorer: its layout, its threads and the final division.
+// column_scorer.cpp: the column scorer: its layout, its threads and the final division.
 //
 // Contents: ColumnScorer.
 //
 // Every column keeps its own numerator, which receives its terms in the plain order whichever
 // thread scores its block. The denominator takes every pair whatever its residues, so it is the
 // same for every column and is summed once, in the plain order.
-#include "scoring/column_scores.h"
+#include "scoring/exact/column_scorer.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <vector>
 
-#include "scoring/worker_threads.h"
+#include "scoring/parallel/worker_threads.h"
 
 namespace marrowind {
 

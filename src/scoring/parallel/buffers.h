@@ -9,8 +9,8 @@
 //
 // The stages never let std::bad_alloc or std::length_error escape: each allocation that fails
 // becomes marrowind::OutOfMemory with the number of elements it asked for.
-#ifndef MARROWIND_SCORING_BUFFERS_H
-#define MARROWIND_SCORING_BUFFERS_H
+#ifndef MARROWIND_SCORING_PARALLEL_BUFFERS_H
+#define MARROWIND_SCORING_PARALLEL_BUFFERS_H
 
 #include <cstddef>
 #include <cstdint>
@@ -82,7 +82,6 @@ public:
     CodeBuffer() = default;
     // Uninitialised, for a caller that writes every byte.
     explicit CodeBuffer(std::size_t size);
-    CodeBuffer(std::size_t size, uint8_t fill);
 
     uint8_t* data() const { return bytes_.get(); }
     uint8_t& operator[](std::size_t at) const { return bytes_.get()[at]; }

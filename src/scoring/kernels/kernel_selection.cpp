@@ -1,14 +1,14 @@
 // kernel_selection.cpp: the kernel levels, and the choice of each stage's kernel.
 //
-// Contents: best_kernel_level, supported_kernel_levels, kernel_level_name, chosen_paths,
-//           make_distance_kernel, make_column_kernel.
+// Contents: distance_kernel_level, column_kernel_level, best_kernel_level,
+//           supported_kernel_levels, kernel_level_name, make_distance_kernel, make_column_kernel.
 //
 // The AVX-512 kernels are compiled only for x86-64 (MARROWIND_AVX512_KERNELS); this is the one
 // place that knows whether they are there.
-#include "scoring/kernel_selection.h"
+#include "scoring/kernels/kernel_selection.h"
 
-#include "scoring/buffers.h"
-#include "scoring/kernels_avx512.h"
+#include "scoring/kernels/inner_loops_avx512.h"
+#include "scoring/parallel/buffers.h"
 
 namespace marrowind {
 
@@ -29,15 +29,6 @@ bool avx512_runs_here()
         return false;
 }
 
-KernelLevel column_level(const ResidueClasses& classes, KernelLevel wanted)
-{
-    if constexpr (kAvx512Compiled)
-        if (wanted == KernelLevel::kAvx512 && avx512_runs_here() &&
-            avx512_column_kernel_fits(classes))
-            return KernelLevel::kAvx512;
-    return KernelLevel::kPortable;
-}
-
 }  // namespace
 
 KernelLevel distance_kernel_level(const ResidueClasses& classes, int length, KernelLevel wanted)
@@ -45,6 +36,15 @@ KernelLevel distance_kernel_level(const ResidueClasses& classes, int length, Ker
     if constexpr (kAvx512Compiled)
         if (wanted == KernelLevel::kAvx512 && avx512_runs_here() &&
             avx512_distance_kernel_fits(classes, length))
+            return KernelLevel::kAvx512;
+    return KernelLevel::kPortable;
+}
+
+KernelLevel column_kernel_level(const ResidueClasses& classes, KernelLevel wanted)
+{
+    if constexpr (kAvx512Compiled)
+        if (wanted == KernelLevel::kAvx512 && avx512_runs_here() &&
+            avx512_column_kernel_fits(classes))
             return KernelLevel::kAvx512;
     return KernelLevel::kPortable;
 }
@@ -66,28 +66,22 @@ const char* kernel_level_name(KernelLevel level)
     return level == KernelLevel::kAvx512 ? "avx512" : "portable";
 }
 
-ScoringPaths chosen_paths(const Matrix& matrix, int length, KernelLevel wanted)
-{
-    const ResidueClasses classes = make_residue_classes(matrix);
-    return {distance_kernel_level(classes, length, wanted), column_level(classes, wanted)};
-}
-
 std::unique_ptr<DistanceKernel> make_distance_kernel(const Alignment& alignment,
                                                      const ResidueClasses& classes,
                                                      double divisor, KernelLevel wanted,
-                                                     int threads)
+                                                     int threads, DistancePairs pairs)
 {
     if constexpr (kAvx512Compiled)
         if (distance_kernel_level(classes, alignment.length, wanted) == KernelLevel::kAvx512)
-            return make_avx512_distance_kernel(alignment, classes, divisor, threads);
-    return make_portable_distance_kernel(alignment, classes, divisor);
+            return make_avx512_distance_kernel(alignment, classes, divisor, threads, pairs);
+    return make_portable_distance_kernel(alignment, classes, divisor, pairs);
 }
 
 std::unique_ptr<ColumnKernel> make_column_kernel(const ResidueClasses& classes,
                                                  KernelLevel wanted)
 {
     if constexpr (kAvx512Compiled)
-        if (column_level(classes, wanted) == KernelLevel::kAvx512)
+        if (column_kernel_level(classes, wanted) == KernelLevel::kAvx512)
             return make_avx512_column_kernel(classes);
     return make_portable_column_kernel(classes);
 }
