@@ -42,7 +42,7 @@ build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 jobs=${FUZZ_JOBS:-$(nproc)}
 
 # Relative shares of a --share budget; a target not listed weighs 1.
-declare -A weight=([alignment]=4 [fasta]=3 [gzip]=3 [matrix]=3 [scoring]=4 [getopt]=2)
+declare -A weight=([readers]=4 [fasta]=3 [gzip]=3 [matrix]=3 [scoring]=4 [getopt]=2)
 total_weight=0
 for target in "${targets[@]}"; do total_weight=$((total_weight + ${weight[$target]:-1})); done
 # Seconds of fuzzing for one target.
