@@ -31,7 +31,7 @@ from typing import NamedTuple
 import numpy as np
 
 from . import __version__, _core
-from ._core import Error, InputError, Matrix
+from ._core import Error, InputError, SubstitutionMatrix
 from .core import DEFAULT_SAMPLE, format_dops, format_score, load_matrix, matrix_label
 from .exports import write_jalview, write_scored_alignment, write_tsv
 from .output import (end_by_signal, open_output, refuse_to_overwrite_inputs,
@@ -245,7 +245,7 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
     loaded = load_matrix(matrix)
     os.makedirs(out_dir, exist_ok=True)
     outputs = family_outputs(out_dir, family, plot, jalview, report)
-    inputs = [path] if isinstance(matrix, Matrix) else [path, matrix]
+    inputs = [path] if isinstance(matrix, SubstitutionMatrix) else [path, matrix]
     for output in [*outputs.values(), os.path.join(out_dir, RESULT)]:
         refuse_to_overwrite_inputs(output, inputs)
     result = dict.fromkeys(SUMMARY_FIELDS)

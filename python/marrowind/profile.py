@@ -90,7 +90,7 @@ def conservation_profile(alignment, matrix="blosum62", reference=None, format=No
     """Score an alignment and number its scores along a reference: return a Profile.
 
     alignment: an Alignment, or a path (or "-") read with read_alignment in the given format.
-    matrix: a shipped matrix's name, a path or a Matrix (see load_matrix).
+    matrix: a shipped matrix's name, a path or a SubstitutionMatrix (see load_matrix).
     threads, mode, sample, seed: as score_alignment.
     """
     if not hasattr(alignment, "sequences"):
