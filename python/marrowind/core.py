@@ -110,7 +110,9 @@ class ConservationScores:
         return f"approximate (sample {self.sample}, seed {self.seed})"
 
 
-def _whole_number(name, value, low):
+def whole_number(name, value, low):
+    """Raise ValueError, naming the argument, unless value is an int (not a bool) of at least
+    low."""
     if isinstance(value, bool) or not isinstance(value, int) or value < low:
         raise ValueError(f"{name} must be a whole number of at least {low}, not {value!r}")
 
@@ -133,11 +135,11 @@ def score_alignment(sequences, matrix="blosum62", threads=None, mode="exact",
     ValueError for a bad mode, sample, seed or thread count.
     """
     if threads is not None:
-        _whole_number("threads", threads, 1)
+        whole_number("threads", threads, 1)
     approximate = mode == "approximate"
     if approximate:
-        _whole_number("sample", sample, 1)
-        _whole_number("seed", seed, 0)
+        whole_number("sample", sample, 1)
+        whole_number("seed", seed, 0)
         if seed >= 2**64:
             raise ValueError(f"seed must be below 2**64, not {seed}")
     encoded = core_sequences(sequences)

@@ -1,6 +1,9 @@
 """What one family's job costs, told from its alignment file before it is read: its Shape
 (estimate_shape), and from that the threads (job_threads), the memory (job_memory_mb) and the
 time limit (job_minutes) the workflow asks the scheduler for.
+
+job_threads is where a job's thread count is decided: the workflow reserves that many CPUs
+and passes the same count to the job, which scores on exactly that many.
 """
 import functools
 import math
@@ -107,7 +110,7 @@ def estimate_shape(path):
 def job_threads(path, most, target_seconds=60.0, approximate=False):
     """Threads for one family's job: one per target_seconds of scoring on one core, at least 1
     and at most `most`, so that small families take one core each and large ones finish in
-    about target_seconds."""
+    about target_seconds. The job is run with exactly this count (see score_family)."""
     seconds = estimate_shape(path).core_seconds(approximate)
     return max(1, min(int(most), math.ceil(seconds / target_seconds)))
 

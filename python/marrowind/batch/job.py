@@ -2,8 +2,8 @@
 result; main is its command line, which workflow/Snakefile runs in a process of its own for
 each family:
 
-    python3 -m marrowind.batch ALIGNMENT --out-dir DIR [--family NAME] [--matrix M]
-                               [--threads T] [--plot png|svg] [--jalview] [--report]
+    python3 -m marrowind.batch ALIGNMENT --out-dir DIR [--threads T] [--family NAME]
+                               [--matrix M] [--plot png|svg] [--jalview] [--report]
                                [--approximate [--sample M] [--seed S]]
 
 writes DIR/NAME.scored.txt (the scored alignment, byte for byte as the command-line program
@@ -12,6 +12,10 @@ Jalview file and the HTML report, and last DIR/result.json: the family's figures
 one-line error that stopped it. A malformed or unreadable alignment is such an error and the
 job still succeeds, so that one bad file does not stop a batch; anything else (a bad matrix, a
 full disk, exhausted memory) fails the job, and a rerun tries it again.
+
+The job scores on exactly the threads it is given (one unless told: the workflow gives it
+what job_threads chose and the scheduler reserved), whatever MARROWIND_THREADS says, and
+records that count.
 """
 import argparse
 import contextlib
@@ -25,7 +29,7 @@ import time
 import numpy as np
 
 from .._core import Error, InputError, SubstitutionMatrix
-from ..core import DEFAULT_SAMPLE, load_matrix, matrix_label
+from ..core import DEFAULT_SAMPLE, load_matrix, matrix_label, whole_number
 from ..exports import write_jalview, write_scored_alignment, write_tsv
 from ..output import (end_by_signal, open_output, refuse_to_overwrite_inputs,
                       remove_temporaries_on_signals)
@@ -56,20 +60,23 @@ def family_outputs(out_dir, family, plot=None, jalview=False, report=False):
     return {kind: os.path.join(out_dir, name) for kind, name in outputs.items()}
 
 
-def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, plot=None,
+def score_family(path, out_dir, family=None, matrix="blosum62", threads=1, plot=None,
                  jalview=False, report=False, approximate=False, sample=DEFAULT_SAMPLE, seed=0):
     """Score one alignment, write its outputs and then its result; return the result.
 
+    threads: the threads to score on, a whole number of at least 1 (ValueError otherwise);
+    exactly these, whatever MARROWIND_THREADS says.
     approximate, sample, seed: score it in the approximate mode (see score_alignment), which
     its outputs and its result then say.
     The result holds the family, the input, its format, sequences and columns, the mode
     ("exact", or "approximate (sample M, seed S)"), the DOPS score, the mean and median column
     score, the wall time from reading to the last output, the process's peak memory and the
-    threads; or, for an alignment that cannot be read or is malformed, the error's
-    one line, with the family's earlier outputs removed. A matrix that cannot be loaded raises
-    InputError, since it is no fault of the family.
+    threads it scored on; or, for an alignment that cannot be read or is malformed, the
+    error's one line, with the family's earlier outputs removed. A matrix that cannot be loaded
+    raises InputError, since it is no fault of the family.
     """
     start = time.monotonic()
+    whole_number("threads", threads, 1)
     family = family or family_name(path)
     loaded = load_matrix(matrix)
     os.makedirs(out_dir, exist_ok=True)
@@ -125,7 +132,8 @@ def build_parser():
                                          "its suffixes)")
     parser.add_argument("-m", "--matrix", default="blosum62",
                         help="shipped matrix or matrix file (default: blosum62)")
-    parser.add_argument("-t", "--threads", type=int, help="scoring threads (default: all)")
+    parser.add_argument("-t", "--threads", type=int, default=1,
+                        help="scoring threads, as job_threads chose them (default: 1)")
     parser.add_argument("--plot", choices=("png", "svg"), help="also write the profile plot")
     parser.add_argument("--jalview", action="store_true", help="also write a Jalview file")
     parser.add_argument("--report", action="store_true", help="also write the HTML report")
