@@ -44,10 +44,11 @@ APPROXIMATE_ABOVE = 1e13
 SECONDS_PER_BYTE = 1 / 10e6
 START_SECONDS = 1.0
 # Peak memory: the interpreter with NumPy, Biopython and the package; per byte of alignment text
-# its copies (the file's bytes, the decoded sequences, the bytes the core scores, its class
-# codes, the transposed copy for the scored alignment); per sequence the objects that hold its
-# name and residues; and the scoring's ring of distance rows, a group of rows of doubles for
-# each thread and one more: 16 rows a group, fewer where the ring would pass 64 MiB, never none.
+# its copies (the rows the reader hands over, the str that Python keeps and the scored
+# alignment is written from in place, the core's normalised copy that it scores and the class
+# codes of the scoring stages), with room to spare; per sequence the objects that hold its name
+# and residues; and the scoring's ring of distance rows, a group of rows of doubles for each
+# thread and one more: 16 rows a group, fewer where the ring would pass 64 MiB, never none.
 BASE_MB = 100
 BYTES_PER_TEXT_BYTE = 8
 BYTES_PER_SEQUENCE = 400
