@@ -21,7 +21,7 @@ import sys
 import sysconfig
 import tempfile
 
-from setuptools import Extension, setup
+from setuptools import Extension, find_packages, setup
 from setuptools.command.build import build
 from setuptools.command.build_ext import build_ext
 from setuptools.command.egg_info import egg_info
@@ -101,7 +101,8 @@ class CMakeBuild(build_ext):
 setup(
     version=version_from_cmake(),
     package_dir={"": "python"},
-    packages=["marrowind"],
+    # The package and its subpackages (marrowind.batch).
+    packages=find_packages("python", include=["marrowind", "marrowind.*"]),
     # The HTML report's page and its bundled script.
     package_data={"marrowind": ["assets/*"]},
     ext_modules=[Extension("marrowind._core", sources=[])],

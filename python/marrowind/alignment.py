@@ -37,6 +37,8 @@ NUCLEOTIDES = "ACGTUNacgtun"
 GAPS = "-."
 # The pieces in which a file object or standard input is handed to the core.
 READ_PIECE = 1 << 16
+# About how many residues the rows of one block hold (see Alignment.residue_blocks).
+BLOCK_BYTES = 1 << 20
 
 
 class NucleotideWarning(UserWarning):
@@ -101,15 +103,26 @@ class Alignment:
             raise InputError(f"{self.source}: {problem} is named {reference}")
         return found[0]
 
-    def count_nucleotides(self, chunk=4096):
+    def residue_blocks(self, most_bytes=BLOCK_BYTES):
+        """Yield the rows, in order, as 2-D uint8 arrays (rows x columns) of the bytes of about
+        most_bytes residues each (at least one row), so that tallies over a large alignment,
+        however long its rows, never hold it whole or in wide types."""
+        if not self.length:
+            return
+        rows = max(1, most_bytes // self.length)
+        for first in range(0, len(self.sequences), rows):
+            block = b"".join(encode(s) for s in self.sequences[first:first + rows])
+            yield np.frombuffer(block, dtype=np.uint8).reshape(-1, self.length)
+
+    def count_nucleotides(self):
         """Return (nucleotides, residues): how many of the residues (every character but the
         gaps "-" and ".") are A, C, G, T, U or N in either case, and how many there are.
 
-        Every character is one byte, so the bytes are tallied, `chunk` sequences at a time."""
+        Every character is one byte, so the bytes are tallied, a block of rows at a time."""
         tally = np.zeros(256, dtype=np.int64)
-        for first in range(0, len(self.sequences), chunk):
-            rows = b"".join(encode(s) for s in self.sequences[first:first + chunk])
-            tally += np.bincount(np.frombuffer(rows, dtype=np.uint8), minlength=256)
+        for block in self.residue_blocks():
+            # bincount counts in 8-byte integers: one block's worth, not the alignment's.
+            tally += np.bincount(block.ravel(), minlength=256)
         residues = int(tally.sum() - sum(tally[ord(gap)] for gap in GAPS))
         nucleotides = int(sum(tally[ord(base)] for base in NUCLEOTIDES))
         return nucleotides, residues

@@ -11,7 +11,7 @@ from typing import Optional
 import numpy as np
 
 from . import _core
-from ._core import InputError, Matrix, format_dops, format_score
+from ._core import InputError, SubstitutionMatrix, format_dops, format_score
 
 DATA_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 MATRIX_SUFFIX = ".mat2"
@@ -24,31 +24,32 @@ def available_matrices():
 
 
 def load_matrix(matrix="blosum62"):
-    """Return a Matrix for a shipped matrix's name, a matrix file's path, or a Matrix.
+    """Return a SubstitutionMatrix for a shipped matrix's name, a matrix file's path, or a
+    SubstitutionMatrix.
 
     A name is matched without regard to case and with or without ".mat2" ("blosum62",
-    "PET91"); an existing file of the same name wins over a shipped matrix. Matrix.parse(text)
-    reads a matrix held in memory. Raises InputError for a file that cannot be opened or read,
-    or that is malformed.
+    "PET91"); an existing file of the same name wins over a shipped matrix.
+    SubstitutionMatrix.parse(text) reads a matrix held in memory. Raises InputError for a file
+    that cannot be opened or read, or that is malformed.
     """
-    if isinstance(matrix, Matrix):
+    if isinstance(matrix, SubstitutionMatrix):
         return matrix
     path = os.fspath(matrix)
     if os.path.exists(path):
-        return Matrix.load(path)
+        return SubstitutionMatrix.load(path)
     name = path.lower()
     if name.endswith(MATRIX_SUFFIX):
         name = name[: -len(MATRIX_SUFFIX)]
     shipped = os.path.join(DATA_DIR, name + MATRIX_SUFFIX)
     if os.sep not in path and os.path.isfile(shipped):
-        return Matrix.load(shipped)
+        return SubstitutionMatrix.load(shipped)
     raise InputError(f"{_core.cannot_open_message(path)} (the shipped matrices are "
                      f"{', '.join(available_matrices())})")
 
 
 def matrix_label(matrix):
     """Return how a matrix argument is named in output headers: its name or file name."""
-    if isinstance(matrix, Matrix):
+    if isinstance(matrix, SubstitutionMatrix):
         return "matrix given as text"
     return os.path.basename(os.fspath(matrix))
 
@@ -77,13 +78,14 @@ def core_sequences(sequences):
             for sequence in sequences]
 
 
-MODES = ("exact", "approximate")
+# The scoring modes by name, as score_alignment's mode takes them.
+SCORING_MODES = _core.SCORING_MODES
 DEFAULT_SAMPLE = 256
 
 
 @dataclass(frozen=True)
-class Scores:
-    """The scores of an alignment.
+class ConservationScores:
+    """The scores of an alignment, as the C++ library's ConservationScores holds them.
 
     weights: float64 array, one per sequence, its mean distance to the others (to its sampled
     partners when approximate).
@@ -108,45 +110,46 @@ class Scores:
         return f"approximate (sample {self.sample}, seed {self.seed})"
 
 
-def _whole_number(name, value, low):
+def whole_number(name, value, low):
+    """Raise ValueError, naming the argument, unless value is an int (not a bool) of at least
+    low."""
     if isinstance(value, bool) or not isinstance(value, int) or value < low:
         raise ValueError(f"{name} must be a whole number of at least {low}, not {value!r}")
 
 
 def score_alignment(sequences, matrix="blosum62", threads=None, mode="exact",
                     sample=DEFAULT_SAMPLE, seed=0):
-    """Score aligned sequences and return their Scores.
+    """Score aligned sequences and return their ConservationScores.
 
     sequences: a list of str or bytes of one common length (or an Alignment); "." reads as
     "-" and lower case as upper case, as on the command line. matrix: see load_matrix.
     threads: how many threads to score with (None: MARROWIND_THREADS when that environment
     variable is set, else as many as this process may run on, its CPU affinity capped by a
     cgroup CPU quota); the scores are the same to the last bit for every count.
-    mode: "exact" (every pair of sequences, cost nseq^2 x length) or "approximate": each
-    weight is the mean distance to `sample` partners drawn at random by `seed` (all the others
-    when sample >= nseq - 1), and each column score is summed by residue class, so the cost is
-    nseq x sample x length; the same seed gives the same bits. The interpreter lock is released
-    while the scores are computed. Raises InputError when there are no sequences or they differ
-    in length, ValueError for a bad mode, sample, seed or thread count.
+    mode: one of SCORING_MODES, the C++ library's ScoringMode by name. "exact": every pair of
+    sequences, cost nseq^2 x length. "approximate": each weight is the mean distance to
+    `sample` partners drawn at random by `seed` (all the others when sample >= nseq - 1), and
+    each column score is summed by residue class, so the cost is nseq x sample x length; the
+    same seed gives the same bits. The interpreter lock is released while the scores are
+    computed. Raises InputError when there are no sequences or they differ in length,
+    ValueError for a bad mode, sample, seed or thread count.
     """
     if threads is not None:
-        _whole_number("threads", threads, 1)
-    if mode not in MODES:
-        raise ValueError(f"mode must be one of {', '.join(MODES)}, not {mode!r}")
+        whole_number("threads", threads, 1)
     approximate = mode == "approximate"
     if approximate:
-        _whole_number("sample", sample, 1)
-        _whole_number("seed", seed, 0)
+        whole_number("sample", sample, 1)
+        whole_number("seed", seed, 0)
         if seed >= 2**64:
             raise ValueError(f"seed must be below 2**64, not {seed}")
     encoded = core_sequences(sequences)
     weights, column_scores, dops = _core.score_alignment(
-        encoded, load_matrix(matrix), threads or 0, approximate,
+        encoded, load_matrix(matrix), threads or 0, mode,
         # Beyond the others' number every sample is the same: all of them.
         min(sample, 2**31 - 1) if approximate else DEFAULT_SAMPLE, seed if approximate else 0)
     if approximate:
-        return Scores(weights, column_scores, dops, True, sample, seed)
-    return Scores(weights, column_scores, dops)
+        return ConservationScores(weights, column_scores, dops, True, sample, seed)
+    return ConservationScores(weights, column_scores, dops)
 
 
 def pair_distance(first, second, matrix="blosum62"):
@@ -165,7 +168,7 @@ def dops_score(column_scores):
 
 
 def dops_label(scores):
-    """The DOPS score of Scores as output headers and titles give it: its figure, followed by
-    "(approximate)" when the scores are approximate."""
+    """The DOPS score of ConservationScores as output headers and titles give it: its figure,
+    followed by "(approximate)" when the scores are approximate."""
     figure = format_dops(scores.dops).strip()
     return f"{figure} (approximate)" if scores.approximate else figure

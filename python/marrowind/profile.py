@@ -10,7 +10,7 @@ from typing import NamedTuple
 import numpy as np
 
 from .alignment import read_alignment
-from .core import DEFAULT_SAMPLE, encode, matrix_label, score_alignment
+from .core import DEFAULT_SAMPLE, matrix_label, score_alignment
 
 GAPS = "-."
 
@@ -69,20 +69,17 @@ class Profile:
         """The name of the reference sequence."""
         return self.alignment.names[self.reference]
 
-    def gap_fractions(self, chunk=4096):
+    def gap_fractions(self):
         """Return, per column, the fraction of sequences with a gap ("-" or ".") there.
 
-        Counted `chunk` sequences at a time, so that a large alignment is never copied whole.
-        """
-        sequences = self.alignment.sequences
+        Counted a block of rows at a time (Alignment.residue_blocks), so that a large alignment
+        is never copied whole."""
         is_gap = np.zeros(256, dtype=bool)
         is_gap[list(GAPS.encode())] = True
         gaps = np.zeros(self.alignment.length, dtype=np.int64)
-        for first in range(0, len(sequences), chunk):
-            rows = b"".join(encode(s) for s in sequences[first:first + chunk])
-            residues = np.frombuffer(rows, dtype=np.uint8).reshape(-1, self.alignment.length)
-            gaps += is_gap[residues].sum(axis=0)
-        return gaps / max(len(sequences), 1)
+        for block in self.alignment.residue_blocks():
+            gaps += is_gap[block].sum(axis=0)
+        return gaps / max(len(self.alignment), 1)
 
 
 def conservation_profile(alignment, matrix="blosum62", reference=None, format=None,
@@ -90,7 +87,7 @@ def conservation_profile(alignment, matrix="blosum62", reference=None, format=No
     """Score an alignment and number its scores along a reference: return a Profile.
 
     alignment: an Alignment, or a path (or "-") read with read_alignment in the given format.
-    matrix: a shipped matrix's name, a path or a Matrix (see load_matrix).
+    matrix: a shipped matrix's name, a path or a SubstitutionMatrix (see load_matrix).
     threads, mode, sample, seed: as score_alignment.
     """
     if not hasattr(alignment, "sequences"):

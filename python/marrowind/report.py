@@ -13,13 +13,13 @@ import html
 import io
 import json
 import os
-from importlib import resources
 from string import Template
 
 from . import __version__
 from .core import format_dops
 from .exports import DIRECTION, write_tsv
 from .output import open_output
+from .resources import asset_text
 from .structure import MIN_IDENTITY, StructureMapping, map_structure
 
 DOPS_EXPLANATION = (
@@ -31,10 +31,6 @@ DOPS_EXPLANATION = (
 MAX_SEQUENCES = 20000
 # 3Dmol.js names the formats it reads.
 VIEWER_FORMATS = {"pdb": "pdb", "mmcif": "cif"}
-
-
-def _asset(name):
-    return resources.files(__package__).joinpath("assets", name).read_text(encoding="utf-8")
 
 
 def _script_safe_json(value):
@@ -141,9 +137,9 @@ def render_report(profile, mapping=None, most=MAX_SEQUENCES):
         "tsv_name": html.escape(_tsv_name(profile)),
         "rows_note": html.escape(rows_note),
         "data": _script_safe_json(report_data(profile, mapping, most)),
-        "script": _asset("report.js"),
+        "script": asset_text("report.js"),
     }
-    return Template(_asset("report.html")).substitute(fields)
+    return Template(asset_text("report.html")).substitute(fields)
 
 
 def write_report(profile, target, structure=None, chain=None, min_identity=MIN_IDENTITY,

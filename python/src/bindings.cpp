@@ -1,8 +1,9 @@
 // bindings.cpp: the Python module marrowind._core, a thin layer over <marrowind/marrowind.h>.
 //
 // Contents:
-//   Matrix            SubstitutionMatrix: load from a path, parse from text, similarity, letters
+//   SubstitutionMatrix  load from a path, parse from text, similarity, letters
 //   FORMATS           the names of the alignment formats the readers know
+//   SCORING_MODES     the names of the scoring modes, as score_alignment takes them
 //   read_alignment    an alignment file in any of them: (names, sequences, starts, format)
 //   parse_alignment   the same from bytes held in memory
 //   AlignmentReader   the same from pieces fed one after another (a Python file object)
@@ -139,6 +140,27 @@ marrowind::AlignmentFormat format_argument(const py::object& format)
                           "; one of " + known);
 }
 
+// ScoringMode by the names Python gives its values, in the enumeration's order.
+constexpr std::pair<const char*, marrowind::ScoringMode> kScoringModes[] = {
+    {"exact", marrowind::ScoringMode::kExact},
+    {"approximate", marrowind::ScoringMode::kApproximate},
+};
+
+// The mode a Python argument names: one of SCORING_MODES. Anything else raises ValueError.
+marrowind::ScoringMode mode_argument(const py::object& mode)
+{
+    if (py::isinstance<py::str>(mode)) {
+        const std::string name = mode.cast<std::string>();
+        for (const auto& [known, value] : kScoringModes)
+            if (name == known) return value;
+    }
+    std::string known;
+    for (const auto& each : kScoringModes)
+        known += std::string(known.empty() ? "" : ", ") + each.first;
+    throw py::value_error("mode must be one of " + known + ", not " +
+                          py::repr(mode).cast<std::string>());
+}
+
 // (names, sequences, starts, format): names as str (UTF-8, other bytes as surrogate escapes),
 // sequences as str of one character per byte (ASCII as itself, other bytes as surrogate
 // escapes), starts as int or None. Each record is released once it is copied, and every so
@@ -250,7 +272,7 @@ PYBIND11_MODULE(_core, m)
         }
     });
 
-    py::class_<marrowind::SubstitutionMatrix>(m, "Matrix",
+    py::class_<marrowind::SubstitutionMatrix>(m, "SubstitutionMatrix",
         "A substitution matrix, its scores rescaled so that the lowest is 0 and the highest 1.")
         .def_static("load",
             [](const std::string& path) {
@@ -277,13 +299,17 @@ PYBIND11_MODULE(_core, m)
         .def_property_readonly("letters", &marrowind::SubstitutionMatrix::letters,
             "The matrix's residue letters in header order.")
         .def("__repr__", [](const marrowind::SubstitutionMatrix& matrix) {
-            return "<marrowind.Matrix " + matrix.letters() + ">";
+            return "<marrowind.SubstitutionMatrix " + matrix.letters() + ">";
         });
 
     py::tuple formats(std::size(marrowind::kAlignmentFormats));
     for (std::size_t i = 0; i < std::size(marrowind::kAlignmentFormats); ++i)
         formats[i] = marrowind::format_name(marrowind::kAlignmentFormats[i]);
     m.attr("FORMATS") = formats;
+
+    py::tuple modes(std::size(kScoringModes));
+    for (std::size_t i = 0; i < std::size(kScoringModes); ++i) modes[i] = kScoringModes[i].first;
+    m.attr("SCORING_MODES") = modes;
 
     m.def("read_alignment",
         [](const std::string& path, const py::object& format) {
@@ -364,16 +390,16 @@ PYBIND11_MODULE(_core, m)
 
     m.def("score_alignment",
         [](const py::sequence& given, const marrowind::SubstitutionMatrix& matrix,
-           int threads, bool approximate, int sample, unsigned long long seed) {
+           int threads, const py::object& mode, int sample, unsigned long long seed) {
+            marrowind::ScoringOptions options;
+            options.mode = mode_argument(mode);
+            options.threads = threads;
+            options.sample = sample;
+            options.seed = seed;
             // The tuple holds every sequence while the lock is released; the core reads them
             // in place.
             const py::tuple sequences(given);
             const std::vector<std::string_view> views = residue_views(sequences);
-            marrowind::ScoringOptions options;
-            options.threads = threads;
-            if (approximate) options.mode = marrowind::ScoringMode::kApproximate;
-            options.sample = sample;
-            options.seed = seed;
             marrowind::ConservationScores scores;
             {
                 py::gil_scoped_release unlocked;
@@ -383,11 +409,12 @@ PYBIND11_MODULE(_core, m)
                                   scores.dops);
         },
         py::arg("sequences"), py::arg("matrix"), py::arg("threads") = 0,
-        py::arg("approximate") = false, py::arg("sample") = 256, py::arg("seed") = 0,
+        py::arg("mode") = "exact", py::arg("sample") = 256, py::arg("seed") = 0,
         "Scores aligned sequences (bytes, or str of ASCII) on `threads` threads (0: "
         "MARROWIND_THREADS, else the CPUs this process may run on): (weights, column_scores, "
-        "dops). approximate: weights from `sample` partners per sequence drawn by `seed`, "
-        "column scores summed by residue.");
+        "dops). mode: one of SCORING_MODES, as ScoringMode; 'approximate' takes the weights "
+        "from `sample` partners per sequence drawn by `seed` and sums the column scores by "
+        "residue. Raises ValueError for any other mode.");
 
     m.def("pair_distance",
         [](const std::string& first, const std::string& second,

@@ -2,6 +2,7 @@
 errors, and the progress bar."""
 import gzip
 import io
+import json
 import os
 import subprocess
 import sys
@@ -100,6 +101,11 @@ def test_installed_package_runs_on_its_own(tmp_path):
                           capture_output=True, env=environment, cwd=tmp_path)
     assert done.returncode == 0, done.stderr
     assert done.stdout == run(STOCKHOLM, "-m", "pet91").stdout
+    # The batch subpackage is installed with it.
+    job = subprocess.run([sys.executable, "-m", "marrowind.batch", STOCKHOLM, "--out-dir", "out"],
+                         capture_output=True, env=environment, cwd=tmp_path)
+    assert job.returncode == 0, job.stderr
+    assert json.loads((tmp_path / "out" / "result.json").read_text())["error"] is None
 
 
 def test_progress_bar_draws_and_clears():

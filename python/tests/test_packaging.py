@@ -100,6 +100,8 @@ def test_wheel_holds_the_core_the_matrices_and_the_report(installed):
         entry_points = next(archive.read(name).decode() for name in names
                             if name.endswith(".dist-info/entry_points.txt"))
     assert any(name.startswith("marrowind/_core.") and name.endswith(".so") for name in names)
-    assert {"marrowind/cli.py", "marrowind/data/blosum62.mat2", "marrowind/data/pet91.mat2",
-            "marrowind/assets/report.html", "marrowind/assets/report.js"} <= set(names)
+    assert {"marrowind/cli.py", "marrowind/batch/__init__.py", "marrowind/batch/__main__.py",
+            "marrowind/data/blosum62.mat2", "marrowind/data/pet91.mat2",
+            "marrowind/assets/report.html", "marrowind/assets/report.js",
+            "marrowind/assets/index.html"} <= set(names)
     assert "marrowind-profile = marrowind.cli:script_main" in entry_points

@@ -175,6 +175,17 @@ def test_nucleotides_bring_a_warning_and_amino_acids_none(tmp_path):
         f"acids\n")
 
 
+def test_residue_blocks_hold_whole_rows_in_order_within_their_size():
+    alignment = marrowind.Alignment(["a", "b", "c"], ["AC-GX", "u.XXn", "A\u00e9CG"])
+    rows = "".join(alignment.sequences).encode("ascii", "surrogateescape")
+    for most_bytes in (1, 10, 11, 1 << 20):
+        blocks = list(alignment.residue_blocks(most_bytes))
+        assert b"".join(block.tobytes() for block in blocks) == rows
+        assert all(block.shape[1] == 5 and block.size <= max(most_bytes, 5) for block in blocks)
+    assert alignment.count_nucleotides() == (8, 13)
+    assert marrowind.Alignment(["a", "b"], ["", ""]).count_nucleotides() == (0, 0)
+
+
 def test_a3m_without_its_name_is_still_recognised():
     # No "#A3M#" line and no suffix: ragged FASTA whose first sequence has match states only.
     data = FILES["a3m"].replace(b"#A3M#\n", b"")

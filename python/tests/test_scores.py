@@ -71,7 +71,7 @@ def test_format_score_rounds_halves_away_from_zero():
 
 def test_matrices_and_pair_distance():
     text = open(os.path.join(DATA, "blosum62.mat2")).read()
-    from_text = marrowind.Matrix.parse(text)
+    from_text = marrowind.SubstitutionMatrix.parse(text)
     assert from_text.letters == marrowind.load_matrix("blosum62").letters
     assert from_text.similarity("W", "W") == 1.0
     assert from_text.similarity("A", "-") == from_text.similarity("X", "A") == 0.0
@@ -79,6 +79,23 @@ def test_matrices_and_pair_distance():
     near = marrowind.pair_distance("ACDE", b"acde", from_text)
     assert near < marrowind.pair_distance("ACDE", "WWWW")
     assert marrowind.pair_distance("--", "--") == 0.0
+
+
+def test_names_are_the_libraries_and_the_earlier_ones_remain():
+    assert marrowind.Matrix is marrowind.SubstitutionMatrix
+    assert marrowind.Scores is marrowind.ConservationScores
+    assert {"Matrix", "Scores", "SubstitutionMatrix", "ConservationScores"} <= set(
+        marrowind.__all__)
+    assert isinstance(marrowind.score_alignment(FAMILY), marrowind.ConservationScores)
+    # The binding takes the mode by the names of SCORING_MODES, as the C++ ScoringMode.
+    assert marrowind.SCORING_MODES == ("exact", "approximate")
+    matrix = marrowind.load_matrix()
+    exact, _, _ = marrowind._core.score_alignment(FAMILY, matrix, 0, "exact", 1, 0)
+    sampled, _, _ = marrowind._core.score_alignment(FAMILY, matrix, 0, "approximate", 1, 0)
+    assert not np.array_equal(exact, sampled)  # one partner each instead of both others
+    # The flag the binding once took is refused, not read as a mode.
+    with pytest.raises(ValueError, match="mode must be one of exact, approximate, not True"):
+        marrowind._core.score_alignment(FAMILY, matrix, 0, True)
 
 
 def test_approximate_scores_are_marked_reproducible_and_exact_with_every_partner():
@@ -108,8 +125,10 @@ def test_approximate_scores_are_marked_reproducible_and_exact_with_every_partner
     (lambda: marrowind.load_matrix("/nonexistent/m.mat2"), marrowind.InputError,
      "/nonexistent/m.mat2 could not be opened"),
     (lambda: marrowind.load_matrix("blosum99"), marrowind.InputError, "blosum62, pet91"),
-    (lambda: marrowind.Matrix.parse("A,B\n1,x\n", "mine"), marrowind.InputError, "mine"),
-    (lambda: marrowind.Matrix.parse("A\n3\n"), marrowind.InputError, "all scores are equal"),
+    (lambda: marrowind.SubstitutionMatrix.parse("A,B\n1,x\n", "mine"), marrowind.InputError,
+     "mine"),
+    (lambda: marrowind.SubstitutionMatrix.parse("A\n3\n"), marrowind.InputError,
+     "all scores are equal"),
     (lambda: marrowind.score_alignment("ACD"), TypeError, "not a single one"),
     (lambda: marrowind.score_alignment(FAMILY, mode="fast"), ValueError, "exact, approximate"),
     (lambda: marrowind.score_alignment(FAMILY, mode="approximate", sample=0), ValueError,

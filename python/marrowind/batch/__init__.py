@@ -1,0 +1,36 @@
+"""Batch scoring, one family per process: what workflow/Snakefile runs for each alignment of a
+batch, what each job asks for, and the summary of the whole batch.
+
+Its modules, each doing one job:
+  inputs   list_alignments, the files of a batch; family_name, the family each one holds
+  cost     Shape and estimate_shape, an alignment's size told from its file; job_threads,
+           job_memory_mb and job_minutes, what its job asks the scheduler for
+  job      score_family, one family's job, and main, its command line
+           (python3 -m marrowind.batch)
+  summary  write_summary, the batch's tables, and write_index, its index page
+
+Every name is available from marrowind.batch itself: `from marrowind import batch;
+batch.job_threads(path, 16)`.
+"""
+from ..core import DEFAULT_SAMPLE
+from .cost import (APPROXIMATE_ABOVE, APPROXIMATE_SECONDS_PER_PAIR_COLUMN,
+                   APPROXIMATE_SECONDS_PER_RESIDUE, BASE_MB, BYTES_PER_SEQUENCE,
+                   BYTES_PER_TEXT_BYTE, COLUMN_BLOCK, COLUMN_SECONDS_PER_PAIR_COLUMN,
+                   DISTANCE_SECONDS_PER_PAIR_COLUMN, PORTABLE_APPROXIMATE_SLOWER,
+                   PORTABLE_SECONDS_PER_PAIR_COLUMN, RING_BYTES, RING_ROWS, SECONDS_PER_BYTE,
+                   START_SECONDS, Shape, estimate_shape, job_memory_mb, job_minutes,
+                   job_threads)
+from .inputs import family_name, list_alignments
+from .job import RESULT, SUMMARY_FIELDS, build_parser, family_outputs, main, one_line, score_family
+from .summary import INDEX_COLUMNS, write_index, write_summary
+
+__all__ = [
+    "APPROXIMATE_ABOVE", "APPROXIMATE_SECONDS_PER_PAIR_COLUMN", "APPROXIMATE_SECONDS_PER_RESIDUE",
+    "BASE_MB", "BYTES_PER_SEQUENCE", "BYTES_PER_TEXT_BYTE", "COLUMN_BLOCK",
+    "COLUMN_SECONDS_PER_PAIR_COLUMN", "DEFAULT_SAMPLE", "DISTANCE_SECONDS_PER_PAIR_COLUMN",
+    "INDEX_COLUMNS", "PORTABLE_APPROXIMATE_SLOWER", "PORTABLE_SECONDS_PER_PAIR_COLUMN", "RESULT",
+    "RING_BYTES", "RING_ROWS", "SECONDS_PER_BYTE", "START_SECONDS", "SUMMARY_FIELDS", "Shape",
+    "build_parser", "estimate_shape", "family_name", "family_outputs", "job_memory_mb",
+    "job_minutes", "job_threads", "list_alignments", "main", "one_line", "score_family",
+    "write_index", "write_summary",
+]
