@@ -9,6 +9,7 @@
 //   KernelLevel         which instruction set the scoring's inner loops use
 //   ScoringMode         exact scores, or approximate ones that grow linearly with the sequences
 //   ScoringStage        the stages of a scoring call
+//   default_thread_count  the threads a scoring call uses unless told
 //   ScoringOptions      mode, kernel level, thread count, residue reading, weights and progress
 //                       reports of a scoring call
 //   ConservationScores  sequence weights, column scores and the DOPS score of an alignment
@@ -128,6 +129,12 @@ enum class ScoringStage {
     kColumnScores,  // the column scores
     kDops,          // the DOPS score
 };
+
+// The threads a scoring call uses when ScoringOptions::threads is 0: the environment variable
+// MARROWIND_THREADS when it is set, else the CPUs this process may run on (its CPU affinity,
+// capped by a cgroup CPU quota). Throws InputError "\nError: MARROWIND_THREADS is \"<value>\";
+// it must be a whole number of threads, at least 1\n" for a value that is not such a number.
+int default_thread_count();
 
 // How a scoring call runs. Only the mode (and, when approximate, sample and seed),
 // normalise_residues and single_precision_distances change any figure: the results are bit for

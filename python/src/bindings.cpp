@@ -13,6 +13,7 @@
 //   score_alignment   (weights, column_scores, dops) with the scores as float64 arrays
 //   pair_distance     the distance between two aligned sequences
 //   dops_score        the DOPS score of a list of column scores
+//   default_thread_count  the threads scoring uses unless told
 //   format_score, format_dops  figures as the program prints them
 //   OutputFile        a results file written whole or not at all (the core's, see output.h)
 //   write_scored_alignment     the scored alignment of rows where Python holds them
@@ -432,6 +433,10 @@ PYBIND11_MODULE(_core, m)
             return marrowind::dops_score(column_scores);
         },
         py::arg("column_scores"), "The DOPS score, 0 to 100, of a list of column scores.");
+
+    m.def("default_thread_count", &marrowind::default_thread_count,
+        "The threads scoring uses unless told: MARROWIND_THREADS when it is set, else the CPUs "
+        "this process may run on. Raises InputError for a bad MARROWIND_THREADS.");
 
     m.def("format_score", &marrowind::format_score, py::arg("score"),
         "A column score as the program prints it: rounded to three decimals, halves away from "

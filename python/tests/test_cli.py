@@ -101,11 +101,14 @@ def test_installed_package_runs_on_its_own(tmp_path):
                           capture_output=True, env=environment, cwd=tmp_path)
     assert done.returncode == 0, done.stderr
     assert done.stdout == run(STOCKHOLM, "-m", "pet91").stdout
-    # The batch subpackage is installed with it.
+    # The batch subpackage is installed with it; a job not told its threads takes the default
+    # count and records it.
     job = subprocess.run([sys.executable, "-m", "marrowind.batch", STOCKHOLM, "--out-dir", "out"],
-                         capture_output=True, env=environment, cwd=tmp_path)
+                         capture_output=True, env=dict(environment, MARROWIND_THREADS="3"),
+                         cwd=tmp_path)
     assert job.returncode == 0, job.stderr
-    assert json.loads((tmp_path / "out" / "result.json").read_text())["error"] is None
+    result = json.loads((tmp_path / "out" / "result.json").read_text())
+    assert result["error"] is None and result["threads"] == 3
 
 
 def test_progress_bar_draws_and_clears():

@@ -1,13 +1,14 @@
 // library.cpp: the C++ library interface, on the same stages as the command-line program.
 //
 // Contents: read_fasta, parse_fasta, gunzip, SubstitutionMatrix, score_alignment,
-// score_alignment_views, pair_distance, dops_score.
+// score_alignment_views, pair_distance, default_thread_count, dops_score.
 #include <functional>
 #include <memory>
 #include <sstream>
 #include <string_view>
 
 #include "core/allocation.h"
+#include "core/cpus.h"
 #include "core/records.h"
 #include "input/fasta.h"
 #include "input/gzip.h"
@@ -164,6 +165,8 @@ double pair_distance(std::string_view first, std::string_view second,
     return CalcPairDist(alignment->seqs[0], alignment->seqs[1], &matrix.record(),
                         alignment->length);
 }
+
+int default_thread_count() { return detail::default_thread_count(); }
 
 double dops_score(const std::vector<double>& column_scores)
 {

@@ -13,9 +13,9 @@ one-line error that stopped it. A malformed or unreadable alignment is such an e
 job still succeeds, so that one bad file does not stop a batch; anything else (a bad matrix, a
 full disk, exhausted memory) fails the job, and a rerun tries it again.
 
-The job scores on exactly the threads it is given (one unless told: the workflow gives it
-what job_threads chose and the scheduler reserved), whatever MARROWIND_THREADS says, and
-records that count.
+The job scores on exactly the threads it is given (the workflow gives it what job_threads chose
+and the scheduler reserved, whatever MARROWIND_THREADS says; unless told, as many as scoring
+uses by default), and records that count.
 """
 import argparse
 import contextlib
@@ -28,6 +28,7 @@ import time
 
 import numpy as np
 
+from .. import _core
 from .._core import Error, InputError, SubstitutionMatrix
 from ..core import DEFAULT_SAMPLE, load_matrix, matrix_label, whole_number
 from ..exports import write_jalview, write_scored_alignment, write_tsv
@@ -60,12 +61,13 @@ def family_outputs(out_dir, family, plot=None, jalview=False, report=False):
     return {kind: os.path.join(out_dir, name) for kind, name in outputs.items()}
 
 
-def score_family(path, out_dir, family=None, matrix="blosum62", threads=1, plot=None,
+def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, plot=None,
                  jalview=False, report=False, approximate=False, sample=DEFAULT_SAMPLE, seed=0):
     """Score one alignment, write its outputs and then its result; return the result.
 
-    threads: the threads to score on, a whole number of at least 1 (ValueError otherwise);
-    exactly these, whatever MARROWIND_THREADS says.
+    threads: the threads to score on, a whole number of at least 1 (ValueError otherwise),
+    exactly these; None: as many as scoring uses unless told (MARROWIND_THREADS when it is set,
+    else the CPUs this process may run on).
     approximate, sample, seed: score it in the approximate mode (see score_alignment), which
     its outputs and its result then say.
     The result holds the family, the input, its format, sequences and columns, the mode
@@ -76,6 +78,8 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=1, plot=
     raises InputError, since it is no fault of the family.
     """
     start = time.monotonic()
+    if threads is None:
+        threads = _core.default_thread_count()
     whole_number("threads", threads, 1)
     family = family or family_name(path)
     loaded = load_matrix(matrix)
@@ -132,8 +136,9 @@ def build_parser():
                                          "its suffixes)")
     parser.add_argument("-m", "--matrix", default="blosum62",
                         help="shipped matrix or matrix file (default: blosum62)")
-    parser.add_argument("-t", "--threads", type=int, default=1,
-                        help="scoring threads, as job_threads chose them (default: 1)")
+    parser.add_argument("-t", "--threads", type=int,
+                        help="scoring threads, as job_threads chose them (default: the CPUs "
+                             "this process may run on, or MARROWIND_THREADS)")
     parser.add_argument("--plot", choices=("png", "svg"), help="also write the profile plot")
     parser.add_argument("--jalview", action="store_true", help="also write a Jalview file")
     parser.add_argument("--report", action="store_true", help="also write the HTML report")
