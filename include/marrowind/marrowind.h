@@ -133,7 +133,8 @@ enum class ScoringStage {
 // The threads a scoring call uses when ScoringOptions::threads is 0: the environment variable
 // MARROWIND_THREADS when it is set, else the CPUs this process may run on (its CPU affinity,
 // capped by a cgroup CPU quota). Throws InputError "\nError: MARROWIND_THREADS is \"<value>\";
-// it must be a whole number of threads, at least 1\n" for a value that is not such a number.
+// it must be a whole number of threads from 1 to 2147483647\n" for a value that is not such a
+// number.
 int default_thread_count();
 
 // How a scoring call runs. Only the mode (and, when approximate, sample and seed),
