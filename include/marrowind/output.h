@@ -77,8 +77,11 @@ public:
     //     to the file it names, and stays a link), with the target's permissions and owner when
     //     it replaces one (the owner where the system allows it), or those a plain create
     //     gives under the umask.
-    // Throws OutputError "\nError: <path> could not be opened\n" when that fails (no such
-    // directory, no permission to create a file in it, a loop of links).
+    // An existing file that the running user could not open for writing (a read-only file, one
+    // of another user's) is refused, as the shell's ">" refuses it, though the directory would
+    // let it be replaced; the superuser may replace any file. Throws OutputError "\nError:
+    // <path> could not be opened\n" when that fails (no such directory, no permission to
+    // create a file in it or to write the file, a loop of links), the target left as it was.
     explicit OutputFile(const std::string& path);
 
     // Writes through `stream`, an open standard stream such as stdout, named `name` in
