@@ -52,9 +52,11 @@ struct Sequences {
 };
 
 // Reads an aligned FASTA file: a line starting with ">" starts a record, every other line is
-// appended to it, blank lines add nothing and CR LF reads like LF. A file without any header
+// appended to it, blank lines add nothing, and a line ends at LF, CR LF or a lone CR (old Mac
+// files). A file without any header
 // gives no sequences. A gzip-compressed file (it starts with the bytes 1f 8b) reads as its
-// text. Throws InputError when the file cannot be opened or read, or its gzip data is damaged.
+// text. A UTF-8 byte-order mark (EF BB BF) at the start of the text is skipped. Throws
+// InputError when the file cannot be opened or read, or its gzip data is damaged.
 Sequences read_fasta(const std::string& path);
 
 // As read_fasta, on text held in memory (not compressed).
