@@ -71,10 +71,11 @@ class SubstitutionMatrix {
 public:
     // Reads a matrix file: comment lines starting with "#" or "!", a header of comma-separated
     // letters, then one row of comma-separated integer scores per letter. Throws InputError
-    // when the file cannot be opened, is malformed, or has no range (all scores equal).
+    // when the file cannot be opened, is malformed, or has no range (all scores equal). Faults
+    // that the format reads past are kept as warnings().
     static SubstitutionMatrix load(const std::string& path);
 
-    // As load, from a stream; `source` names it in error messages.
+    // As load, from a stream, which it reads to its end; `source` names it in messages.
     static SubstitutionMatrix load(std::istream& in, const std::string& source);
 
     // As load, from the text of a matrix file.
@@ -87,6 +88,16 @@ public:
 
     // The header letters in order.
     std::string letters() const;
+
+    // One line per fault that the matrix format reads past, in file order, each naming the
+    // source, the line and the consequence (none for a sound file), as the program prints them
+    // after "Warning: ": "m.mat2 line 2: header letter 'a' is lower case; alignments are read
+    // in upper case, so its scores are never used". The faults: a header letter in lower case,
+    // a header entry longer than one letter (only its first character counts), a letter listed
+    // again (its later row and column win), a score that is not a whole number (read as its
+    // leading digits, or 0), lines after the last score row (never read), a byte-order mark
+    // (read as the first letter).
+    const std::vector<std::string>& warnings() const;
 
     // The matrix as the library's own stages read it.
     const detail::MatrixRecord& record() const { return *matrix_; }

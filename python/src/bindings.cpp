@@ -1,7 +1,7 @@
 // bindings.cpp: the Python module marrowind._core, a thin layer over <marrowind/marrowind.h>.
 //
 // Contents:
-//   SubstitutionMatrix  load from a path, parse from text, similarity, letters
+//   SubstitutionMatrix  load from a path, parse from text, similarity, letters, warnings
 //   FORMATS           the names of the alignment formats the readers know
 //   SCORING_MODES     the names of the scoring modes, as score_alignment takes them
 //   read_alignment    an alignment file in any of them: (names, sequences, starts, format)
@@ -117,8 +117,8 @@ py::array_t<double> to_array(const std::vector<double>& values)
     return array;
 }
 
-// Text from a file as str: a sequence's name is the bytes the file holds, each byte outside
-// UTF-8 kept as its surrogate escape, as Python reads such names.
+// Text from a file as str (a sequence's name, a message naming a path): the bytes the file
+// holds, each byte outside UTF-8 kept as its surrogate escape, as Python reads such names.
 py::str text_of_name(const std::string& name)
 {
     return py::reinterpret_steal<py::str>(PyUnicode_DecodeUTF8(
@@ -299,6 +299,16 @@ PYBIND11_MODULE(_core, m)
             "unknown letter. Case matters: score_alignment upper-cases first.")
         .def_property_readonly("letters", &marrowind::SubstitutionMatrix::letters,
             "The matrix's residue letters in header order.")
+        .def_property_readonly("warnings",
+            [](const marrowind::SubstitutionMatrix& matrix) {
+                py::list warnings;
+                for (const std::string& warning : matrix.warnings())
+                    warnings.append(text_of_name(warning));
+                return warnings;
+            },
+            "One str per fault of the file that the matrix format reads past (a lower-case or "
+            "repeated header letter, an entry longer than one letter, a score that is not a "
+            "whole number, lines after the last row), naming the file and the line.")
         .def("__repr__", [](const marrowind::SubstitutionMatrix& matrix) {
             return "<marrowind.SubstitutionMatrix " + matrix.letters() + ">";
         });
