@@ -134,9 +134,10 @@ void WarnAboutHeader(const Fields& header, const std::string& line, int line_num
 {
     const bool marked = line.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0;
     if (marked)
-        warnings.warn(line_number, "the line starts with a UTF-8 byte-order mark, which the "
-                                   "matrix format reads as text: the line is the header and its "
-                                   "first letter is the byte \\xEF; save the file without the mark");
+        warnings.warn(line_number,
+                      "the line starts with a UTF-8 byte-order mark, which the matrix format "
+                      "reads as text: the line is the header and its first letter is the byte "
+                      "\\xEF; save the file without the mark");
     for (int k = 0; k < header.count(); ++k) {
         const std::string_view field = header[k];
         const char letter = field[0];

@@ -74,8 +74,9 @@ TEST_F(AlignmentFormats, ByteOrderMarkAndLineEndsChangeNoByte)
     const ProgramRun plain = this->run({"--aln", kGlobins, "--matrix", kMatrix});
     ASSERT_EQ(plain.status, 0) << plain.err;
     const ProgramRun made = this->run_script(
-        "for f in \"$1\" \"$2\"; do printf '\\357\\273\\277' | cat - \"$f\" > \"$(basename \"$f\")\";"
-        " done && gzip -k globins45.sto && tr '\\n' '\\r' < \"$1\" > mac.fasta",
+        "for f in \"$1\" \"$2\"; do"
+        "  printf '\\357\\273\\277' | cat - \"$f\" > \"$(basename \"$f\")\"; done &&"
+        " gzip -k globins45.sto && tr '\\n' '\\r' < \"$1\" > mac.fasta",
         {kGlobins, kGlobinsStockholm});
     ASSERT_EQ(made.status, 0) << made.err;
     ASSERT_EQ(read_file(path("globins45.fasta")).substr(0, 4), "\xEF\xBB\xBF>");

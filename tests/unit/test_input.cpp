@@ -173,8 +173,8 @@ TEST(FastaReader, OddButLegalLayouts)
 TEST(FastaReader, LineEndsOfEverySystemReadAlike)
 {
     auto lf = parse(">a desc\nAC\nDE\n\n>b\nACDE");
-    for (const char* text : {">a desc\r\nAC\r\nDE\r\n\r\n>b\r\nACDE\r", ">a desc\rAC\rDE\r\r>b\rACDE\r",
-                             ">a desc\rAC\r\nDE\n\r>b\nACDE"}) {
+    for (const char* text : {">a desc\r\nAC\r\nDE\r\n\r\n>b\r\nACDE\r",
+                             ">a desc\rAC\rDE\r\r>b\rACDE\r", ">a desc\rAC\r\nDE\n\r>b\nACDE"}) {
         auto other = parse(text);
         ASSERT_EQ(other->nseq, 2) << text;
         for (int i = 0; i < 2; ++i) {

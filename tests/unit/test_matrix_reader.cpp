@@ -217,7 +217,8 @@ TEST(MatrixReader, FaultsReadPastAreWarningsInFileOrder)
     }
     // The matrix itself is what the format reads, warnings or not.
     EXPECT_EQ(Parse("AB, R\n1.9,2\n3,4x\nmore\n")->raw, Parse("A, \n1,2\n3,4\n")->raw);
-    for (const char* shipped : {MARROWIND_DATA_DIR "/blosum62.mat2", MARROWIND_DATA_DIR "/pet91.mat2"})
+    for (const char* shipped :
+         {MARROWIND_DATA_DIR "/blosum62.mat2", MARROWIND_DATA_DIR "/pet91.mat2"})
         EXPECT_TRUE(marrowind::SubstitutionMatrix::load(shipped).warnings().empty()) << shipped;
 }
 
