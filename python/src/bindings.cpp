@@ -15,6 +15,7 @@
 //   dops_score        the DOPS score of a list of column scores
 //   default_thread_count  the threads scoring uses unless told
 //   format_score, format_dops  figures as the program prints them
+//   escape_field      text as one field of a tab-separated line (str or bytes, as given)
 //   OutputFile        a results file written whole or not at all (the core's, see output.h)
 //   write_scored_alignment     the scored alignment of rows where Python holds them
 //   SignalCleanup     a context in which a signal removes the open outputs' temporary files
@@ -453,6 +454,22 @@ PYBIND11_MODULE(_core, m)
         "zero, then '%5.3f'.");
     m.def("format_dops", &marrowind::format_dops, py::arg("dops"),
         "A DOPS score as the program's 'DOPS score: ' line prints it ('%6.3f').");
+    m.def("escape_field",
+        [](const py::object& text) -> py::object {
+            if (PyBytes_Check(text.ptr()))
+                return py::bytes(marrowind::escape_field(text.cast<std::string>()));
+            if (!PyUnicode_Check(text.ptr()))
+                throw py::type_error("escape_field takes str or bytes");
+            // A str's bytes as a file held them: surrogate escapes go back to their bytes.
+            const py::bytes encoded = py::reinterpret_steal<py::bytes>(
+                PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogateescape"));
+            if (!encoded) throw py::error_already_set();
+            return text_of_name(marrowind::escape_field(encoded.cast<std::string>()));
+        },
+        py::arg("text"),
+        "text (str or bytes) as one field of a line of tab-separated text, of the same type: "
+        "each backslash written '\\\\', each tab '\\t', each carriage return '\\r' and each line "
+        "feed '\\n'; every other character as it is.");
 
     py::class_<marrowind::OutputFile>(m, "OutputFile",
         "A results file that ends up complete or exactly as it was: written to a temporary file "
