@@ -104,14 +104,18 @@ def write_chimerax(profile, target, chain=None, attribute="conservation", struct
     Without structure, each residue of the reference by its number in the reference; chain,
     e.g. "A", restricts it to that chain. With structure, a StructureMapping (see
     map_structure), the residues of its chain aligned with the reference, named as the
-    structure numbers them, insertion codes included ("/A:52A").
+    structure numbers them, insertion codes included ("/A:52A"; ":52A" for a chain whose ID is
+    blank).
     """
     if structure is None:
-        prefix = f"/{chain}" if chain else ""
-        assigned = [(f"{prefix}:{row.number}", row.score) for row in profile.residues]
+        numbered = [(row.number, row.score) for row in profile.residues]
     else:
-        assigned = [(f"/{structure.chain}:{residue.label}", residue.reference.score)
-                     for residue in structure.residues if residue.reference is not None]
+        chain = structure.chain
+        numbered = [(residue.label, residue.reference.score)
+                    for residue in structure.residues if residue.reference is not None]
+    # No chain, or a blank chain ID (which cannot follow "/"): residues by number alone.
+    prefix = f"/{chain}" if chain else ""
+    assigned = [(f"{prefix}:{number}", score) for number, score in numbered]
     with open_output(target) as out:
         out.write("".join(line + "\n" for line in header_lines(profile)))
         out.write(f"attribute: {attribute}\nmatch mode: any\nrecipient: residues\n")

@@ -94,9 +94,20 @@ class StructureMapping:
 
     def summary(self):
         """One line on how well the reference matched the chain."""
-        return (f"{self.source} chain {self.chain}: {self.identity:.1f}% identical to "
+        return (f"{self.source} {chain_label(self.chain)}: {self.identity:.1f}% identical to "
                 f"{self.reference}, {self.coverage:.1f}% of its residues aligned; "
                 f"{self.scored} residues scored, {self.unscored} without a score")
+
+
+def chain_label(chain):
+    """How messages name a chain: "chain A", or "chain (blank ID)" for a chain whose ID is
+    blank, as in PDB files of a single chain."""
+    return f"chain {chain}" if chain else "chain (blank ID)"
+
+
+def chain_list(chains):
+    """Chain IDs as messages list them: "A, B", a blank one as "(blank ID)"."""
+    return ", ".join(chain or "(blank ID)" for chain in chains)
 
 
 def _read_text(path):
@@ -131,8 +142,69 @@ def read_structure(path):
         raise InputError(f"{source}: not a valid {FORMAT_NAMES[format]} file ({error})") from error
     if not any(len(residue) for model in structure for chain in model for residue in chain):
         raise InputError(f"{source}: no atoms")
+    _classify_residues(structure, keep_known=format == "mmcif")
     structure.setup_entities()
     return StructureFile(source, format, text, structure)
+
+
+def _classify_residues(structure, keep_known):
+    """Mark every residue as polymer, water or ligand by what it is, then have gemmi set up the
+    chains' subchains and entities from those marks.
+
+    A PDB file says which residues form the polymer only by where its TER records stand, and
+    files put them anywhere: after the waters (which would make every water a residue of the
+    chain) or nowhere (which leaves no polymer at all). So a residue counts as polymer when it
+    is an amino acid or a nucleotide in gemmi's table written as ATOM, or when it is bonded to
+    the residue before or after it as a polymer's residues are: a modified residue (MSE), a cap
+    (ACE, NH2) or a residue gemmi does not know, all HETATM, belong to the chain they are linked
+    into, while a lone amino acid written as HETATM is a ligand. An mmCIF file names each
+    residue's entity itself (keep_known): only the residues it leaves unknown are classified."""
+    import gemmi
+
+    for model in structure:
+        for chain in model:
+            residues = list(chain)
+            for index, residue in enumerate(residues):
+                if keep_known and residue.entity_type != gemmi.EntityType.Unknown:
+                    continue
+                if residue.is_water():
+                    residue.entity_type = gemmi.EntityType.Water
+                elif _is_polymer_residue(residues, index):
+                    residue.entity_type = gemmi.EntityType.Polymer
+                else:
+                    residue.entity_type = gemmi.EntityType.NonPolymer
+                residue.subchain = ""
+    structure.assign_subchains(True)
+
+
+# The bonds that link a residue to the next in a polymer, as (atom of the first, atom of the
+# next): the peptide bond C-N (1.33 A) and the phosphodiester bond O3'-P (1.6 A).
+POLYMER_LINKS = (("C", "N"), ("O3'", "P"))
+# The longest such bond that still counts as one: well above either length, well below the
+# 2.4 A and more between atoms of neighbouring residues that are not bonded.
+LINK_DISTANCE = 2.0
+
+
+def _is_polymer_residue(residues, index):
+    """Whether residues[index] is a residue of its chain's polymer (see _classify_residues)."""
+    import gemmi
+
+    residue = residues[index]
+    info = gemmi.find_tabulated_residue(residue.name)
+    if residue.het_flag != "H" and info is not None and (info.is_amino_acid()
+                                                          or info.is_nucleic_acid()):
+        return True
+    return (index > 0 and _linked(residues[index - 1], residue)) or \
+        (index + 1 < len(residues) and _linked(residue, residues[index + 1]))
+
+
+def _linked(before, after):
+    """Whether two residues are bonded as consecutive residues of a polymer are."""
+    for first, then in POLYMER_LINKS:
+        tail, head = before.find_atom(first, "*"), after.find_atom(then, "*")
+        if tail is not None and head is not None and tail.pos.dist(head.pos) <= LINK_DISTANCE:
+            return True
+    return False
 
 
 def _starts_with_a_data_block(data):
@@ -182,7 +254,7 @@ def _only_protein_chain(file):
                                            for residue in part):
             chains.append(part.name)
     if len(chains) != 1:
-        problem = (f"more than one protein chain ({', '.join(chains)})" if chains
+        problem = (f"more than one protein chain ({chain_list(chains)})" if chains
                    else "no protein chain")
         raise InputError(f"{file.source}: {problem}; name the chain to score")
     return chains[0]
@@ -217,14 +289,15 @@ def map_structure(profile, structure, chain=None, min_identity=MIN_IDENTITY):
     """
     file = structure if isinstance(structure, StructureFile) else read_structure(structure)
     model = file.structure[0]
-    if chain is None:
-        chain = _only_protein_chain(file)
+    # A blank chain ID is read as "", however it was typed.
+    chain = _only_protein_chain(file) if chain is None else chain.strip()
     residues = _polymer_residues(model, chain)
     if not residues:
         names = sorted({part.name for part in model})
-        problem = "has no polymer residues" if chain in names else \
-            f"does not exist (chains: {', '.join(names)})"
-        raise InputError(f"{file.source}: chain {chain!r} {problem}")
+        if chain in names:
+            raise InputError(f"{file.source}: {chain_label(chain)} has no polymer residues")
+        raise InputError(f"{file.source}: chain {chain!r} does not exist "
+                         f"(chains: {chain_list(names)})")
 
     letters = [one_letter_code(residue.name) for residue in residues]
     reference = [row.residue.upper() for row in profile.residues]
@@ -236,7 +309,7 @@ def map_structure(profile, structure, chain=None, min_identity=MIN_IDENTITY):
     coverage = 100.0 * len(pairs) / len(reference) if reference else 0.0
     if identity < min_identity:
         raise InputError(
-            f"{file.source}: chain {chain} is {identity:.1f}% identical to "
+            f"{file.source}: {chain_label(chain)} is {identity:.1f}% identical to "
             f"{profile.reference_name}, below the {min_identity:g}% needed to map scores onto "
             f"it (lower the minimum identity to accept it)")
     mapped = [MappedResidue(residue.seqid.num, residue.seqid.icode.strip(), residue.name,
