@@ -318,10 +318,15 @@ def map_structure(profile, structure, chain=None, min_identity=MIN_IDENTITY):
     return StructureMapping(file, chain, profile.reference_name, mapped, identity, coverage)
 
 
-def scored_structure(mapping, missing=UNSCORED):
+def scored_structure(mapping, missing=UNSCORED, approximate=None):
     """Return the bytes of the mapped structure file with the B-factor of every atom of the
     chain's polymer residues, in every model, set to its residue's score, or to missing where
-    no reference residue is aligned with it. Other atoms and every other record are kept."""
+    no reference residue is aligned with it. Other atoms and every other record are kept.
+
+    approximate: for approximate scores, how they were drawn ("approximate (sample M, seed S)",
+    ConservationScores.mode_label), which the file then says: in two REMARK records after the
+    header's (PDB), or in the items _marrowind.chain and _marrowind.scores (mmCIF), so that
+    nobody takes its B-factors for exact scores."""
     scores = {(residue.number, residue.insertion): residue.reference.score
               for residue in mapping.residues if residue.reference is not None}
     values = []  # per atom in gemmi's (the file's) order: its new B-factor, or None
@@ -333,8 +338,12 @@ def scored_structure(mapping, missing=UNSCORED):
                     value = scores.get((residue.seqid.num, residue.seqid.icode.strip()), missing)
                 values.extend((atom, value) for atom in residue)
     if mapping.file.format == "pdb":
-        return _pdb_with_b_factors(mapping.file, values).encode("latin-1")
-    return _mmcif_with_b_factors(mapping.file, values).encode("utf-8")
+        remarks = [] if approximate is None else [
+            f"marrowind conservation scores in the B-factors of {chain_label(mapping.chain)}",
+            f"scores: {approximate}"]
+        return _pdb_with_b_factors(mapping.file, values, remarks).encode("latin-1")
+    items = {} if approximate is None else {"chain": mapping.chain, "scores": approximate}
+    return _mmcif_with_b_factors(mapping.file, values, items).encode("utf-8")
 
 
 def _unmatched(file):
@@ -350,10 +359,17 @@ def _check_atom(file, atom, name, serial):
         raise _unmatched(file)
 
 
-def _pdb_with_b_factors(file, values):
+# The records of a PDB file's title section, which REMARK records close.
+TITLE_RECORDS = ("HEADER", "OBSLTE", "TITLE ", "SPLIT ", "CAVEAT", "COMPND", "SOURCE",
+                 "KEYWDS", "EXPDTA", "NUMMDL", "MDLTYP", "AUTHOR", "REVDAT", "SPRSDE", "JRNL  ",
+                 "REMARK")
+
+
+def _pdb_with_b_factors(file, values, remarks=()):
     """The PDB text with the B-factor columns (61-66, two decimals) of ATOM and HETATM records
-    replaced where values say so; every other byte as it was. Like gemmi, the records after
-    END are not atoms of the structure."""
+    replaced where values say so, and the lines of remarks added as REMARK records (their text
+    from column 12, the number left blank) after the title section; every other byte as it
+    was. Like gemmi, the records after END are not atoms of the structure."""
     lines = file.text.split("\n")
     atoms = iter(values)
     for index, line in enumerate(lines):
@@ -371,12 +387,18 @@ def _pdb_with_b_factors(file, values):
             lines[index] = f"{body[:60]:<60}{value:6.2f}{body[66:]}{line[len(body):]}"
     if next(atoms, None) is not None:
         raise _unmatched(file)
+    if remarks:
+        after = next((index for index, line in enumerate(lines)
+                      if f"{line[:6]:<6}".upper() not in TITLE_RECORDS), len(lines))
+        ending = "\r" if lines[min(after, len(lines) - 1)].endswith("\r") else ""
+        lines[after:after] = [f"{'REMARK':<11}{remark:<69}{ending}" for remark in remarks]
     return "\n".join(lines)
 
 
-def _mmcif_with_b_factors(file, values):
+def _mmcif_with_b_factors(file, values, items=None):
     """The mmCIF document with _atom_site.B_iso_or_equiv replaced where values say so, each
-    score in full (Python's shortest exact form), written out again by gemmi."""
+    score in full (Python's shortest exact form), and the category _marrowind given the items
+    (name: text), written out again by gemmi."""
     import gemmi
 
     document = gemmi.cif.read_string(file.text)
@@ -394,4 +416,6 @@ def _mmcif_with_b_factors(file, values):
                     gemmi.cif.as_string(serials[row]) if serials else "")
         if value is not None:
             b_factors[row] = repr(float(value))
+    for name, text in (items or {}).items():
+        block.set_pair(f"_marrowind.{name}", gemmi.cif.quote(text))
     return document.as_string(gemmi.cif.Style.Pdbx)

@@ -168,3 +168,23 @@ def test_polymer_residues_are_told_by_what_they_are(capsid, tmp_path, ter, ligan
                                                        r"\(blank ID\)\)"):
             marrowind.map_structure(profile, edited, chain="B")
 
+
+@pytest.mark.parametrize("name", ["1A8O.pdb.gz", "1A8O.cif.gz"])
+def test_approximate_scores_are_said_so_in_the_structure(capsid, tmp_path, name):
+    path, _ = capsid
+    profile = marrowind.conservation_profile(str(path), mode="approximate", sample=1, seed=3)
+    out = tmp_path / name.replace(".gz", "")
+    marrowind.write_structure(profile, structure(name), out, chain="A")
+    if name.endswith(".pdb.gz"):
+        lines = out.read_text().splitlines()
+        marks = [i for i, line in enumerate(lines) if "marrowind" in line or "approx" in line]
+        assert [lines[i] for i in marks] == [
+            f"{'REMARK':<11}{text:<69}" for text in (
+                "marrowind conservation scores in the B-factors of chain A",
+                "scores: approximate (sample 1, seed 3)")]
+        # After the header's remarks, before the records that follow them.
+        assert lines[marks[0] - 1].startswith("REMARK") and lines[marks[1] + 1].startswith("DBREF")
+    else:
+        items = cif_items(out.read_text())["1a8o"]
+        assert (items["_marrowind.chain"], items["_marrowind.scores"]) == (
+            "A", "approximate (sample 1, seed 3)")

@@ -7,7 +7,7 @@ each family:
                                [--approximate [--sample M] [--seed S]]
 
 writes DIR/NAME.scored.txt (the scored alignment, byte for byte as the command-line program
-writes it), DIR/NAME.columns.tsv (every column's score in full), optionally the plot, a
+writes it; not for approximate scores, which it could not mark), DIR/NAME.columns.tsv (every column's score in full), optionally the plot, a
 Jalview file and the HTML report, and last DIR/result.json: the family's figures, or the
 one-line error that stopped it. A malformed or unreadable alignment is such an error and the
 job still succeeds, so that one bad file does not stop a batch; anything else (a bad matrix, a
@@ -101,7 +101,13 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
                 os.unlink(stale)
     else:
         profile.matrix = matrix_label(matrix)
-        write_scored_alignment(profile, outputs["scored_alignment"])
+        if profile.scores.approximate:
+            # The scored alignment has no room to say that its scores are approximate: such a
+            # family has none, and an exact run's earlier one goes.
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(outputs["scored_alignment"])
+        else:
+            write_scored_alignment(profile, outputs["scored_alignment"])
         write_tsv(profile, outputs["columns"], per="column")
         if plot:
             plot_profile(profile, outputs["plot"])
