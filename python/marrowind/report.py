@@ -27,6 +27,8 @@ DOPS_EXPLANATION = (
     "distinct values, as a percentage of the largest possible, so that near 100 the alignment "
     "tells conserved and variable positions finely apart and near 0 its columns all score "
     "alike.")
+# What the page says of an alignment without columns, where the profile would be.
+NO_COLUMNS = "The alignment has no columns: there are no scores to show."
 # The most sequences the alignment view holds: the reference and the first others in order.
 MAX_SEQUENCES = 20000
 # 3Dmol.js names the formats it reads.
@@ -132,6 +134,8 @@ def render_report(profile, mapping=None, most=MAX_SEQUENCES):
         "dops": html.escape(format_dops(profile.scores.dops).strip()),
         "dops_explanation": html.escape(DOPS_EXPLANATION),
         "reference_name": html.escape(profile.reference_name),
+        "no_columns": "" if alignment.length else
+                      f'  <p class="empty">{html.escape(NO_COLUMNS)}</p>',
         "structure_hidden": "" if mapping else " hidden",
         "structure_caption": html.escape(mapping.summary()) if mapping else "",
         "tsv_name": html.escape(_tsv_name(profile)),

@@ -160,6 +160,14 @@ def test_globins_report(browser, tmp_path):
     assert embedded == ["globins45.tsv", (tmp_path / "t.tsv").read_text()]
 
 
+def test_report_without_columns_opens_and_says_so(browser, tmp_path):
+    report = tmp_path / "empty.html"
+    empty = marrowind.parse_alignment(b">a\n>b\n", source="empty.fasta")
+    marrowind.write_report(marrowind.conservation_profile(empty), report)
+    assert_no_errors(open_report(browser, report, "empty.png"))
+    assert marrowind.report.NO_COLUMNS in browser.find_element("tag name", "body").text
+
+
 @pytest.mark.parametrize("name", ["1A8O.pdb.gz", "1A8O.cif.gz"])
 def test_structure_report_links_the_views(browser, capsid, tmp_path, name):
     _, profile = capsid
