@@ -17,7 +17,6 @@ The job scores on exactly the threads it is given (the workflow gives it what jo
 and the scheduler reserved, whatever MARROWIND_THREADS says; unless told, as many as scoring
 uses by default), and records that count.
 """
-import argparse
 import contextlib
 import json
 import os
@@ -30,6 +29,7 @@ import numpy as np
 
 from .. import _core
 from .._core import Error, InputError, SubstitutionMatrix
+from ..cli import ArgumentParser
 from ..core import DEFAULT_SAMPLE, load_matrix, matrix_label, whole_number
 from ..exports import write_jalview, write_scored_alignment, write_tsv
 from ..output import (end_by_signal, open_output, refuse_to_overwrite_inputs,
@@ -132,7 +132,7 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
 
 def build_parser():
     """Return the argparse parser of python3 -m marrowind.batch."""
-    parser = argparse.ArgumentParser(
+    parser = ArgumentParser(
         prog="python3 -m marrowind.batch",
         description="Score one alignment of a batch: the scored alignment, the column table, "
                     "optionally the plot and a Jalview file, and last its result file.")
