@@ -7,12 +7,13 @@ gaps where loops could not be modelled and with tags the protein does not have. 
 numbers are not trusted: a pairwise alignment of the reference's residues with the chain's
 (Biopython's PairwiseAligner, BLOSUM62, free end gaps) tells which residue is which, reading each
 residue's one-letter code from gemmi's table (selenomethionine MSE as M, phosphoserine SEP as
-S, and so on).
+S, and so on). Nor are TER records: which residues form the chain's polymer, and which are
+waters and ligands, is told from what the residues are and how they are bonded.
 
 Every other record of the file is kept as it was: a PDB file changes only in columns 61-66 of
 the scored chain's ATOM and HETATM lines; an mmCIF file only in those atoms'
 _atom_site.B_iso_or_equiv values (gemmi writes the document out again, with every block, item
-and loop in it).
+and loop in it). Approximate scores add the mark that says so (see scored_structure).
 """
 import os
 from dataclasses import dataclass
@@ -180,8 +181,8 @@ def _classify_residues(structure, keep_known):
 # The bonds that link a residue to the next in a polymer, as (atom of the first, atom of the
 # next): the peptide bond C-N (1.33 A) and the phosphodiester bond O3'-P (1.6 A).
 POLYMER_LINKS = (("C", "N"), ("O3'", "P"))
-# The longest such bond that still counts as one: well above either length, well below the
-# 2.4 A and more between atoms of neighbouring residues that are not bonded.
+# The longest such bond that still counts as one: well above either length, and well below
+# the contacts of atoms that are not bonded (2.5 A and more; a hydrogen bond's N-O is 2.9 A).
 LINK_DISTANCE = 2.0
 
 
