@@ -81,7 +81,8 @@ def report_data(profile, mapping=None, most=MAX_SEQUENCES):
         structure = {
             "format": VIEWER_FORMATS[mapping.file.format],
             "text": mapping.file.text,
-            "chain": mapping.chain,
+            # 3Dmol.js reads a PDB file's blank chain ID as a space.
+            "chain": mapping.chain or " ",
             # Residue names of the chain's polymer: modified residues (MSE) are HETATM records
             # but belong in the cartoon, not among the ligands.
             "polymerNames": sorted({residue.name for residue in mapping.residues}),
