@@ -174,8 +174,9 @@ def _classify_residues(structure, keep_known):
                     residue.entity_type = gemmi.EntityType.Polymer
                 else:
                     residue.entity_type = gemmi.EntityType.NonPolymer
-                residue.subchain = ""
-    structure.assign_subchains(True)
+                residue.subchain = ""  # gemmi assigns it anew, from the entity type
+    # Only the chains with residues just classified; an mmCIF file's own subchains stay.
+    structure.assign_subchains(False)
 
 
 # The bonds that link a residue to the next in a polymer, as (atom of the first, atom of the
