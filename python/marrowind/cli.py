@@ -19,9 +19,10 @@ from ._core import Error
 from .alignment import FORMATS, read_alignment
 from .core import (DEFAULT_SAMPLE, available_matrices, load_matrix, matrix_label,
                    score_alignment)
-from .exports import (write_chimerax, write_jalview, write_scored_alignment, write_structure,
-                      write_tsv)
-from .output import end_by_signal, refuse_to_overwrite_inputs, remove_temporaries_on_signals
+from .exports import (NO_ROOM_FOR_APPROXIMATE, write_chimerax, write_jalview,
+                      write_scored_alignment, write_structure, write_tsv)
+from .output import (end_by_signal, refuse_shared_outputs, refuse_to_overwrite_inputs,
+                     remove_temporaries_on_signals)
 from .plot import plot_format, plot_profile
 from .profile import Profile
 from .report import write_report
@@ -31,9 +32,17 @@ from .structure import MIN_IDENTITY, UNSCORED, map_structure
 MODULE_PROG = "python3 -m marrowind"
 
 
+class ArgumentParser(argparse.ArgumentParser):
+    """argparse's parser, but a usage error is one line and status 1, as every other error of
+    the package's command lines is (argparse prints the whole usage and exits with 2)."""
+
+    def error(self, message):
+        self.exit(1, f"{self.prog}: {message} (see -h)\n")
+
+
 def build_parser(prog=MODULE_PROG):
     """Return the argparse parser of the command line, whose usage and messages name prog."""
-    parser = argparse.ArgumentParser(
+    parser = ArgumentParser(
         prog=prog,
         description="Score the conservation of a protein multiple sequence alignment and "
                     "number the scores along a reference sequence.")
@@ -52,7 +61,8 @@ def build_parser(prog=MODULE_PROG):
     parser.add_argument("--columns", action="store_true",
                         help="table of every alignment column instead of the reference's residues")
     parser.add_argument("--scored-alignment", metavar="FILE",
-                        help="write the scored alignment as the command-line program writes it")
+                        help="write the scored alignment as the command-line program writes it "
+                             "(exact scores only)")
     parser.add_argument("--jalview", metavar="FILE", help="write a Jalview annotation file")
     parser.add_argument("--chimerax", metavar="FILE", help="write a ChimeraX attribute file")
     parser.add_argument("--structure", "--pdb", metavar="FILE",
@@ -140,14 +150,21 @@ class Progress:
             self.drawn = True
 
 
+# The options that name output files.
+OUTPUT_OPTIONS = ("output", "scored_alignment", "jalview", "chimerax", "structure_out", "plot",
+                  "report")
+
+
 def check_outputs(args):
     """Raise InputError when an output path names one of the input files (standard input
-    included): writing the results over an input would destroy it before the user notices."""
+    included): writing the results over an input would destroy it before the user notices.
+    Raise ValueError when two outputs name one file, which would keep only the last."""
     inputs = [path for path in (args.input, args.matrix, args.structure) if path]
-    for output in (args.output, args.scored_alignment, args.jalview, args.chimerax,
-                   args.structure_out, args.plot, args.report):
-        if output:
-            refuse_to_overwrite_inputs(output, inputs)
+    outputs = [(f"--{option.replace('_', '-')}", getattr(args, option))
+               for option in OUTPUT_OPTIONS if getattr(args, option)]
+    for _, output in outputs:
+        refuse_to_overwrite_inputs(output, inputs)
+    refuse_shared_outputs(outputs)
 
 
 def run(args):
@@ -162,6 +179,9 @@ def run(args):
         plot_format(args.plot)
     if not args.approximate and (args.sample is not None or args.seed is not None):
         raise ValueError("--sample and --seed need --approximate")
+    if args.approximate and args.scored_alignment:
+        raise ValueError(f"--scored-alignment cannot be written with --approximate: "
+                         f"{NO_ROOM_FOR_APPROXIMATE}")
     check_outputs(args)
     outputs = sum(bool(x) for x in (args.scored_alignment, args.jalview, args.chimerax,
                                     args.structure, args.structure_out, args.plot,

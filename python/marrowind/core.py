@@ -89,6 +89,9 @@ def core_sequences(sequences):
             for sequence in sequences]
 
 
+# The most threads a scoring call takes: the core counts them in a C int. (It never starts more
+# than it has work for.)
+MAX_THREADS = 2**31 - 1
 # The scoring modes by name, as score_alignment's mode takes them.
 SCORING_MODES = _core.SCORING_MODES
 DEFAULT_SAMPLE = 256
@@ -121,11 +124,13 @@ class ConservationScores:
         return f"approximate (sample {self.sample}, seed {self.seed})"
 
 
-def whole_number(name, value, low):
+def whole_number(name, value, low, high=None):
     """Raise ValueError, naming the argument, unless value is an int (not a bool) of at least
-    low."""
+    low and, given high, at most high."""
     if isinstance(value, bool) or not isinstance(value, int) or value < low:
         raise ValueError(f"{name} must be a whole number of at least {low}, not {value!r}")
+    if high is not None and value > high:
+        raise ValueError(f"{name} must be a whole number from {low} to {high}, not {value!r}")
 
 
 def score_alignment(sequences, matrix="blosum62", threads=None, mode="exact",
@@ -143,10 +148,10 @@ def score_alignment(sequences, matrix="blosum62", threads=None, mode="exact",
     each column score is summed by residue class, so the cost is nseq x sample x length; the
     same seed gives the same bits. The interpreter lock is released while the scores are
     computed. Raises InputError when there are no sequences or they differ in length,
-    ValueError for a bad mode, sample, seed or thread count.
+    ValueError for a bad mode, sample, seed or thread count (1 to MAX_THREADS).
     """
     if threads is not None:
-        whole_number("threads", threads, 1)
+        whole_number("threads", threads, 1, MAX_THREADS)
     approximate = mode == "approximate"
     if approximate:
         whole_number("sample", sample, 1)

@@ -21,6 +21,9 @@ from .output import core_output, open_output
 from .structure import MIN_IDENTITY, UNSCORED, StructureMapping, map_structure, scored_structure
 
 DIRECTION = "score: 0 to 1, higher is more conserved"
+# Why approximate scores get no scored alignment.
+NO_ROOM_FOR_APPROXIMATE = ("the scored alignment is the program's exact output and has no room "
+                           "to say that scores are approximate")
 
 
 def header_lines(profile):
@@ -76,7 +79,12 @@ def write_scored_alignment(profile, target):
     it, eleven spaces, "#", fourteen spaces and the column's residue of every sequence in input
     order, as the scoring reads them ("." as "-", a-z as A-Z, every other byte unchanged). The
     DOPS score is not part of it.
+
+    Raises ValueError for approximate scores: the format has no header or any other room to
+    say so, and its readers would take them for the program's exact scores.
     """
+    if profile.scores.approximate:
+        raise ValueError(f"{NO_ROOM_FOR_APPROXIMATE}: it is not written for approximate scores")
     sequences = core_sequences(profile.alignment)
     with open_output(target, binary=True) as out:
         output = core_output(out)
@@ -113,14 +121,18 @@ def write_chimerax(profile, target, chain=None, attribute="conservation", struct
     Without structure, each residue of the reference by its number in the reference; chain,
     e.g. "A", restricts it to that chain. With structure, a StructureMapping (see
     map_structure), the residues of its chain aligned with the reference, named as the
-    structure numbers them, insertion codes included ("/A:52A").
+    structure numbers them, insertion codes included ("/A:52A"; ":52A" for a chain whose ID is
+    blank).
     """
     if structure is None:
-        prefix = f"/{chain}" if chain else ""
-        assigned = [(f"{prefix}:{row.number}", row.score) for row in profile.residues]
+        numbered = [(row.number, row.score) for row in profile.residues]
     else:
-        assigned = [(f"/{structure.chain}:{residue.label}", residue.reference.score)
-                     for residue in structure.residues if residue.reference is not None]
+        chain = structure.chain
+        numbered = [(residue.label, residue.reference.score)
+                    for residue in structure.residues if residue.reference is not None]
+    # No chain, or a blank chain ID (which cannot follow "/"): residues by number alone.
+    prefix = f"/{chain}" if chain else ""
+    assigned = [(f"{prefix}:{number}", score) for number, score in numbered]
     with open_output(target) as out:
         out.write("".join(line + "\n" for line in header_lines(profile)))
         out.write(f"attribute: {escape_field(attribute)}\nmatch mode: any\nrecipient: residues\n")
@@ -140,11 +152,13 @@ def write_structure(profile, structure, target, chain=None, missing=UNSCORED,
     (UNSCORED, -1.0: below every score). The file is written in its own format with every other
     record as it was: other chains, ligands, waters, headers, secondary structure, connectivity
     and atom serials. PDB keeps two decimals of a B-factor; mmCIF gets each score in full.
-    gzip-compressed when target ends in ".gz".
+    Approximate scores are said so in the file (see scored_structure). gzip-compressed when
+    target ends in ".gz".
     """
     mapping = structure if isinstance(structure, StructureMapping) else \
         map_structure(profile, structure, chain, min_identity)
-    data = scored_structure(mapping, missing)
+    scores = profile.scores
+    data = scored_structure(mapping, missing, scores.mode_label if scores.approximate else None)
     if os.fspath(target).endswith(".gz"):
         data = gzip.compress(data, mtime=0)
     with open_output(target, binary=True) as out:

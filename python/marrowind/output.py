@@ -11,12 +11,15 @@ megabyte, not per row.
 
 remove_temporaries_on_signals lets a command line have SIGINT, SIGTERM, SIGHUP and SIGXFSZ
 remove the temporary file of every output being written before they end the process;
-refuse_to_overwrite_inputs is the guard against an output that names an input.
+refuse_to_overwrite_inputs is the guard against an output that names an input, and
+refuse_shared_outputs the guard against two outputs that name one file, of which only the last
+written would be left.
 """
 import contextlib
 import io
 import os
 import signal
+import stat
 import sys
 
 from . import _core
@@ -120,6 +123,50 @@ def refuse_to_overwrite_inputs(output, inputs):
     if os.fspath(output) == "-":
         return
     _core.refuse_to_overwrite_inputs(os.fsencode(output), [os.fsencode(path) for path in inputs])
+
+
+def _replaced_file(path):
+    """What names the file that writing path would replace: its device and inode; for a file
+    not there yet, its directory's and its name. None for a target written in place, not
+    replaced: standard output ("-"), a pipe, a terminal, a device, or the file open on standard
+    output or standard error (see open_output)."""
+    if os.fspath(path) == "-":
+        return None
+    real = os.path.realpath(path)  # symbolic links followed, as the output file follows them
+    try:
+        status = os.stat(real)
+    except FileNotFoundError:
+        try:
+            directory = os.stat(os.path.dirname(real))
+        except OSError:
+            return ("unreachable", real)  # cannot be opened: the writing says so
+        return (directory.st_dev, directory.st_ino, os.path.basename(real))
+    except OSError:
+        return ("unreachable", real)
+    if not stat.S_ISREG(status.st_mode):
+        return None
+    for descriptor in (1, 2):
+        with contextlib.suppress(OSError):
+            standard = os.fstat(descriptor)
+            if (standard.st_dev, standard.st_ino) == (status.st_dev, status.st_ino):
+                return None
+    return (status.st_dev, status.st_ino)
+
+
+def refuse_shared_outputs(outputs):
+    """Raise ValueError when two of outputs, (what it is, path) pairs, name the same file: the
+    last one written would replace the other in silence. Files are compared as the system
+    knows them (device and inode, links followed), not by spelling; targets written in place
+    (standard output, pipes, devices) may be shared, since both outputs reach them."""
+    seen = {}
+    for kind, path in outputs:
+        identity = _replaced_file(path)
+        if identity is None:
+            continue
+        if identity in seen:
+            raise ValueError(f"{seen[identity]} and {kind} {os.fspath(path)} name one file: each "
+                             f"output needs a file of its own")
+        seen[identity] = f"{kind} {os.fspath(path)}"
 
 
 def end_by_signal(signal_number):

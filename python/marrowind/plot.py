@@ -1,7 +1,9 @@
 """The conservation profile plot: score per column or per reference residue, with the gaps.
 
 Drawn on a matplotlib Figure of its own (no pyplot state, no display needed) and saved as PNG
-or SVG, chosen by the file name's suffix.
+or SVG, chosen by the file name's suffix. Every text is plain text: matplotlib would read a
+name holding two "$" as a formula. The same profile gives the same bytes in every run: an SVG
+carries no date and its element ids come from a fixed salt instead of random ones.
 """
 import os
 
@@ -11,6 +13,8 @@ from .core import dops_label
 from .output import open_output
 
 PLOT_FORMATS = (".png", ".svg")
+# What an SVG's element ids are hashed with, in place of a random salt per run.
+SVG_HASH_SALT = "marrowind"
 
 
 def plot_format(path):
@@ -29,9 +33,12 @@ def plot_profile(profile, path, per="column", title=None):
     has a gap marked below the axis. per="residue": the score at each residue number of the
     reference. Either way the fraction of sequences with a gap in each column is shaded, and
     the title carries the reference, the matrix and the DOPS score (marked approximate
-    for approximate scores).
+    for approximate scores). An alignment without columns (or a reference without residues,
+    per="residue") gives a plot that says there is nothing to plot.
     """
+    from matplotlib import rc_context
     from matplotlib.figure import Figure
+    from matplotlib.text import Text
 
     suffix = plot_format(path)
     if per not in ("column", "residue"):
@@ -65,5 +72,13 @@ def plot_profile(profile, path, per="column", title=None):
     axes.set_title(title or f"{profile.reference_name}: DOPS score "
                             f"{dops_label(profile.scores)}")
     axes.legend(loc="upper right", fontsize="small", ncols=3, frameon=False)
-    with open_output(path, binary=True) as out:
-        figure.savefig(out, format=suffix[1:])
+    if not len(x):
+        empty = "the alignment has no columns" if per == "column" else \
+            f"{profile.reference_name} has no residues"
+        axes.text(0.5, 0.5, f"nothing to plot: {empty}", transform=axes.transAxes,
+                  ha="center", va="center")
+    for text in figure.findobj(Text):
+        text.set_parse_math(False)
+    with open_output(path, binary=True) as out, rc_context({"svg.hashsalt": SVG_HASH_SALT}):
+        figure.savefig(out, format=suffix[1:], **({"metadata": {"Date": None}}
+                                                  if suffix == ".svg" else {}))

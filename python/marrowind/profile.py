@@ -17,7 +17,12 @@ GAPS = "-."
 
 class Residue(NamedTuple):
     """One residue of the reference: its number in that sequence, its letter, the alignment
-    column it stands in (0-based) and that column's score."""
+    column it stands in and that column's score.
+
+    column counts from 0: it indexes the alignment's columns and scores.column_scores. The
+    table (write_tsv), the plot and the report count columns from 1, so that their column 1 is
+    column 0 here.
+    """
 
     number: int
     residue: str

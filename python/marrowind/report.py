@@ -27,6 +27,8 @@ DOPS_EXPLANATION = (
     "distinct values, as a percentage of the largest possible, so that near 100 the alignment "
     "tells conserved and variable positions finely apart and near 0 its columns all score "
     "alike.")
+# What the page says of an alignment without columns, where the profile would be.
+NO_COLUMNS = "The alignment has no columns: there are no scores to show."
 # The most sequences the alignment view holds: the reference and the first others in order.
 MAX_SEQUENCES = 20000
 # 3Dmol.js names the formats it reads.
@@ -79,7 +81,8 @@ def report_data(profile, mapping=None, most=MAX_SEQUENCES):
         structure = {
             "format": VIEWER_FORMATS[mapping.file.format],
             "text": mapping.file.text,
-            "chain": mapping.chain,
+            # 3Dmol.js reads a PDB file's blank chain ID as a space.
+            "chain": mapping.chain or " ",
             # Residue names of the chain's polymer: modified residues (MSE) are HETATM records
             # but belong in the cartoon, not among the ligands.
             "polymerNames": sorted({residue.name for residue in mapping.residues}),
@@ -132,6 +135,8 @@ def render_report(profile, mapping=None, most=MAX_SEQUENCES):
         "dops": html.escape(format_dops(profile.scores.dops).strip()),
         "dops_explanation": html.escape(DOPS_EXPLANATION),
         "reference_name": html.escape(profile.reference_name),
+        "no_columns": "" if alignment.length else
+                      f'  <p class="empty">{html.escape(NO_COLUMNS)}</p>',
         "structure_hidden": "" if mapping else " hidden",
         "structure_caption": html.escape(mapping.summary()) if mapping else "",
         "tsv_name": html.escape(_tsv_name(profile)),

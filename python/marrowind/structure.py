@@ -7,12 +7,13 @@ gaps where loops could not be modelled and with tags the protein does not have. 
 numbers are not trusted: a pairwise alignment of the reference's residues with the chain's
 (Biopython's PairwiseAligner, BLOSUM62, free end gaps) tells which residue is which, reading each
 residue's one-letter code from gemmi's table (selenomethionine MSE as M, phosphoserine SEP as
-S, and so on).
+S, and so on). Nor are TER records: which residues form the chain's polymer, and which are
+waters and ligands, is told from what the residues are and how they are bonded.
 
 Every other record of the file is kept as it was: a PDB file changes only in columns 61-66 of
 the scored chain's ATOM and HETATM lines; an mmCIF file only in those atoms'
 _atom_site.B_iso_or_equiv values (gemmi writes the document out again, with every block, item
-and loop in it).
+and loop in it). Approximate scores add the mark that says so (see scored_structure).
 """
 import os
 from dataclasses import dataclass
@@ -94,9 +95,20 @@ class StructureMapping:
 
     def summary(self):
         """One line on how well the reference matched the chain."""
-        return (f"{self.source} chain {self.chain}: {self.identity:.1f}% identical to "
+        return (f"{self.source} {chain_label(self.chain)}: {self.identity:.1f}% identical to "
                 f"{self.reference}, {self.coverage:.1f}% of its residues aligned; "
                 f"{self.scored} residues scored, {self.unscored} without a score")
+
+
+def chain_label(chain):
+    """How messages name a chain: "chain A", or "chain (blank ID)" for a chain whose ID is
+    blank, as in PDB files of a single chain."""
+    return f"chain {chain}" if chain else "chain (blank ID)"
+
+
+def chain_list(chains):
+    """Chain IDs as messages list them: "A, B", a blank one as "(blank ID)"."""
+    return ", ".join(chain or "(blank ID)" for chain in chains)
 
 
 def _read_text(path):
@@ -131,8 +143,70 @@ def read_structure(path):
         raise InputError(f"{source}: not a valid {FORMAT_NAMES[format]} file ({error})") from error
     if not any(len(residue) for model in structure for chain in model for residue in chain):
         raise InputError(f"{source}: no atoms")
+    _classify_residues(structure, keep_known=format == "mmcif")
     structure.setup_entities()
     return StructureFile(source, format, text, structure)
+
+
+def _classify_residues(structure, keep_known):
+    """Mark every residue as polymer, water or ligand by what it is, then have gemmi set up the
+    chains' subchains and entities from those marks.
+
+    A PDB file says which residues form the polymer only by where its TER records stand, and
+    files put them anywhere: after the waters (which would make every water a residue of the
+    chain) or nowhere (which leaves no polymer at all). So a residue counts as polymer when it
+    is an amino acid or a nucleotide in gemmi's table written as ATOM, or when it is bonded to
+    the residue before or after it as a polymer's residues are: a modified residue (MSE), a cap
+    (ACE, NH2) or a residue gemmi does not know, all HETATM, belong to the chain they are linked
+    into, while a lone amino acid written as HETATM is a ligand. An mmCIF file names each
+    residue's entity itself (keep_known): only the residues it leaves unknown are classified."""
+    import gemmi
+
+    for model in structure:
+        for chain in model:
+            residues = list(chain)
+            for index, residue in enumerate(residues):
+                if keep_known and residue.entity_type != gemmi.EntityType.Unknown:
+                    continue
+                if residue.is_water():
+                    residue.entity_type = gemmi.EntityType.Water
+                elif _is_polymer_residue(residues, index):
+                    residue.entity_type = gemmi.EntityType.Polymer
+                else:
+                    residue.entity_type = gemmi.EntityType.NonPolymer
+                residue.subchain = ""  # gemmi assigns it anew, from the entity type
+    # Only the chains with residues just classified; an mmCIF file's own subchains stay.
+    structure.assign_subchains(False)
+
+
+# The bonds that link a residue to the next in a polymer, as (atom of the first, atom of the
+# next): the peptide bond C-N (1.33 A) and the phosphodiester bond O3'-P (1.6 A).
+POLYMER_LINKS = (("C", "N"), ("O3'", "P"))
+# The longest such bond that still counts as one: well above either length, and well below
+# the contacts of atoms that are not bonded (2.5 A and more; a hydrogen bond's N-O is 2.9 A).
+LINK_DISTANCE = 2.0
+
+
+def _is_polymer_residue(residues, index):
+    """Whether residues[index] is a residue of its chain's polymer (see _classify_residues)."""
+    import gemmi
+
+    residue = residues[index]
+    info = gemmi.find_tabulated_residue(residue.name)
+    if residue.het_flag != "H" and info is not None and (info.is_amino_acid()
+                                                          or info.is_nucleic_acid()):
+        return True
+    return (index > 0 and _linked(residues[index - 1], residue)) or \
+        (index + 1 < len(residues) and _linked(residue, residues[index + 1]))
+
+
+def _linked(before, after):
+    """Whether two residues are bonded as consecutive residues of a polymer are."""
+    for first, then in POLYMER_LINKS:
+        tail, head = before.find_atom(first, "*"), after.find_atom(then, "*")
+        if tail is not None and head is not None and tail.pos.dist(head.pos) <= LINK_DISTANCE:
+            return True
+    return False
 
 
 def _starts_with_a_data_block(data):
@@ -182,7 +256,7 @@ def _only_protein_chain(file):
                                            for residue in part):
             chains.append(part.name)
     if len(chains) != 1:
-        problem = (f"more than one protein chain ({', '.join(chains)})" if chains
+        problem = (f"more than one protein chain ({chain_list(chains)})" if chains
                    else "no protein chain")
         raise InputError(f"{file.source}: {problem}; name the chain to score")
     return chains[0]
@@ -217,14 +291,15 @@ def map_structure(profile, structure, chain=None, min_identity=MIN_IDENTITY):
     """
     file = structure if isinstance(structure, StructureFile) else read_structure(structure)
     model = file.structure[0]
-    if chain is None:
-        chain = _only_protein_chain(file)
+    # A blank chain ID is read as "", however it was typed.
+    chain = _only_protein_chain(file) if chain is None else chain.strip()
     residues = _polymer_residues(model, chain)
     if not residues:
         names = sorted({part.name for part in model})
-        problem = "has no polymer residues" if chain in names else \
-            f"does not exist (chains: {', '.join(names)})"
-        raise InputError(f"{file.source}: chain {chain!r} {problem}")
+        if chain in names:
+            raise InputError(f"{file.source}: {chain_label(chain)} has no polymer residues")
+        raise InputError(f"{file.source}: chain {chain!r} does not exist "
+                         f"(chains: {chain_list(names)})")
 
     letters = [one_letter_code(residue.name) for residue in residues]
     reference = [row.residue.upper() for row in profile.residues]
@@ -236,7 +311,7 @@ def map_structure(profile, structure, chain=None, min_identity=MIN_IDENTITY):
     coverage = 100.0 * len(pairs) / len(reference) if reference else 0.0
     if identity < min_identity:
         raise InputError(
-            f"{file.source}: chain {chain} is {identity:.1f}% identical to "
+            f"{file.source}: {chain_label(chain)} is {identity:.1f}% identical to "
             f"{profile.reference_name}, below the {min_identity:g}% needed to map scores onto "
             f"it (lower the minimum identity to accept it)")
     mapped = [MappedResidue(residue.seqid.num, residue.seqid.icode.strip(), residue.name,
@@ -245,10 +320,15 @@ def map_structure(profile, structure, chain=None, min_identity=MIN_IDENTITY):
     return StructureMapping(file, chain, profile.reference_name, mapped, identity, coverage)
 
 
-def scored_structure(mapping, missing=UNSCORED):
+def scored_structure(mapping, missing=UNSCORED, approximate=None):
     """Return the bytes of the mapped structure file with the B-factor of every atom of the
     chain's polymer residues, in every model, set to its residue's score, or to missing where
-    no reference residue is aligned with it. Other atoms and every other record are kept."""
+    no reference residue is aligned with it. Other atoms and every other record are kept.
+
+    approximate: for approximate scores, how they were drawn ("approximate (sample M, seed S)",
+    ConservationScores.mode_label), which the file then says: in two REMARK records after the
+    header's (PDB), or in the items _marrowind.chain and _marrowind.scores (mmCIF), so that
+    nobody takes its B-factors for exact scores."""
     scores = {(residue.number, residue.insertion): residue.reference.score
               for residue in mapping.residues if residue.reference is not None}
     values = []  # per atom in gemmi's (the file's) order: its new B-factor, or None
@@ -260,8 +340,12 @@ def scored_structure(mapping, missing=UNSCORED):
                     value = scores.get((residue.seqid.num, residue.seqid.icode.strip()), missing)
                 values.extend((atom, value) for atom in residue)
     if mapping.file.format == "pdb":
-        return _pdb_with_b_factors(mapping.file, values).encode("latin-1")
-    return _mmcif_with_b_factors(mapping.file, values).encode("utf-8")
+        remarks = [] if approximate is None else [
+            f"marrowind conservation scores in the B-factors of {chain_label(mapping.chain)}",
+            f"scores: {approximate}"]
+        return _pdb_with_b_factors(mapping.file, values, remarks).encode("latin-1")
+    items = {} if approximate is None else {"chain": mapping.chain, "scores": approximate}
+    return _mmcif_with_b_factors(mapping.file, values, items).encode("utf-8")
 
 
 def _unmatched(file):
@@ -277,10 +361,17 @@ def _check_atom(file, atom, name, serial):
         raise _unmatched(file)
 
 
-def _pdb_with_b_factors(file, values):
+# The records of a PDB file's title section, which REMARK records close.
+TITLE_RECORDS = ("HEADER", "OBSLTE", "TITLE ", "SPLIT ", "CAVEAT", "COMPND", "SOURCE",
+                 "KEYWDS", "EXPDTA", "NUMMDL", "MDLTYP", "AUTHOR", "REVDAT", "SPRSDE", "JRNL  ",
+                 "REMARK")
+
+
+def _pdb_with_b_factors(file, values, remarks=()):
     """The PDB text with the B-factor columns (61-66, two decimals) of ATOM and HETATM records
-    replaced where values say so; every other byte as it was. Like gemmi, the records after
-    END are not atoms of the structure."""
+    replaced where values say so, and the lines of remarks added as REMARK records (their text
+    from column 12, the number left blank) after the title section; every other byte as it
+    was. Like gemmi, the records after END are not atoms of the structure."""
     lines = file.text.split("\n")
     atoms = iter(values)
     for index, line in enumerate(lines):
@@ -298,12 +389,18 @@ def _pdb_with_b_factors(file, values):
             lines[index] = f"{body[:60]:<60}{value:6.2f}{body[66:]}{line[len(body):]}"
     if next(atoms, None) is not None:
         raise _unmatched(file)
+    if remarks:
+        after = next((index for index, line in enumerate(lines)
+                      if f"{line[:6]:<6}".upper() not in TITLE_RECORDS), len(lines))
+        ending = "\r" if lines[min(after, len(lines) - 1)].endswith("\r") else ""
+        lines[after:after] = [f"{'REMARK':<11}{remark:<69}{ending}" for remark in remarks]
     return "\n".join(lines)
 
 
-def _mmcif_with_b_factors(file, values):
+def _mmcif_with_b_factors(file, values, items=None):
     """The mmCIF document with _atom_site.B_iso_or_equiv replaced where values say so, each
-    score in full (Python's shortest exact form), written out again by gemmi."""
+    score in full (Python's shortest exact form), and the category _marrowind given the items
+    (name: text), written out again by gemmi."""
     import gemmi
 
     document = gemmi.cif.read_string(file.text)
@@ -321,4 +418,6 @@ def _mmcif_with_b_factors(file, values):
                     gemmi.cif.as_string(serials[row]) if serials else "")
         if value is not None:
             b_factors[row] = repr(float(value))
+    for name, text in (items or {}).items():
+        block.set_pair(f"_marrowind.{name}", gemmi.cif.quote(text))
     return document.as_string(gemmi.cif.Style.Pdbx)

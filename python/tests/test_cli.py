@@ -53,6 +53,28 @@ def test_approximate_runs_say_so_in_every_output(tmp_path):
     assert dops[0][len("# DOPS score: "):] in (tmp_path / "t.svg").read_text()
 
 
+def test_approximate_scores_get_no_scored_alignment(tmp_path):
+    # The format has no room for the mark: the command line refuses before writing anything,
+    # the function raises, and a batch job writes none (and removes an exact run's).
+    done = run(STOCKHOLM, "--approximate", "--jalview", tmp_path / "t.jva",
+               "--scored-alignment", tmp_path / "scored.txt")
+    assert done.returncode == 1 and done.stdout == b"" and os.listdir(tmp_path) == []
+    assert done.stderr == (b"python3 -m marrowind: --scored-alignment cannot be written with "
+                           b"--approximate: the scored alignment is the program's exact output "
+                           b"and has no room to say that scores are approximate\n")
+    profile = marrowind.conservation_profile(STOCKHOLM, mode="approximate")
+    with pytest.raises(ValueError, match="not written for approximate scores"):
+        marrowind.write_scored_alignment(profile, tmp_path / "scored.txt")
+    assert os.listdir(tmp_path) == []
+
+    from marrowind import batch
+    exact = batch.score_family(STOCKHOLM, tmp_path, family="f")
+    assert exact["mode"] == "exact" and (tmp_path / "f.scored.txt").exists()
+    approximate = batch.score_family(STOCKHOLM, tmp_path, family="f", approximate=True)
+    assert approximate["mode"] == "approximate (sample 256, seed 0)"
+    assert sorted(os.listdir(tmp_path)) == ["f.columns.tsv", "result.json"]
+
+
 def test_standard_input_compressed_to_a_file(tmp_path):
     done = run("-", "--columns", "-o", tmp_path / "t.tsv",
                stdin=gzip.compress(FILES["a3m"]))
@@ -69,11 +91,14 @@ def test_standard_input_compressed_to_a_file(tmp_path):
     ([STOCKHOLM, "--min-identity", "120"], b"a percentage from 0 to 100, not 120"),
     ([STOCKHOLM, "--plot", "x.gif"], b".png or .svg"),
     ([STOCKHOLM, "--seed", "3"], b"--sample and --seed need --approximate"),
+    # Usage errors too, as the README promises: one line, status 1.
+    ([], b"python3 -m marrowind: the following arguments are required: input (see -h)"),
+    ([STOCKHOLM, "--plot-by", "atom"], b"argument --plot-by: invalid choice: 'atom'"),
 ])
 def test_errors_exit_with_status_1(args, message):
     done = run(*args)
     assert done.returncode == 1 and message in done.stderr
-    assert done.stdout == b""
+    assert done.stderr.count(b"\n") == 1 and done.stdout == b""
 
 
 def test_scored_alignment_is_the_programs_output(tmp_path, program):

@@ -68,6 +68,27 @@ def test_a_file_the_user_could_not_write_is_refused():
         shutil.rmtree(directory)
 
 
+@pytest.mark.parametrize("outputs", [
+    ["--jalview", "X", "--chimerax", "X", "-o", "X"],
+    ["-o", "t.tsv", "--jalview", "./sub/../t.tsv"],
+    ["-o", "old.tsv", "--plot", "link.svg"],  # a link to old.tsv
+    ["--report", "old.tsv", "--chimerax", "hard.tsv"],  # another name of old.tsv
+])
+def test_outputs_that_name_one_file_are_refused(tmp_path, outputs):
+    (tmp_path / "sub").mkdir()
+    (tmp_path / "old.tsv").write_text(OLD)
+    (tmp_path / "link.svg").symlink_to("old.tsv")
+    os.link(tmp_path / "old.tsv", tmp_path / "hard.tsv")
+    before = sorted(os.listdir(tmp_path))
+    done = run(STOCKHOLM, *outputs, cwd=tmp_path)
+    assert done.returncode == 1 and one_line(done.stderr), done.stderr
+    assert b"name one file: each output needs a file of its own" in done.stderr
+    assert done.stdout == b"" and sorted(os.listdir(tmp_path)) == before
+    assert (tmp_path / "old.tsv").read_text() == OLD
+    # Targets written in place take every output given them.
+    assert run(STOCKHOLM, "-o", os.devnull, "--jalview", os.devnull).returncode == 0
+
+
 def test_standard_output_that_cannot_be_written_is_one_line():
     with open("/dev/full", "wb") as full:
         done = subprocess.run([sys.executable, "-m", "marrowind", STOCKHOLM], stdout=full,

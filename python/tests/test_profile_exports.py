@@ -2,7 +2,10 @@
 the plot."""
 import csv
 import json
+import subprocess
+import sys
 
+import matplotlib
 import pytest
 
 import marrowind
@@ -117,3 +120,41 @@ def test_plot_is_written(profile, tmp_path, name, per, magic):
         assert "DOPS score" in data.decode()
     with pytest.raises(ValueError, match=".png or .svg"):
         marrowind.plot_profile(profile, tmp_path / "profile.pdf")
+
+
+def test_plots_are_plain_text_and_the_same_every_time(tmp_path):
+    # Two "$" would make matplotlib read a name as a formula (and fail on this one).
+    name = r"a$\frac$ $x^2$"
+    profile = marrowind.conservation_profile(
+        marrowind.parse_alignment(f">{name}\nMK-EF\n>b\nMKDEW\n".encode()))
+    for per in ("column", "residue"):
+        for suffix in ("png", "svg"):
+            drawn = [tmp_path / f"{per}{run}.{suffix}" for run in (1, 2)]
+            for path in drawn:
+                marrowind.plot_profile(profile, path, per=per)
+            assert drawn[0].read_bytes() == drawn[1].read_bytes(), (per, suffix)
+    with matplotlib.rc_context({"svg.fonttype": "none"}):
+        marrowind.plot_profile(profile, tmp_path / "text.svg")
+    text = (tmp_path / "text.svg").read_text()
+    assert f"{name}: DOPS score" in text and f"gap in {name}" in text
+    assert f"<h1>{name} in &lt;text&gt;" in marrowind.report.render_report(profile)
+
+
+@pytest.mark.parametrize("data", [b">a\n>b\n", b"#A3M#\n>a\nacd\n>b\nefg\n"])
+def test_alignment_without_columns_says_so_in_the_plot_and_the_report(tmp_path, data):
+    path = tmp_path / "empty.fasta"
+    path.write_bytes(data)
+    outputs = [tmp_path / name for name in ("e.jva", "e.png", "e.html")]
+    done = subprocess.run([sys.executable, "-m", "marrowind", path, "-o", tmp_path / "e.tsv",
+                           "--jalview", outputs[0], "--plot", outputs[1], "--report", outputs[2]],
+                          capture_output=True)
+    assert done.returncode == 0 and done.stderr == b"", done.stderr
+    assert "# columns: 0" in (tmp_path / "e.tsv").read_text()
+    assert marrowind.report.NO_COLUMNS in outputs[2].read_text()
+
+    profile = marrowind.conservation_profile(str(path))
+    for per, message in (("column", "the alignment has no columns"),
+                         ("residue", "a has no residues")):
+        with matplotlib.rc_context({"svg.fonttype": "none"}):
+            marrowind.plot_profile(profile, tmp_path / "e.svg", per=per)
+        assert f"nothing to plot: {message}" in (tmp_path / "e.svg").read_text()

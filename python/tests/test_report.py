@@ -4,6 +4,7 @@ that every view is drawn, that nothing is logged as an error, that hovering and 
 the right residue, and that the embedded table is write_tsv's. Screenshots are kept in the build
 tree (BUILD/test-artefacts/report) to look at."""
 import base64
+import gzip
 import io
 import json
 import os
@@ -160,6 +161,14 @@ def test_globins_report(browser, tmp_path):
     assert embedded == ["globins45.tsv", (tmp_path / "t.tsv").read_text()]
 
 
+def test_report_without_columns_opens_and_says_so(browser, tmp_path):
+    report = tmp_path / "empty.html"
+    empty = marrowind.parse_alignment(b">a\n>b\n", source="empty.fasta")
+    marrowind.write_report(marrowind.conservation_profile(empty), report)
+    assert_no_errors(open_report(browser, report, "empty.png"))
+    assert marrowind.report.NO_COLUMNS in browser.find_element("tag name", "body").text
+
+
 @pytest.mark.parametrize("name", ["1A8O.pdb.gz", "1A8O.cif.gz"])
 def test_structure_report_links_the_views(browser, capsid, tmp_path, name):
     _, profile = capsid
@@ -188,6 +197,17 @@ def test_structure_report_links_the_views(browser, capsid, tmp_path, name):
                              f"{target.residue}30, column {target.column + 1}")
     browser.save_screenshot(os.path.join(ARTEFACTS, f"capsid-{name.split('.')[1]}-selected.png"))
     assert_no_errors(browser.get_log("browser"))
+
+
+def test_structure_of_a_blank_chain_is_drawn(browser, capsid, tmp_path):
+    _, profile = capsid
+    blank = tmp_path / "blank.pdb"
+    blank.write_text("".join(line[:21] + " " + line[22:] if line.startswith(("ATOM", "HETATM"))
+                             else line for line in gzip.open(structure("1A8O.pdb.gz"), "rt")))
+    report = tmp_path / "blank.html"
+    marrowind.write_report(profile, report, structure=blank)
+    assert_no_errors(open_report(browser, report, "capsid-blank-chain.png"))
+    assert colours_in(browser, "structure") > 50
 
 
 def test_batch_index_sorts_and_links(browser, tmp_path):

@@ -138,6 +138,8 @@ def test_approximate_scores_are_marked_reproducible_and_exact_with_every_partner
     (lambda: marrowind.score_alignment(FAMILY, mode="approximate", sample=0), ValueError,
      "sample must be a whole number of at least 1"),
     (lambda: marrowind.score_alignment([1, 2]), TypeError, "str or bytes"),
+    (lambda: marrowind.score_alignment(FAMILY, threads=2**40), ValueError,
+     "^threads must be a whole number from 1 to 2147483647, not 1099511627776$"),
 ])
 def test_errors_are_exceptions_with_the_library_messages(call, error, message, capfd):
     with pytest.raises(error, match=message) as raised:

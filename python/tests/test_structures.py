@@ -114,3 +114,77 @@ def test_unrelated_structure_is_refused(tmp_path):
     with pytest.raises(marrowind.InputError, match=r"chain 'B' does not exist \(chains: A\)"):
         marrowind.map_structure(marrowind.conservation_profile(globins),
                                 structure("1A8O.pdb.gz"), chain="B")
+
+
+def edited_1a8o(path, ter, ligand=False, chain="A"):
+    """1A8O as PDB with its TER record moved after the waters (ter="after the waters") or left
+    out (ter=None), optionally a lone aspartate ligand (a copy of Asp152 as HETATM residue 300,
+    40 A away) after the waters, and its chain ID changed; written to path."""
+    lines = gzip.open(structure("1A8O.pdb.gz"), "rt").read().splitlines(keepends=True)
+    ter_line = next(line for line in lines if line.startswith("TER"))
+    lines.remove(ter_line)
+    extra = []
+    if ligand:
+        aspartate = [line for line in lines if line.startswith("ATOM") and line[22:26] == " 152"]
+        extra = [f"HETATM{901 + k:5d}{line[11:22]} 300{line[26:30]}"
+                 f"{float(line[30:38]) + 40:8.3f}{line[38:]}" for k, line in enumerate(aspartate)]
+    if ter:
+        extra.append(ter_line)
+    last_water = max(i for i, line in enumerate(lines) if line[17:20] == "HOH")
+    lines[last_water + 1:last_water + 1] = extra
+    path.write_text("".join(line[:21] + chain + line[22:]
+                            if line.startswith(("ATOM", "HETATM", "TER")) else line
+                            for line in lines))
+    return path
+
+
+@pytest.mark.parametrize("ter, ligand, chain", [
+    ("after the waters", False, "A"),
+    (None, False, "A"),
+    ("after the waters", True, "A"),
+    (None, True, " "),
+])
+def test_polymer_residues_are_told_by_what_they_are(capsid, tmp_path, ter, ligand, chain):
+    _, profile = capsid
+    edited = edited_1a8o(tmp_path / "edited.pdb", ter, ligand, chain)
+    out = tmp_path / "out.pdb"
+    mapping = marrowind.write_structure(profile, edited, out, chain=chain if chain != " " else None)
+    assert (mapping.scored, mapping.unscored) == (70, 0)
+    score_of = {FIRST_NUMBER - 1 + row.number: row.score for row in profile.residues}
+    for old, new in zip(edited.read_text().splitlines(), out.read_text().splitlines(),
+                        strict=True):
+        # The chain's residues (151-220) change; waters (1000-1087) and the ligand (300) keep
+        # their B-factors.
+        polymer = old.startswith(("ATOM", "HETATM")) and int(old[22:26]) in score_of
+        assert new == (old[:60] + f"{score_of[int(old[22:26])]:6.2f}" + old[66:]
+                       if polymer else old)
+
+    if chain == " ":
+        # A blank chain ID is named readably, and ChimeraX gets residues by number alone.
+        assert f"{edited} chain (blank ID): 100.0% identical" in mapping.summary()
+        marrowind.write_chimerax(profile, tmp_path / "s.defattr", structure=mapping)
+        assert "\t:151\t" in (tmp_path / "s.defattr").read_text()
+        with pytest.raises(marrowind.InputError, match=r"chain 'B' does not exist \(chains: "
+                                                       r"\(blank ID\)\)"):
+            marrowind.map_structure(profile, edited, chain="B")
+
+
+@pytest.mark.parametrize("name", ["1A8O.pdb.gz", "1A8O.cif.gz"])
+def test_approximate_scores_are_said_so_in_the_structure(capsid, tmp_path, name):
+    path, _ = capsid
+    profile = marrowind.conservation_profile(str(path), mode="approximate", sample=1, seed=3)
+    out = tmp_path / name.replace(".gz", "")
+    marrowind.write_structure(profile, structure(name), out, chain="A")
+    if name.endswith(".pdb.gz"):
+        lines = out.read_text().splitlines()
+        marks = [i for i, line in enumerate(lines) if "marrowind" in line or "approx" in line]
+        assert [lines[i] for i in marks] == [
+            f"{'REMARK':<11}{text:<69}" for text in (
+                "marrowind conservation scores in the B-factors of chain A",
+                "scores: approximate (sample 1, seed 3)")]
+        # After the header's remarks, before the records that follow them.
+        assert lines[marks[0] - 1].startswith("REMARK") and lines[marks[1] + 1].startswith("DBREF")
+    else:
+        items = cif_items(out.read_text())["1a8o"]
+        assert (items["_marrowind.chain"], items["_marrowind.scores"]) == (
+            "A", "approximate (sample 1, seed 3)")

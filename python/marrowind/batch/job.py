@@ -7,7 +7,7 @@ each family:
                                [--approximate [--sample M] [--seed S]]
 
 writes DIR/NAME.scored.txt (the scored alignment, byte for byte as the command-line program
-writes it), DIR/NAME.columns.tsv (every column's score in full), optionally the plot, a
+writes it; not for approximate scores, which it could not mark), DIR/NAME.columns.tsv (every column's score in full), optionally the plot, a
 Jalview file and the HTML report, and last DIR/result.json: the family's figures, or the
 one-line error that stopped it. A malformed or unreadable alignment is such an error and the
 job still succeeds, so that one bad file does not stop a batch; anything else (a bad matrix, a
@@ -17,7 +17,6 @@ The job scores on exactly the threads it is given (the workflow gives it what jo
 and the scheduler reserved, whatever MARROWIND_THREADS says; unless told, as many as scoring
 uses by default), and records that count.
 """
-import argparse
 import contextlib
 import json
 import os
@@ -30,6 +29,7 @@ import numpy as np
 
 from .. import _core
 from .._core import Error, InputError, SubstitutionMatrix, escape_field
+from ..cli import ArgumentParser
 from ..core import DEFAULT_SAMPLE, load_matrix, matrix_label, whole_number
 from ..exports import write_jalview, write_scored_alignment, write_tsv
 from ..output import (end_by_signal, open_output, refuse_to_overwrite_inputs,
@@ -103,7 +103,13 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
                 os.unlink(stale)
     else:
         profile.matrix = matrix_label(matrix)
-        write_scored_alignment(profile, outputs["scored_alignment"])
+        if profile.scores.approximate:
+            # The scored alignment has no room to say that its scores are approximate: such a
+            # family has none, and an exact run's earlier one goes.
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(outputs["scored_alignment"])
+        else:
+            write_scored_alignment(profile, outputs["scored_alignment"])
         write_tsv(profile, outputs["columns"], per="column")
         if plot:
             plot_profile(profile, outputs["plot"])
@@ -128,7 +134,7 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
 
 def build_parser():
     """Return the argparse parser of python3 -m marrowind.batch."""
-    parser = argparse.ArgumentParser(
+    parser = ArgumentParser(
         prog="python3 -m marrowind.batch",
         description="Score one alignment of a batch: the scored alignment, the column table, "
                     "optionally the plot and a Jalview file, and last its result file.")
