@@ -3,9 +3,10 @@
 // Contents: LLVMFuzzerTestOneInput.
 //
 // Any bytes may arrive as an alignment file. The reader must split them into the same records
-// whether it gets the text at once or in pieces (a file is read in chunks, and a line may cross
-// a chunk boundary anywhere), and an alignment that the validation accepts must keep its
-// promise: every sequence as long as the first, no "." and no lower-case letter left.
+// whether it gets the text at once or in pieces (a file is read in chunks, and a line, a line
+// end or a byte-order mark may cross a chunk boundary anywhere), and an alignment that the
+// validation accepts must keep its promise: every sequence as long as the first, no "." and no
+// lower-case letter left.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "check.h"
 #include "core/records.h"
 #include "input/fasta.h"
+#include "input/text_stream.h"
 #include "input/validate.h"
 #include "marrowind/errors.h"
 
@@ -32,8 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         static Alignment pieced;
         pieced.seqs.clear();
         marrowind::detail::FastaParser parser(pieced, "");
+        marrowind::detail::ByteOrderMarkSkipper text_start;
+        const auto take = [&parser](const char* bytes, std::size_t count) {
+            parser.feed(bytes, count);
+        };
         for (std::size_t at = 0; at < size; at += piece)
-            parser.feed(text.data() + at, std::min(piece, size - at));
+            text_start.feed(text.data() + at, std::min(piece, size - at), take);
+        text_start.finish(take);
         parser.finish();
         FUZZ_CHECK(pieced.nseq == whole->nseq && pieced.length == whole->length);
         for (std::size_t i = 0; i < whole->seqs.size(); ++i) {

@@ -3,7 +3,8 @@
 // Contents: LLVMFuzzerTestOneInput.
 //
 // Any bytes may arrive as a matrix file. Whatever the reader accepts, the rescaled table must
-// give every pair of character codes a similarity from 0 to 1, never a not-a-number.
+// give every pair of character codes a similarity from 0 to 1, never a not-a-number, and every
+// warning must be one line that names the input.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,7 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
     try {
-        std::unique_ptr<Matrix> matrix(ParseMatrix(in, "fuzz input"));
+        std::unique_ptr<Matrix> matrix(
+            ParseMatrix(in, "fuzz input", [](const std::string& warning) {
+                FUZZ_CHECK(warning.rfind("fuzz input line ", 0) == 0);
+                FUZZ_CHECK(warning.find('\n') == std::string::npos);
+            }));
         FUZZ_CHECK(matrix->nres >= 1 && matrix->nres <= kMatrixCapacity);
         TransformMatrix(matrix.get());
         for (int a = 0; a < 256; ++a) {

@@ -52,9 +52,11 @@ struct Sequences {
 };
 
 // Reads an aligned FASTA file: a line starting with ">" starts a record, every other line is
-// appended to it, blank lines add nothing and CR LF reads like LF. A file without any header
+// appended to it, blank lines add nothing, and a line ends at LF, CR LF or a lone CR (old Mac
+// files). A file without any header
 // gives no sequences. A gzip-compressed file (it starts with the bytes 1f 8b) reads as its
-// text. Throws InputError when the file cannot be opened or read, or its gzip data is damaged.
+// text. A UTF-8 byte-order mark (EF BB BF) at the start of the text is skipped. Throws
+// InputError when the file cannot be opened or read, or its gzip data is damaged.
 Sequences read_fasta(const std::string& path);
 
 // As read_fasta, on text held in memory (not compressed).
@@ -69,10 +71,11 @@ class SubstitutionMatrix {
 public:
     // Reads a matrix file: comment lines starting with "#" or "!", a header of comma-separated
     // letters, then one row of comma-separated integer scores per letter. Throws InputError
-    // when the file cannot be opened, is malformed, or has no range (all scores equal).
+    // when the file cannot be opened, is malformed, or has no range (all scores equal). Faults
+    // that the format reads past are kept as warnings().
     static SubstitutionMatrix load(const std::string& path);
 
-    // As load, from a stream; `source` names it in error messages.
+    // As load, from a stream, which it reads to its end; `source` names it in messages.
     static SubstitutionMatrix load(std::istream& in, const std::string& source);
 
     // As load, from the text of a matrix file.
@@ -85,6 +88,16 @@ public:
 
     // The header letters in order.
     std::string letters() const;
+
+    // One line per fault that the matrix format reads past, in file order, each naming the
+    // source, the line and the consequence (none for a sound file), as the program prints them
+    // after "Warning: ": "m.mat2 line 2: header letter 'a' is lower case; alignments are read
+    // in upper case, so its scores are never used". The faults: a header letter in lower case,
+    // a header entry longer than one letter (only its first character counts), a letter listed
+    // again (its later row and column win), a score that is not a whole number (read as its
+    // leading digits, or 0), lines after the last score row (never read), a byte-order mark
+    // (read as the first letter).
+    const std::vector<std::string>& warnings() const;
 
     // The matrix as the library's own stages read it.
     const detail::MatrixRecord& record() const { return *matrix_; }
@@ -133,7 +146,8 @@ enum class ScoringStage {
 // The threads a scoring call uses when ScoringOptions::threads is 0: the environment variable
 // MARROWIND_THREADS when it is set, else the CPUs this process may run on (its CPU affinity,
 // capped by a cgroup CPU quota). Throws InputError "\nError: MARROWIND_THREADS is \"<value>\";
-// it must be a whole number of threads, at least 1\n" for a value that is not such a number.
+// it must be a whole number of threads from 1 to 2147483647\n" for a value that is not such a
+// number.
 int default_thread_count();
 
 // How a scoring call runs. Only the mode (and, when approximate, sample and seed),

@@ -4,6 +4,7 @@
 // Contents:
 //   format_score                a column score as the scored alignment shows it
 //   format_dops                 the DOPS score as the program's "DOPS score: " line shows it
+//   escape_field                text as one field of a tab-separated line, whatever it holds
 //   write_scored_alignment      the scored alignment, one line per column
 //   OutputFile                  a results file written whole or not at all
 //   SignalCleanup               while it lives, a signal that ends the process first removes
@@ -43,6 +44,13 @@ std::string format_score(double score);
 // The DOPS score formatted "%6.3f": "99.285", " 0.000".
 std::string format_dops(double dops);
 
+// `text` as one field of a line of tab-separated text (a table's cell, a name in a viewer's
+// file): each backslash written as "\\", each tab as "\t", each carriage return as "\r" and
+// each line feed as "\n" (a backslash and a letter); every other byte as it is. So no field
+// splits its line or its row, and undoing these four escapes, as many TSV readers do, gives
+// the text back byte for byte: "a\tb" (with a tab) becomes the four characters a, \, t, b.
+std::string escape_field(std::string_view text);
+
 // Writes the scored alignment of `rows` (one per sequence, in order, each exactly `columns`
 // bytes) with `scores` (one per column): one line per column i, in order, of format_score of
 // scores[i], 11 spaces, "#", 14 spaces, byte i of every row in row order, and "\n". Rows are
@@ -77,8 +85,11 @@ public:
     //     to the file it names, and stays a link), with the target's permissions and owner when
     //     it replaces one (the owner where the system allows it), or those a plain create
     //     gives under the umask.
-    // Throws OutputError "\nError: <path> could not be opened\n" when that fails (no such
-    // directory, no permission to create a file in it, a loop of links).
+    // An existing file that the running user could not open for writing (a read-only file, one
+    // of another user's) is refused, as the shell's ">" refuses it, though the directory would
+    // let it be replaced; the superuser may replace any file. Throws OutputError "\nError:
+    // <path> could not be opened\n" when that fails (no such directory, no permission to
+    // create a file in it or to write the file, a loop of links), the target left as it was.
     explicit OutputFile(const std::string& path);
 
     // Writes through `stream`, an open standard stream such as stdout, named `name` in

@@ -16,12 +16,14 @@
 //
 // Every reader streams its input: the text is never held whole, only the sequences read from
 // it. Input whose first two bytes are gzip's magic number (1f 8b) is decompressed on the way,
-// exactly as read_fasta decompresses a file. Residues are kept byte for byte, as written: one
+// exactly as read_fasta decompresses a file, and a UTF-8 byte-order mark (EF BB BF) at the start
+// of the text, which editors write to mark the encoding, is skipped: it is no part of the
+// alignment, in any format. Residues are kept byte for byte, as written: one
 // byte is one column, "." and lower case stay as they are (score_alignment normalises them).
 //
 // The formats:
 // - FASTA: as read_fasta reads it (a line starting with ">" starts a record, every other line
-//   is appended to it, one carriage return at a line end is dropped).
+//   is appended to it).
 // - A2M and A3M: FASTA in which lower-case letters (and "." in A2M) are insert states, residues
 //   that no other sequence is aligned to. They are dropped, and only the match columns (upper
 //   case and "-") are kept. Lines before the first record ("#A3M#" and other comments) and
@@ -36,8 +38,8 @@
 //   "Kalign", then blocks of "name residues" lines, each perhaps ending in a count of residues,
 //   and under each block perhaps a line of conservation marks ("*", ":", ".") that starts with
 //   a space. Every block lists the same sequences in the same order.
-// Stockholm and Clustal lines end at a line feed, a carriage return and line feed, or a lone
-// carriage return, and line numbers in messages count them so.
+// In every format a line ends at a line feed, a carriage return and line feed, or a lone
+// carriage return (old Mac files), and line numbers in messages count them so.
 //
 // Failures are the exceptions of <marrowind/errors.h>: InputError for a file that cannot be
 // opened or read, DamagedCompressedData for gzip data that cannot be decompressed whole,
@@ -136,7 +138,8 @@ private:
     std::unique_ptr<Parts> parts_;
 };
 
-// The format that a text's first line that is not blank names: "# STOCKHOLM" starts Stockholm,
+// The format that a text's first line that is not blank (after a UTF-8 byte-order mark, which
+// is skipped) names: "# STOCKHOLM" starts Stockholm,
 // "CLUSTAL", "MUSCLE", "PROBCONS", "MSAPROBS" or "Kalign" Clustal; otherwise a `source` whose
 // name ends in ".a2m" or ".a3m" (before a ".gz", in any case) is that format; otherwise "#"
 // starts A3M (HH-suite's "#A3M#" or a comment) and ">" FASTA. The text is taken as given (gzip

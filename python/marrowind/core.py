@@ -5,6 +5,7 @@ the same residues to the last bit; format_score and format_dops are the core's o
 so the figures print as the program prints them.
 """
 import os
+import warnings
 from dataclasses import dataclass
 from typing import Optional
 
@@ -23,6 +24,12 @@ def available_matrices():
                   if name.endswith(MATRIX_SUFFIX))
 
 
+class MatrixWarning(UserWarning):
+    """A matrix file has a fault that the matrix format reads past (a lower-case or repeated
+    header letter, an entry longer than one letter, a score that is not a whole number, lines
+    after the last row): the scores may not be what the file seems to say."""
+
+
 def load_matrix(matrix="blosum62"):
     """Return a SubstitutionMatrix for a shipped matrix's name, a matrix file's path, or a
     SubstitutionMatrix.
@@ -30,13 +37,17 @@ def load_matrix(matrix="blosum62"):
     A name is matched without regard to case and with or without ".mat2" ("blosum62",
     "PET91"); an existing file of the same name wins over a shipped matrix.
     SubstitutionMatrix.parse(text) reads a matrix held in memory. Raises InputError for a file
-    that cannot be opened or read, or that is malformed.
+    that cannot be opened or read, or that is malformed; warns with a MatrixWarning for each
+    of the file's SubstitutionMatrix.warnings, one line naming the file and the line.
     """
     if isinstance(matrix, SubstitutionMatrix):
         return matrix
     path = os.fspath(matrix)
     if os.path.exists(path):
-        return SubstitutionMatrix.load(path)
+        loaded = SubstitutionMatrix.load(path)
+        for warning in loaded.warnings:
+            warnings.warn(warning, MatrixWarning, stacklevel=2)
+        return loaded
     name = path.lower()
     if name.endswith(MATRIX_SUFFIX):
         name = name[: -len(MATRIX_SUFFIX)]

@@ -3,14 +3,18 @@ writes it, a Jalview annotation file, a ChimeraX attribute file, and a structure
 whose B-factors hold the scores.
 
 The table and the annotation files write every score in full (Python's shortest exact form),
-so reading them back gives the very floats that were computed. Every file is written through
-open_output: it ends up complete, or as it was before. The scored alignment is the scoring
-core's own writer, reading the sequences where the Alignment holds them.
+so reading them back gives the very floats that were computed. Names, residues and other text
+from the input go into them through the core's escape_field: a tab, carriage return, line feed
+or backslash is written as \\t, \\r, \\n or \\\\, so that every line keeps its fields. Every
+file is written through open_output: it ends up complete, or as it was before. The scored
+alignment is the scoring core's own writer, reading the sequences where the Alignment holds
+them.
 """
 import gzip
 import os
 
 from . import _core
+from ._core import escape_field
 from .alignment import RANGE_LABEL, identifier
 from .core import core_sequences, dops_label
 from .output import core_output, open_output
@@ -30,12 +34,12 @@ def header_lines(profile):
     scores = profile.scores
     mode = [f"# scores: {scores.mode_label}"] if scores.approximate else []
     return ["# marrowind conservation scores"] + mode + [
-        f"# input: {alignment.source}",
+        f"# input: {escape_field(alignment.source)}",
         f"# format: {alignment.format}",
-        f"# matrix: {profile.matrix}",
+        f"# matrix: {escape_field(profile.matrix)}",
         f"# sequences: {len(alignment)}",
         f"# columns: {alignment.length}",
-        f"# reference: {profile.reference_name}",
+        f"# reference: {escape_field(profile.reference_name)}",
         f"# DOPS score: {dops_label(scores)}",
         f"# {DIRECTION}; columns are numbered from 1",
     ]
@@ -46,23 +50,27 @@ def write_tsv(profile, target, per="residue"):
 
     Columns: number (the reference's residue number), residue, column (from 1) and score.
     per="residue" writes the reference's residues; per="column" writes every column, with
-    number empty and the reference's gap character where it has no residue.
+    number empty and the reference's gap character where it has no residue. A residue that is
+    a tab, carriage return, line feed or backslash is written escaped (see escape_field).
     """
     if per not in ("residue", "column"):
         raise ValueError(f"per must be 'residue' or 'column', not {per!r}")
+    reference = profile.alignment.sequences[profile.reference]
+    # Each character of the reference escaped once, not once per row.
+    shown = {residue: escape_field(residue) for residue in set(reference)}
     with open_output(target) as out:
         out.write("\n".join(header_lines(profile)) + "\n")
         out.write("number\tresidue\tcolumn\tscore\n")
         if per == "residue":
             for row in profile.residues:
-                out.write(f"{row.number}\t{row.residue}\t{row.column + 1}\t{row.score!r}\n")
+                out.write(f"{row.number}\t{shown[row.residue]}\t{row.column + 1}\t"
+                          f"{row.score!r}\n")
             return
         numbered = {row.column: row for row in profile.residues}
-        reference = profile.alignment.sequences[profile.reference]
         for column, score in enumerate(profile.scores.column_scores):
             row = numbered.get(column)
             number = "" if row is None else row.number
-            out.write(f"{number}\t{reference[column]}\t{column + 1}\t{float(score)!r}\n")
+            out.write(f"{number}\t{shown[reference[column]]}\t{column + 1}\t{float(score)!r}\n")
 
 
 def write_scored_alignment(profile, target):
@@ -101,8 +109,9 @@ def write_jalview(profile, target, label="marrowind"):
     with open_output(target) as out:
         out.write("JALVIEW_ANNOTATION\n")
         out.write("".join(line + "\n" for line in header_lines(profile)))
+        # The identifier holds no white space; written as it is, it stays Jalview's name.
         out.write(f"SEQUENCE_REF\t{RANGE_LABEL.sub('', name)}\t{start}\n")
-        out.write(f"BAR_GRAPH\t{label}\t{description}\t{values}\n")
+        out.write(f"BAR_GRAPH\t{escape_field(label)}\t{escape_field(description)}\t{values}\n")
 
 
 def write_chimerax(profile, target, chain=None, attribute="conservation", structure=None):
@@ -126,9 +135,9 @@ def write_chimerax(profile, target, chain=None, attribute="conservation", struct
     assigned = [(f"{prefix}:{number}", score) for number, score in numbered]
     with open_output(target) as out:
         out.write("".join(line + "\n" for line in header_lines(profile)))
-        out.write(f"attribute: {attribute}\nmatch mode: any\nrecipient: residues\n")
+        out.write(f"attribute: {escape_field(attribute)}\nmatch mode: any\nrecipient: residues\n")
         for residues, score in assigned:
-            out.write(f"\t{residues}\t{score!r}\n")
+            out.write(f"\t{escape_field(residues)}\t{score!r}\n")
 
 
 def write_structure(profile, structure, target, chain=None, missing=UNSCORED,

@@ -1,7 +1,7 @@
 // bindings.cpp: the Python module marrowind._core, a thin layer over <marrowind/marrowind.h>.
 //
 // Contents:
-//   SubstitutionMatrix  load from a path, parse from text, similarity, letters
+//   SubstitutionMatrix  load from a path, parse from text, similarity, letters, warnings
 //   FORMATS           the names of the alignment formats the readers know
 //   SCORING_MODES     the names of the scoring modes, as score_alignment takes them
 //   read_alignment    an alignment file in any of them: (names, sequences, starts, format)
@@ -15,6 +15,7 @@
 //   dops_score        the DOPS score of a list of column scores
 //   default_thread_count  the threads scoring uses unless told
 //   format_score, format_dops  figures as the program prints them
+//   escape_field      text as one field of a tab-separated line (str or bytes, as given)
 //   OutputFile        a results file written whole or not at all (the core's, see output.h)
 //   write_scored_alignment     the scored alignment of rows where Python holds them
 //   SignalCleanup     a context in which a signal removes the open outputs' temporary files
@@ -117,8 +118,8 @@ py::array_t<double> to_array(const std::vector<double>& values)
     return array;
 }
 
-// Text from a file as str: a sequence's name is the bytes the file holds, each byte outside
-// UTF-8 kept as its surrogate escape, as Python reads such names.
+// Text from a file as str (a sequence's name, a message naming a path): the bytes the file
+// holds, each byte outside UTF-8 kept as its surrogate escape, as Python reads such names.
 py::str text_of_name(const std::string& name)
 {
     return py::reinterpret_steal<py::str>(PyUnicode_DecodeUTF8(
@@ -299,6 +300,16 @@ PYBIND11_MODULE(_core, m)
             "unknown letter. Case matters: score_alignment upper-cases first.")
         .def_property_readonly("letters", &marrowind::SubstitutionMatrix::letters,
             "The matrix's residue letters in header order.")
+        .def_property_readonly("warnings",
+            [](const marrowind::SubstitutionMatrix& matrix) {
+                py::list warnings;
+                for (const std::string& warning : matrix.warnings())
+                    warnings.append(text_of_name(warning));
+                return warnings;
+            },
+            "One str per fault of the file that the matrix format reads past (a lower-case or "
+            "repeated header letter, an entry longer than one letter, a score that is not a "
+            "whole number, lines after the last row), naming the file and the line.")
         .def("__repr__", [](const marrowind::SubstitutionMatrix& matrix) {
             return "<marrowind.SubstitutionMatrix " + matrix.letters() + ">";
         });
@@ -443,6 +454,22 @@ PYBIND11_MODULE(_core, m)
         "zero, then '%5.3f'.");
     m.def("format_dops", &marrowind::format_dops, py::arg("dops"),
         "A DOPS score as the program's 'DOPS score: ' line prints it ('%6.3f').");
+    m.def("escape_field",
+        [](const py::object& text) -> py::object {
+            if (PyBytes_Check(text.ptr()))
+                return py::bytes(marrowind::escape_field(text.cast<std::string>()));
+            if (!PyUnicode_Check(text.ptr()))
+                throw py::type_error("escape_field takes str or bytes");
+            // A str's bytes as a file held them: surrogate escapes go back to their bytes.
+            const py::bytes encoded = py::reinterpret_steal<py::bytes>(
+                PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogateescape"));
+            if (!encoded) throw py::error_already_set();
+            return text_of_name(marrowind::escape_field(encoded.cast<std::string>()));
+        },
+        py::arg("text"),
+        "text (str or bytes) as one field of a line of tab-separated text, of the same type: "
+        "each backslash written '\\\\', each tab '\\t', each carriage return '\\r' and each line "
+        "feed '\\n'; every other character as it is.");
 
     py::class_<marrowind::OutputFile>(m, "OutputFile",
         "A results file that ends up complete or exactly as it was: written to a temporary file "

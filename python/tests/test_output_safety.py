@@ -1,12 +1,14 @@
 """Every file the package writes ends up complete or exactly as it was: under a file-size limit,
-on a signal while writing, with two writers at once; outputs never overwrite inputs, and a
-failure is one line and status 1."""
+on a signal while writing, with two writers at once; outputs never overwrite inputs or files the
+user could not write, and a failure is one line and status 1."""
 import os
 import resource
+import shutil
 import signal
 import stat
 import subprocess
 import sys
+import tempfile
 import threading
 
 import pytest
@@ -41,6 +43,29 @@ def test_outputs_that_name_an_input_are_refused(tmp_path):
     assert done.returncode == 1 and one_line(done.stderr), done.stderr
     assert b"is an input file and will not be overwritten" in done.stderr
     assert alignment.read_bytes() == open(STOCKHOLM, "rb").read()
+
+
+def test_a_file_the_user_could_not_write_is_refused():
+    # The superuser may write any file, so the superuser runs the command line as "nobody", in a
+    # directory that anyone may write, whose read-only file only the rename would replace.
+    directory = tempfile.mkdtemp()
+    try:
+        os.chmod(directory, 0o777)
+        target = os.path.join(directory, "t.tsv")
+        with open(target, "w") as out:
+            out.write(OLD)
+        os.chmod(target, 0o444)
+        os.symlink("t.tsv", os.path.join(directory, "link.tsv"))
+        for name in ("t.tsv", "link.tsv"):
+            path = os.path.join(directory, name)
+            done = run(STOCKHOLM, "-q", "-o", path, user=65534 if os.geteuid() == 0 else None)
+            assert done.returncode == 1 and done.stdout == b""
+            assert done.stderr == (f"python3 -m marrowind: Error: {path} could not be opened "
+                                   f"(Permission denied)\n").encode()
+            assert open(target).read() == OLD
+            assert sorted(os.listdir(directory)) == ["link.tsv", "t.tsv"]
+    finally:
+        shutil.rmtree(directory)
 
 
 @pytest.mark.parametrize("outputs", [

@@ -1,5 +1,7 @@
-"""Reference numbering, the exports read back, and the plot."""
+"""Reference numbering, the exports read back (whatever bytes the names and residues hold), and
+the plot."""
 import csv
+import json
 import subprocess
 import sys
 
@@ -7,6 +9,7 @@ import matplotlib
 import pytest
 
 import marrowind
+import marrowind.batch as batch
 from conftest import FILES
 
 
@@ -67,6 +70,44 @@ def test_jalview_and_chimerax_files_read_back(profile, tmp_path):
     assigned = dict(line.split("\t")[1:] for line in lines[3:])
     assert {atoms: float(v) for atoms, v in assigned.items()} == \
         {f"/A:{r.number}": r.score for r in profile.residues}
+
+
+def test_every_line_of_every_text_export_keeps_its_fields(tmp_path):
+    # A source, names and residues that hold tabs, line ends and backslashes, as any byte may.
+    alignment = marrowind.Alignment(["ref\tone\r\n", "two"], ["A\tC\r\\D\n", "AACCDDE"],
+                                    source="in\tput.fa")
+    profile = marrowind.conservation_profile(alignment)
+    for per in ("residue", "column"):
+        marrowind.write_tsv(profile, tmp_path / f"{per}.tsv", per=per)
+    marrowind.write_jalview(profile, tmp_path / "scores.jva", label="mar\trowind")
+    marrowind.write_chimerax(profile, tmp_path / "scores.defattr", chain="A\tB",
+                             attribute="con\nservation")
+    result = dict.fromkeys(batch.SUMMARY_FIELDS, None)
+    result.update(family="fam\tily", input="in\rput", error="Error: one\ntwo\t\\")
+    (tmp_path / "result.json").write_text(json.dumps(result))
+    batch.write_summary([tmp_path / "result.json"], tmp_path / "summary.tsv")
+
+    def lines(name):
+        return (tmp_path / name).read_bytes().decode().split("\n")[:-1]
+
+    for name, fields in [("residue.tsv", 4), ("column.tsv", 4), ("summary.tsv", 13)]:
+        rows = [line for line in lines(name) if not line.startswith("#")]
+        assert {len(row.split("\t")) for row in rows} == {fields}, name
+    assert [line.split("\t")[1] for line in lines("residue.tsv")[-7:]] == [
+        "A", "\\t", "C", "\\r", "\\\\", "D", "\\n"]
+    assert "# input: in\\tput.fa" in lines("column.tsv")
+    assert "# reference: ref\\tone\\r\\n" in lines("column.tsv")
+    assert lines("summary.tsv")[1].split("\t")[:2] == ["fam\\tily", "in\\rput"]
+    assert lines("summary.tsv")[1].endswith("\tError: one\\ntwo\\t\\\\")
+    jalview = [line for line in lines("scores.jva") if not line.startswith("#")]
+    assert [len(line.split("\t")) for line in jalview] == [1, 3, 4]
+    assert jalview[2].split("\t")[1] == "mar\\trowind"
+    chimerax = [line for line in lines("scores.defattr") if not line.startswith("#")]
+    assert chimerax[0] == "attribute: con\\nservation"
+    assert [line.split("\t")[1] for line in chimerax[3:]] == [f"/A\\tB:{n}" for n in range(1, 8)]
+    # The core's function, on bytes and on str whose bytes outside UTF-8 are surrogate escapes.
+    assert marrowind.escape_field(b"\xff\t\\") == b"\xff\\t\\\\"
+    assert marrowind.escape_field("\udcff\u00e9\n") == "\udcff\u00e9\\n"
 
 
 @pytest.mark.parametrize("name, per, magic", [

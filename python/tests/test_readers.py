@@ -1,5 +1,6 @@
-"""The alignment readers: each format, compressed and standard input, detection, bad files,
-residues counted in bytes, and the warning for nucleotides."""
+"""The alignment readers: each format (after a byte-order mark, with any line ends), compressed
+and standard input, detection, bad files, residues counted in bytes, and the warning for
+nucleotides."""
 import glob
 import gzip
 import io
@@ -26,11 +27,21 @@ def hmmer_example(*parts):
     return path
 
 
+# Each file as written, after the UTF-8 byte-order mark that editors write, and with old Mac
+# line ends (a lone CR): every one reads the same.
+VARIANTS = {
+    "as written": lambda data: data,
+    "byte-order mark": lambda data: b"\xef\xbb\xbf" + data,
+    "CR line ends": lambda data: data.replace(b"\r\n", b"\n").replace(b"\n", b"\r"),
+}
+
+
 @pytest.mark.parametrize("fmt", sorted(FILES))
 @pytest.mark.parametrize("given", [True, False], ids=["named", "detected"])
-def test_each_format_reads_the_family(tmp_path, fmt, given):
+@pytest.mark.parametrize("variant", sorted(VARIANTS))
+def test_each_format_reads_the_family(tmp_path, fmt, given, variant):
     path = tmp_path / "family.txt"  # no telling suffix: detection reads the content
-    path.write_bytes(FILES[fmt])
+    path.write_bytes(VARIANTS[variant](FILES[fmt]))
     alignment = marrowind.read_alignment(path, fmt if given else None)
     # An A2M file is aligned FASTA too; only its suffix or a named format reads it as A2M.
     expected_format = "fasta" if fmt == "a2m" and not given else fmt

@@ -1,8 +1,12 @@
-"""The bound scoring core: scores equal to the command line's to the last bit, matrices, pair
-distances, the DOPS score, the released interpreter lock, and errors as exceptions."""
+"""The bound scoring core: scores equal to the command line's to the last bit, matrices and their
+warnings, pair distances, the DOPS score, the released interpreter lock, and errors as
+exceptions."""
 import os
+import subprocess
+import sys
 import threading
 import time
+import warnings
 
 import numpy as np
 import pytest
@@ -144,6 +148,34 @@ def test_errors_are_exceptions_with_the_library_messages(call, error, message, c
         assert isinstance(raised.value, marrowind.Error)
         assert str(raised.value) == str(raised.value).strip()
     assert capfd.readouterr() == ("", "")  # nothing printed
+
+
+def test_matrix_faults_are_warnings_in_python_and_on_the_command_line(tmp_path):
+    matrix_file = tmp_path / "m.mat2"
+    matrix_file.write_text("a,R,R\n1,2,3\n4,5.5,6\n7,8,9\nextra\n")
+    with pytest.warns(marrowind.MatrixWarning) as heard:
+        matrix = marrowind.load_matrix(matrix_file)
+    at = f"{matrix_file} line "
+    assert [str(warning.message) for warning in heard] == matrix.warnings == [
+        at + "1: header letter 'a' is lower case; alignments are read in upper case, so its "
+             "scores are never used",
+        at + "1: header letter 'R' appears again as entry 3 (first as entry 2); its later row "
+             "and column replace the earlier ones",
+        at + "3: score row 2 field 2 '5.5' is not a whole number and is read as 5",
+        at + "5: 1 line after the last score row is never read: the header's 3 letters take 3 "
+             "rows",
+    ]
+    alignment = tmp_path / "in.fa"
+    alignment.write_text(">a\nAR\n>b\nAR\n")
+    done = subprocess.run([sys.executable, "-m", "marrowind", alignment, "-m", matrix_file, "-q"],
+                          capture_output=True, text=True)
+    assert done.returncode == 0
+    assert done.stderr.splitlines() == [f"python3 -m marrowind: warning: {warning}"
+                                        for warning in matrix.warnings]
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        for shipped in marrowind.available_matrices():
+            assert marrowind.load_matrix(shipped).warnings == []
 
 
 def test_the_interpreter_lock_is_released_while_scoring():

@@ -73,11 +73,16 @@ private:
     const std::function<void(ScoringStage)>& stage_begins_;
 };
 
-std::shared_ptr<const detail::MatrixRecord> transformed(::Matrix* read)
+// Reads a matrix with `read` (given where to send the warnings), rescales it, and keeps it
+// with its warnings.
+std::shared_ptr<const detail::MatrixRecord> read_and_transform(
+    const std::function<::Matrix*(const MatrixWarningSink&)>& read, const std::string& source)
 {
-    std::unique_ptr<::Matrix> matrix(read);
-    TransformMatrix(matrix.get());
-    return std::make_shared<const detail::MatrixRecord>(std::move(*matrix));
+    std::vector<std::string> warnings;
+    std::unique_ptr<::Matrix> matrix(
+        read([&warnings](const std::string& warning) { warnings.push_back(warning); }));
+    TransformMatrix(matrix.get(), source);
+    return std::make_shared<const detail::MatrixRecord>(std::move(*matrix), std::move(warnings));
 }
 
 }  // namespace
@@ -111,12 +116,14 @@ SubstitutionMatrix::SubstitutionMatrix(std::shared_ptr<const detail::MatrixRecor
 
 SubstitutionMatrix SubstitutionMatrix::load(const std::string& path)
 {
-    return SubstitutionMatrix(transformed(ReadMatrix(path.c_str())));
+    return SubstitutionMatrix(read_and_transform(
+        [&path](const MatrixWarningSink& warn) { return ReadMatrix(path.c_str(), warn); }, path));
 }
 
 SubstitutionMatrix SubstitutionMatrix::load(std::istream& in, const std::string& source)
 {
-    return SubstitutionMatrix(transformed(ParseMatrix(in, source)));
+    return SubstitutionMatrix(read_and_transform(
+        [&](const MatrixWarningSink& warn) { return ParseMatrix(in, source, warn); }, source));
 }
 
 SubstitutionMatrix SubstitutionMatrix::parse(const std::string& text, const std::string& source)
@@ -131,6 +138,8 @@ std::string SubstitutionMatrix::letters() const
 {
     return std::string(matrix_->letters.data(), static_cast<std::size_t>(matrix_->nres));
 }
+
+const std::vector<std::string>& SubstitutionMatrix::warnings() const { return matrix_->warnings; }
 
 ConservationScores score_alignment(const std::vector<std::string>& sequences,
                                    const SubstitutionMatrix& matrix, const ScoringOptions& options)

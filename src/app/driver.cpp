@@ -205,8 +205,11 @@ private:
         try {
             path_ = first_non_empty_file(candidates_);
             if (path_.empty()) return;
-            matrix_.reset(ReadMatrix(path_.string().c_str()));
-            TransformMatrix(matrix_.get());
+            // The matrix's warnings wait with the rest of the report, one line each.
+            matrix_.reset(ReadMatrix(path_.string().c_str(), [this](const std::string& warning) {
+                held_report_ << "Warning: " << warning << '\n';
+            }));
+            TransformMatrix(matrix_.get(), path_.string());
         } catch (...) {
             failure_ = std::current_exception();
         }

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <string>
 #include <thread>
 
 #include "marrowind/errors.h"
@@ -133,7 +134,8 @@ int default_thread_count()
     if (errno != 0 || *end != '\0' || end == value || threads < 1 || threads > INT_MAX ||
         !(*value >= '0' && *value <= '9'))
         throw InputError(std::string("\nError: MARROWIND_THREADS is \"") + value +
-                         "\"; it must be a whole number of threads, at least 1\n");
+                         "\"; it must be a whole number of threads from 1 to " +
+                         std::to_string(INT_MAX) + "\n");
     return static_cast<int>(threads);
 }
 

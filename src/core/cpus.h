@@ -30,7 +30,7 @@ int usable_cpus();
 // The threads a scoring call uses when it is not told: the value of the environment variable
 // MARROWIND_THREADS when it is set and not empty, else usable_cpus(). Throws
 // marrowind::InputError "\nError: MARROWIND_THREADS is \"<value>\"; it must be a whole number
-// of threads, at least 1\n" for any other value.
+// of threads from 1 to 2147483647\n" for any other value (the count is an int).
 int default_thread_count();
 
 }  // namespace marrowind::detail

@@ -14,6 +14,13 @@
 
 namespace {
 
+// The first `byte` in [from, to), or `to` when there is none.
+const char* find_byte(const char* from, const char* to, char byte)
+{
+    const void* found = std::memchr(from, byte, static_cast<std::size_t>(to - from));
+    return found != nullptr ? static_cast<const char*>(found) : to;
+}
+
 std::unique_ptr<Alignment> new_alignment()
 {
     return marrowind::detail::or_out_of_memory(1, [] { return std::make_unique<Alignment>(); });
@@ -34,26 +41,40 @@ void marrowind::detail::FastaParser::feed(const char* data, std::size_t size)
 {
     const char* const end = data + size;
     const char* line = data;
+    // A line feed right after a line's carriage return is the second byte of its line end.
+    if (after_cr_ && line < end) {
+        if (*line == '\n') ++line;
+        after_cr_ = false;
+    }
+    // Carriage returns are looked for ahead of the lines, once each, so that a file without
+    // any costs one scan of each piece.
+    const char* next_cr = find_byte(line, end, '\r');
     while (line < end) {
-        const char* newline =
-            static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
-        if (newline == nullptr) {
+        if (next_cr < line) next_cr = find_byte(line, end, '\r');
+        const char* const line_end = find_byte(line, next_cr, '\n');
+        if (line_end == end) {
             append_bytes(partial_line_, line, static_cast<std::size_t>(end - line));
             // A residue line without an end yet is held whole: it must not outgrow the limit
-            // either (one byte more for a carriage return that may end it).
-            if (partial_line_[0] != '>' && working_.seq.size() + partial_line_.size() > 1)
+            // either.
+            if (partial_line_[0] != '>')
                 check_column_count(source_, current_index(),
-                                   working_.seq.size() + partial_line_.size() - 1);
+                                   working_.seq.size() + partial_line_.size());
             return;
         }
         if (partial_line_.empty()) {
-            take_line(line, static_cast<std::size_t>(newline - line));
+            take_line(line, static_cast<std::size_t>(line_end - line));
         } else {
-            append_bytes(partial_line_, line, static_cast<std::size_t>(newline - line));
+            append_bytes(partial_line_, line, static_cast<std::size_t>(line_end - line));
             take_line(partial_line_.data(), partial_line_.size());
             partial_line_.clear();
         }
-        line = newline + 1;
+        line = line_end + 1;
+        if (*line_end == '\r') {
+            if (line == end)
+                after_cr_ = true;
+            else if (*line == '\n')
+                ++line;
+        }
     }
 }
 
@@ -70,7 +91,6 @@ void marrowind::detail::FastaParser::finish()
 
 void marrowind::detail::FastaParser::take_line(const char* line, std::size_t size)
 {
-    if (size > 0 && line[size - 1] == '\r') --size;
     if (size > 0 && line[0] == '>') {
         check_sequence_count(source_, static_cast<std::size_t>(record_count_) + 1);
         if (record_count_ > 0) store_working_record();
@@ -118,6 +138,7 @@ Alignment* ParseFasta(std::string_view text)
 {
     auto alignment = new_alignment();
     marrowind::detail::FastaParser parser(*alignment, "");
+    text = marrowind::detail::without_byte_order_mark(text);
     parser.feed(text.data(), text.size());
     parser.finish();
     return alignment.release();

@@ -8,8 +8,9 @@
 // The reader only splits the text into records; it does not look at the residues. A header
 // line starts with ">" and its name is the rest of the line. Every other line is appended to
 // the current record as it stands; blank lines add nothing; lines before the first header
-// belong to the first record, and without any header they are dropped. One carriage return
-// at the end of a line is removed, so CR LF files read like LF files.
+// belong to the first record, and without any header they are dropped. A line ends at a line
+// feed, a carriage return and line feed, or a lone carriage return (old Mac files), so files
+// from every system read alike.
 #ifndef MARROWIND_INPUT_FASTA_H
 #define MARROWIND_INPUT_FASTA_H
 
@@ -58,12 +59,14 @@ private:
     Prot working_;
     int record_count_ = 0;
     std::string partial_line_;  // the unfinished line at the end of the last piece
+    bool after_cr_ = false;     // the last piece ended in a carriage return that ended a line
 };
 
 }  // namespace marrowind::detail
 
 // Reads the FASTA file at `path`, plain or gzip-compressed (known by its first two bytes; see
-// input/gzip.h): a compressed file gives what its text gives. A file without any header line
+// input/gzip.h): a compressed file gives what its text gives. A UTF-8 byte-order mark at the
+// start of the text is skipped (see input/text_stream.h). A file without any header line
 // yields an alignment with no sequences (nseq 0). Throws marrowind::InputError when the file
 // cannot be opened, a read fails or the gzip data is damaged or cut short ("\nError: <path>
 // could not be read\n"; a directory counts as unreadable) or the alignment is larger than the

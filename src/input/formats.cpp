@@ -9,6 +9,7 @@
 
 #include "core/allocation.h"
 #include "input/lines.h"
+#include "input/text_stream.h"
 
 namespace marrowind {
 
@@ -66,6 +67,7 @@ std::optional<AlignmentFormat> parse_format_name(std::string_view name)
 
 AlignmentFormat detect_format(std::string_view text, const std::string& source)
 {
+    text = detail::without_byte_order_mark(text);
     std::size_t first = 0;
     while (first < text.size() && detail::is_blank_byte(text[first])) ++first;
     const std::optional<AlignmentFormat> format =

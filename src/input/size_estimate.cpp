@@ -4,8 +4,9 @@
 //
 // A batch sizes each job before it starts, and reading a large alignment whole only to size
 // its job would cost as much as the job. The first record (FASTA, A2M, A3M) or block
-// (Stockholm, Clustal) is read line by line, each line cut at a line feed and counted with it;
-// the rest of the text is counted, not read (a plain file's size is its text's).
+// (Stockholm, Clustal) is read line by line, each line counted with its line end (a line feed,
+// a carriage return and line feed, or a lone carriage return, as the readers cut lines); the
+// rest of the text is counted, not read (a plain file's size is its text's).
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -161,28 +162,45 @@ AlignmentSizeEstimate estimate_alignment_size(const std::string& path)
     std::uint64_t text_bytes = 0;
     bool probing = true;
     std::string line;
+    bool line_ends_in_cr = false;  // `line` ended in a carriage return at the end of a piece
+    const auto hand_on = [&]() {
+        probing = probe.take(line);
+        line.clear();
+        line_ends_in_cr = false;
+    };
     const auto take = [&](const char* text, std::size_t size) {
         text_bytes += size;
-        for (std::size_t at = 0; probing && at < size;) {
-            const char* newline =
-                static_cast<const char*>(std::memchr(text + at, '\n', size - at));
-            const std::size_t end = newline ? static_cast<std::size_t>(newline - text) + 1 : size;
-            detail::append_bytes(line, text + at, end - at);
-            at = end;
-            if (newline) {
-                probing = probe.take(line);
-                line.clear();
+        std::size_t at = 0;
+        if (probing && line_ends_in_cr && size > 0) {
+            if (text[0] == '\n') detail::append_bytes(line, text, at = 1);
+            hand_on();
+        }
+        while (probing && at < size) {
+            std::size_t end = at;
+            while (end < size && text[end] != '\n' && text[end] != '\r') ++end;
+            if (end == size) {
+                detail::append_bytes(line, text + at, size - at);
+                return;
             }
+            // The line end goes with its line: LF, CR LF, or a lone CR.
+            if (text[end] == '\r' && end + 1 < size && text[end + 1] == '\n') ++end;
+            detail::append_bytes(line, text + at, end + 1 - at);
+            at = end + 1;
+            if (text[end] == '\r' && at == size)
+                line_ends_in_cr = true;  // a line feed may follow in the next piece
+            else
+                hand_on();
         }
     };
     while (probing && file.read_piece(take)) {
     }
-    if (probing && !line.empty()) probing = probe.take(line);
+    if (probing && !line.empty()) hand_on();
     if (!probing) {
-        // The rest of a plain file is its size; gzip data must be decompressed to count it.
+        // The rest of a plain file is its size (less a byte-order mark, no text); gzip data
+        // must be decompressed to count it.
         const std::optional<std::uint64_t> size = file.regular_file_size();
         if (size && !file.compressed())
-            text_bytes = *size;
+            text_bytes = *size - file.dropped();
         else
             while (file.read_piece(take)) {
             }

@@ -1,6 +1,6 @@
 // text_stream.cpp: plain or gzip-compressed input handed on as text, piece by piece.
 //
-// Contents: TextDecoder, TextFile, stream_file.
+// Contents: without_byte_order_mark, ByteOrderMarkSkipper, TextDecoder, TextFile, stream_file.
 #include "input/text_stream.h"
 
 #include <sys/stat.h>
@@ -16,7 +16,40 @@ namespace {
 
 constexpr std::size_t kReadPiece = 1 << 16;
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 }  // namespace
+
+std::string_view without_byte_order_mark(std::string_view text)
+{
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+        text.remove_prefix(kByteOrderMark.size());
+    return text;
+}
+
+void ByteOrderMarkSkipper::feed(const char* data, std::size_t size, const TextSink& take)
+{
+    std::size_t at = 0;
+    while (!decided_ && at < size) {
+        held_.push_back(data[at++]);
+        if (kByteOrderMark.substr(0, held_.size()) != held_) {
+            decided_ = true;  // text: what was held back is its start
+            take(held_.data(), held_.size());
+        } else if (held_.size() == kByteOrderMark.size()) {
+            decided_ = true;  // the mark: dropped
+            dropped_ = held_.size();
+        }
+        if (decided_) std::string().swap(held_);
+    }
+    if (at < size) take(data + at, size - at);
+}
+
+void ByteOrderMarkSkipper::finish(const TextSink& take)
+{
+    if (!held_.empty()) take(held_.data(), held_.size());
+    std::string().swap(held_);
+    decided_ = true;
+}
 
 TextDecoder::TextDecoder(std::string source) : source_(std::move(source)) {}
 
@@ -45,18 +78,21 @@ void TextDecoder::finish(const TextSink& take)
 {
     if (!first_byte_.empty()) {
         decided_ = true;
-        take(first_byte_.data(), first_byte_.size());
+        text_start_.feed(first_byte_.data(), first_byte_.size(), take);
         first_byte_.clear();
     }
     if (inflater_) inflater_->finish();
+    text_start_.finish(take);
 }
 
 void TextDecoder::pass_on(const char* data, std::size_t size, const TextSink& take)
 {
     if (inflater_)
-        inflater_->feed(data, size, take);
+        inflater_->feed(data, size, [this, &take](const char* text, std::size_t length) {
+            text_start_.feed(text, length, take);
+        });
     else
-        take(data, size);
+        text_start_.feed(data, size, take);
 }
 
 TextFile::TextFile(const std::string& path)

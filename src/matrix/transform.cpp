@@ -21,7 +21,7 @@ Matrix::Matrix() : nres(0), lookup(1)
                      [this] { lookup.resize(kMatrixCapacity); });
 }
 
-void TransformMatrix(Matrix* matrix)
+void TransformMatrix(Matrix* matrix, const std::string& source)
 {
     const int n = matrix->nres;
     int lo = 10000000;
@@ -34,8 +34,8 @@ void TransformMatrix(Matrix* matrix)
         }
     }
     if (n > 0 && hi == lo)
-        throw marrowind::InputError(
-            "!!!! Error in Matrix !!!!\nall scores are equal, so they cannot be rescaled\n");
+        throw marrowind::InputError("!!!! Error in Matrix !!!!\n" + source +
+                                    ": all scores are equal, so they cannot be rescaled\n");
 
     // The rescaled values are kept in double until the final store, which rounds each one to
     // single precision exactly once. The differences are taken in 64 bits: scores near both

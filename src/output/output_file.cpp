@@ -1,8 +1,8 @@
 // output_file.cpp: results written through a temporary file and renamed into place, and the
 // guard against writing over an input.
 //
-// Contents: same_file_as, link_contents, followed_links, random_suffix, sync_file, OutputFile,
-// refuse_to_overwrite_inputs.
+// Contents: same_file_as, link_contents, followed_links, random_suffix, may_replace, sync_file,
+// OutputFile, refuse_to_overwrite_inputs.
 //
 // A run that fails, or is killed, while it writes must not leave a file that looks like a
 // result: a partial file, or an old result cut short. Writing to a temporary file in the
@@ -94,6 +94,16 @@ std::string random_suffix()
     return suffix;
 }
 
+// Whether the running user may replace `target`: it may when the file is not there yet (the
+// temporary's creation judges the directory), and otherwise only when the user could open the
+// file itself for writing, as open(2) judges it (effective user and groups; the superuser may
+// write any file). Renaming over a file needs only the directory's permission, so without this
+// a read-only file in a writable directory would be replaced where the shell's ">" refuses it.
+bool may_replace(const std::string& target)
+{
+    return faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT;
+}
+
 // fsync, where a file system that has nothing to sync to (it says so with EINVAL) counts as done.
 bool sync_file(int descriptor)
 {
@@ -122,7 +132,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path)
         }
     }
     target_ = followed_links(path);
-    if (target_.empty()) throw OutputError::cannot_open(path_, errno);
+    if (target_.empty() || !may_replace(target_)) throw OutputError::cannot_open(path_, errno);
     open_temporary_for(target_);
 }
 

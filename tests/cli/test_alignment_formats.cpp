@@ -1,5 +1,6 @@
 // test_alignment_formats.cpp: the program reads a Stockholm or Clustal alignment, plain,
-// compressed or piped, as it reads the same alignment in FASTA, and reports a faulty one.
+// compressed or piped, as it reads the same alignment in FASTA, reads past a byte-order mark
+// and old Mac line ends, and reports a faulty one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -62,6 +63,29 @@ TEST_F(AlignmentFormats, StockholmAndClustalPrintWhatTheirFastaPrints)
             "cat \"$1\" | \"$0\" --aln /dev/stdin --matrix \"$2\"", {file, kMatrix});
         EXPECT_EQ(piped.status, 0);
         EXPECT_EQ(piped.out, fasta.out);
+    }
+}
+
+// A UTF-8 byte-order mark that an editor wrote before the text, plain or compressed, is no
+// residue, and old Mac line ends (a lone CR) end lines: the program prints exactly what it
+// prints for the plain file.
+TEST_F(AlignmentFormats, ByteOrderMarkAndLineEndsChangeNoByte)
+{
+    const ProgramRun plain = this->run({"--aln", kGlobins, "--matrix", kMatrix});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    const ProgramRun made = this->run_script(
+        "for f in \"$1\" \"$2\"; do"
+        "  printf '\\357\\273\\277' | cat - \"$f\" > \"$(basename \"$f\")\"; done &&"
+        " gzip -k globins45.sto && tr '\\n' '\\r' < \"$1\" > mac.fasta",
+        {kGlobins, kGlobinsStockholm});
+    ASSERT_EQ(made.status, 0) << made.err;
+    ASSERT_EQ(read_file(path("globins45.fasta")).substr(0, 4), "\xEF\xBB\xBF>");
+    ASSERT_EQ(read_file(path("mac.fasta")).find('\n'), std::string::npos);
+    for (const char* file : {"globins45.fasta", "globins45.sto", "globins45.sto.gz", "mac.fasta"}) {
+        const ProgramRun run = this->run({"--aln", file, "--matrix", kMatrix});
+        EXPECT_EQ(run.status, 0) << file;
+        EXPECT_EQ(run.out, plain.out) << file;
+        EXPECT_EQ(run.err, plain.err) << file;
     }
 }
 

@@ -95,6 +95,38 @@ TEST_F(Faults, MatrixCutShortByTheEndOfTheFileIsRefused)
     }
 }
 
+// A matrix whose faults the format reads past scores as it reads, with one warning line per
+// fault after the matrix's name; one that cannot be rescaled is refused with its name.
+TEST_F(Faults, MatrixFaultsAreWarningsAndEqualScoresARefusal)
+{
+    make_file("in.fa", ">a\nAR\n>b\nAR\n");
+    make_file("lower.mat2", "a,r\n1,2\n3,4\n");
+    const ProgramRun run = this->run({"-a", "in.fa", "-m", "lower.mat2"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "0.000           #              AA\n0.000           #              RR\n"
+                       "DOPS score:  0.000\n");
+    const std::string lower = " is lower case; alignments are read in upper case, so its "
+                              "scores are never used\n";
+    EXPECT_NE(run.err.find("Using matrix file: \"lower.mat2\"\n"
+                           "Warning: lower.mat2 line 1: header letter 'a'" + lower +
+                           "Warning: lower.mat2 line 1: header letter 'r'" + lower +
+                           "Calculating weights/distances....\n"),
+              std::string::npos)
+        << run.err;
+
+    make_file("equal.mat2", "A,R\n1,1\n1,1.5\n");
+    const ProgramRun refused = this->run({"-a", "in.fa", "-m", "equal.mat2"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("Using matrix file: \"equal.mat2\"\n"
+                               "Warning: equal.mat2 line 3: score row 2 field 2 '1.5' is not a "
+                               "whole number and is read as 1\n"
+                               "!!!! Error in Matrix !!!!\n"
+                               "equal.mat2: all scores are equal, so they cannot be rescaled\n"),
+              std::string::npos)
+        << refused.err;
+}
+
 #ifndef MARROWIND_SANITIZED
 
 TEST_F(Faults, AlignmentLargerThanTheAddressSpaceEndsWithTheOutOfMemoryReport)

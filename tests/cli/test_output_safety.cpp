@@ -1,6 +1,7 @@
 // test_output_safety.cpp: an output file ends up complete or exactly as it was, whatever stops
 // the run: a file-size limit, a full file system, a signal while writing, a second run writing
-// the same file; and standard output named as the output file is never written over itself.
+// the same file, a file the user could not write; and standard output named as the output file
+// is never written over itself.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -257,6 +258,37 @@ TEST_F(OutputSafety, LinksStayLinksAndPermissionsAreKept)
     ASSERT_EQ(run.status, 0) << run.err;
     ASSERT_EQ(stat(path("new.txt").c_str(), &entry), 0);
     EXPECT_EQ(entry.st_mode & 07777, 0640u);
+}
+
+// A file the user could not open for writing is refused as the shell's ">" refuses it, though
+// its directory would let a temporary replace it. The superuser, who may write any file, runs
+// the program as "nobody" for this; the superuser's own run may replace it.
+TEST_F(OutputSafety, FileTheUserCouldNotWriteIsRefused)
+{
+    ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(path("keep.txt").c_str(), 0444), 0);
+    ASSERT_EQ(symlink("keep.txt", path("link.txt").c_str()), 0);
+    before_ = listing(dir_);
+    const std::string unprivileged =
+        "if [ \"$(id -u)\" = 0 ]; then"
+        "  exec setpriv --reuid=65534 --regid=65534 --clear-groups \"$0\" \"$@\"; fi;"
+        "exec \"$0\" \"$@\"";
+    for (const char* name : {"keep.txt", "link.txt"}) {
+        const ProgramRun run =
+            this->run_script(unprivileged, {"-a", "in.fa", "-m", kMatrix, "-o", name});
+        EXPECT_EQ(run.status, 1) << name;
+        EXPECT_EQ(run.out, "");
+        const std::string refusal = "Calculating positional conservation scores....\n\nError: " +
+                                    std::string(name) + " could not be opened\n";
+        EXPECT_EQ(run.err.substr(run.err.size() - std::min(run.err.size(), refusal.size())),
+                  refusal);
+        EXPECT_EQ(read_file(path("keep.txt")), kOld);
+        expect_nothing_left_behind();
+    }
+    if (geteuid() != 0) return;
+    const ProgramRun run = this->run({"-a", "in.fa", "-m", kMatrix, "-o", "keep.txt"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(read_file(path("keep.txt")), kOld);
 }
 
 #ifndef MARROWIND_SANITIZED

@@ -128,13 +128,13 @@ TEST_F(Threads, CountFollowsTheAllocationAndChangesNoByte)
 TEST_F(Threads, InvalidCountIsRefusedBeforeAnyWork)
 {
     make_file("in.fa", ">a\nWC\n>b\nWK\n");
-    for (const char* value : {"0", "-2", "two", "2x", " 2", "99999999999"}) {
+    for (const char* value : {"0", "-2", "two", "2x", " 2", "2147483648", "99999999999"}) {
         const ProgramRun run = this->run({"-a", "in.fa", "-m", kMatrix}, "",
                                          std::string("export MARROWIND_THREADS='") + value + "';");
         EXPECT_EQ(run.status, 1) << value;
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err, std::string("\nError: MARROWIND_THREADS is \"") + value +
-                               "\"; it must be a whole number of threads, at least 1\n");
+                               "\"; it must be a whole number of threads from 1 to 2147483647\n");
     }
 }
 

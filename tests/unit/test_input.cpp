@@ -1,5 +1,5 @@
-// test_input.cpp: the core records, the FASTA reader, gzip decompression and alignment
-// validation.
+// test_input.cpp: the core records, the FASTA reader, gzip decompression, the byte-order mark
+// and alignment validation.
 #include <gtest/gtest.h>
 
 #include <boost/numeric/conversion/cast.hpp>
@@ -16,6 +16,7 @@
 #include "core/records.h"
 #include "input/fasta.h"
 #include "input/gzip.h"
+#include "input/text_stream.h"
 #include "input/validate.h"
 #include "marrowind/errors.h"
 #include "marrowind/marrowind.h"
@@ -48,6 +49,18 @@ std::string inflate_in_pieces(const std::string& data, std::size_t piece)
         inflater.feed(data.data() + at, std::min(piece, data.size() - at),
                       [&text](const char* out, std::size_t size) { text.append(out, size); });
     inflater.finish();
+    return text;
+}
+
+// The text that a TextDecoder hands on for `data` fed `piece` bytes at a time.
+std::string decode_in_pieces(const std::string& data, std::size_t piece)
+{
+    std::string text;
+    const auto take = [&text](const char* out, std::size_t size) { text.append(out, size); };
+    marrowind::detail::TextDecoder decoder("data");
+    for (std::size_t at = 0; at < data.size(); at += piece)
+        decoder.feed(data.data() + at, std::min(piece, data.size() - at), take);
+    decoder.finish(take);
     return text;
 }
 
@@ -156,23 +169,28 @@ TEST(FastaReader, OddButLegalLayouts)
     EXPECT_EQ(a->seqs[0].seq, " >x  ");
 }
 
-TEST(FastaReader, CrLfReadsLikeLf)
+// A line ends at LF, CR LF or a lone CR (old Mac files): the same records every way.
+TEST(FastaReader, LineEndsOfEverySystemReadAlike)
 {
-    auto crlf = parse(">a desc\r\nAC\r\nDE\r\n\r\n>b\r\nACDE\r");
     auto lf = parse(">a desc\nAC\nDE\n\n>b\nACDE");
-    ASSERT_EQ(crlf->nseq, 2);
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(crlf->seqs[i].name, lf->seqs[i].name);
-        EXPECT_EQ(crlf->seqs[i].seq, lf->seqs[i].seq);
+    for (const char* text : {">a desc\r\nAC\r\nDE\r\n\r\n>b\r\nACDE\r",
+                             ">a desc\rAC\rDE\r\r>b\rACDE\r", ">a desc\rAC\r\nDE\n\r>b\nACDE"}) {
+        auto other = parse(text);
+        ASSERT_EQ(other->nseq, 2) << text;
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(other->seqs[i].name, lf->seqs[i].name) << text;
+            EXPECT_EQ(other->seqs[i].seq, lf->seqs[i].seq) << text;
+        }
+        EXPECT_EQ(other->length, 4);
     }
-    EXPECT_EQ(crlf->length, 4);
-    // Only one carriage return per line is a line end; a second one is data.
-    EXPECT_EQ(parse(">a\nAC\r\r\n")->seqs[0].seq, "AC\r");
+    // A carriage return before a CR LF ends a line of its own, an empty one.
+    EXPECT_EQ(parse(">a\nAC\r\r\n")->seqs[0].seq, "AC");
 }
 
 TEST(FastaReader, PiecesOfAnySizeGiveTheSameRecords)
 {
-    const std::string text = ">first one\r\nACDEF\r\nGHIK\n>second\nLMNPQ\r\nRSTV\n";
+    // Line ends of every kind, so that a piece may end between the CR and the LF of one.
+    const std::string text = ">first one\r\nACDEF\r\nGHIK\n>second\rLMNPQ\r\nRSTV\r";
     for (std::size_t piece = 1; piece <= text.size(); ++piece) {
         Alignment alignment;
         marrowind::detail::FastaParser parser(alignment, "");
@@ -182,6 +200,7 @@ TEST(FastaReader, PiecesOfAnySizeGiveTheSameRecords)
         ASSERT_EQ(alignment.nseq, 2) << "piece " << piece;
         EXPECT_EQ(alignment.seqs[0].name, "first one");
         EXPECT_EQ(alignment.seqs[0].seq, "ACDEFGHIK");
+        EXPECT_EQ(alignment.seqs[1].name, "second");
         EXPECT_EQ(alignment.seqs[1].seq, "LMNPQRSTV");
     }
 }
@@ -252,6 +271,31 @@ TEST(Gzip, MembersFollowOneAnotherAndZeroPaddingIsSkippedInPiecesOfAnySize)
         EXPECT_EQ(inflate_in_pieces(data, piece), first + second);
     }
     EXPECT_EQ(marrowind::gunzip(data, "data"), first + second);
+}
+
+// A UTF-8 byte-order mark at the start of the text, plain or decompressed, is dropped; bytes
+// that only begin like one, or a mark anywhere else, are text.
+TEST(TextDecoder, ByteOrderMarkAtTheStartIsDropped)
+{
+    const std::string mark = "\xEF\xBB\xBF";
+    const struct {
+        std::string data;
+        std::string text;
+    } cases[] = {
+        {mark + ">a\nAC\n", ">a\nAC\n"},
+        {gzip_member(mark + ">a\nAC\n"), ">a\nAC\n"},
+        {mark, ""},
+        {mark + mark + ">a", mark + ">a"},
+        {"\xEF", "\xEF"},
+        {"\xEF\xBB", "\xEF\xBB"},
+        {"\xEF\xBB>a", "\xEF\xBB>a"},
+        {">a\n" + mark, ">a\n" + mark},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        for (const std::size_t piece : {std::size_t{1}, std::size_t{2}, c.data.size() + 1})
+            EXPECT_EQ(decode_in_pieces(c.data, piece), c.text) << c.text << " piece " << piece;
+    EXPECT_EQ(parse(mark + ">a\nAC\n")->seqs[0].name, "a");
 }
 
 TEST(Gzip, DamagedCutShortOrTrailedDataIsUnreadable)

@@ -1,4 +1,5 @@
-// test_matrix_reader.cpp: the matrix file format, its refusals and the shipped matrices.
+// test_matrix_reader.cpp: the matrix file format, its refusals, its warnings and the shipped
+// matrices.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "marrowind/errors.h"
+#include "marrowind/marrowind.h"
 #include "matrix/matrix.h"
 
 namespace {
@@ -157,6 +159,67 @@ TEST(MatrixReader, RefusesMalformedFilesWithOneLineSayingWhy)
         EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 2) << message;
         EXPECT_EQ(message.back(), '\n');
     }
+}
+
+// Faults that the format reads past are read as ever and told as warnings, each once, in file
+// order, naming the file and the line; the library keeps them with the matrix.
+TEST(MatrixReader, FaultsReadPastAreWarningsInFileOrder)
+{
+    const std::string at = "test.mat2 line ";
+    const std::string lower = " is lower case; alignments are read in upper case, so its "
+                              "scores are never used";
+    const struct {
+        std::string text;
+        std::vector<std::string> warnings;
+    } cases[] = {
+        // Sound files: CR LF, blank lines after the rows, blanks and signs around numbers.
+        {"#c\n" + kThree, {}},
+        {"A,R,N\r\n4,-1,-2\r\n-1,5,0\r\n-2,0,6\r\n\r\n\n", {}},
+        {"A,B \n -3, +7 \n0,0\n", {}},
+        {"a,R,n\n1,2,3\n3,4,5\n6,7,8\n",
+         {at + "1: header letter 'a'" + lower, at + "1: header letter 'n'" + lower}},
+        {"AB, R\n1,2\n3,4\n",
+         {at + "1: header entry 1 'AB' is longer than one letter; only its first character, "
+               "'A', is the letter",
+          at + "1: header entry 2 ' R' is longer than one letter; only its first character, "
+               "' ', is the letter"}},
+        {"A,R,A,A\n1,2,3,4\n1,2,3,4\n1,2,3,4\n1,2,3,4\n",
+         {at + "1: header letter 'A' appears again as entry 3 (first as entry 1); its later row "
+               "and column replace the earlier ones",
+          at + "1: header letter 'A' appears again as entry 4 (first as entry 1); its later row "
+               "and column replace the earlier ones"}},
+        {"A,R,N\n1.9,2,3\n3,5abc,\n-7e2,x,1 2\n",
+         {at + "2: score row 1 field 1 '1.9' is not a whole number and is read as 1",
+          at + "3: score row 2 field 2 '5abc' is not a whole number and is read as 5; 1 more "
+               "field of the row is not a whole number either",
+          at + "4: score row 3 field 1 '-7e2' is not a whole number and is read as -7; 2 more "
+               "fields of the row are not whole numbers either"}},
+        {kThree + "\n4,5,6\n\n# end\n",
+         {at + "6: 2 lines after the last score row are never read: the header's 3 letters "
+               "take 3 rows"}},
+        {"\xEF\xBB\xBF" + kThree,
+         {at + "1: the line starts with a UTF-8 byte-order mark, which the matrix format reads "
+               "as text: the line is the header and its first letter is the byte \\xEF; save "
+               "the file without the mark"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<std::string> heard;
+        std::istringstream in(c.text);
+        try {
+            delete ParseMatrix(in, "test.mat2",
+                               [&heard](const std::string& warning) { heard.push_back(warning); });
+        } catch (const marrowind::InputError& e) {
+            ADD_FAILURE() << e.what();
+        }
+        EXPECT_EQ(heard, c.warnings);
+        EXPECT_EQ(marrowind::SubstitutionMatrix::parse(c.text, "test.mat2").warnings(), heard);
+    }
+    // The matrix itself is what the format reads, warnings or not.
+    EXPECT_EQ(Parse("AB, R\n1.9,2\n3,4x\nmore\n")->raw, Parse("A, \n1,2\n3,4\n")->raw);
+    for (const char* shipped :
+         {MARROWIND_DATA_DIR "/blosum62.mat2", MARROWIND_DATA_DIR "/pet91.mat2"})
+        EXPECT_TRUE(marrowind::SubstitutionMatrix::load(shipped).warnings().empty()) << shipped;
 }
 
 TEST(MatrixReader, ReadMatrixRefusesMissingFilesAndDirectories)

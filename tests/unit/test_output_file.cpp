@@ -1,17 +1,20 @@
 // test_output_file.cpp: output files as library callers use them: the guard against writing
-// over an input, the temporaries of several open files removed by a signal, and signal
-// dispositions left alone unless a SignalCleanup asks for them.
+// over an input, targets the user could not write, the temporaries of several open files
+// removed by a signal, and signal dispositions left alone unless a SignalCleanup asks for them.
 //
-// Contents: the guard's cases, standard input among them; a signal with many files open; what
-// SignalCleanup installs and restores.
+// Contents: the guard's cases, standard input among them; unwritable targets, judged for an
+// unprivileged user and for the superuser; a signal with many files open; what SignalCleanup
+// installs and restores.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -81,7 +84,78 @@ void with_standard_input(const std::string& path, Check check)
     close(saved);
 }
 
+// The user id that tests run as when they must not be the superuser ("nobody" on Debian).
+constexpr uid_t kUnprivileged = 65534;
+
+// How writing `path` whole through an OutputFile ends, in a child process that runs as an
+// unprivileged user when this one is the superuser (who may write any file): 0 committed, 1
+// refused with the message of a file that could not be opened, 2 anything else.
+int outcome_unprivileged(const std::string& path)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(kUnprivileged) != 0 ||
+                               setuid(kUnprivileged) != 0))
+            std::_Exit(3);
+        try {
+            marrowind::OutputFile output(path);
+            output.write("new\n", 4);
+            output.commit();
+            std::_Exit(0);
+        } catch (const marrowind::OutputError& e) {
+            std::_Exit(std::string(e.what()) == "\nError: " + path + " could not be opened\n" &&
+                               e.error_number() == EACCES
+                           ? 1
+                           : 2);
+        } catch (...) {
+            std::_Exit(2);
+        }
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
 }  // namespace
+
+// A file the user could not open for writing is refused, though the directory would let it be
+// replaced; the file and its directory are left as they were.
+TEST_F(OutputFileTest, TargetsTheUserCouldNotWriteAreRefused)
+{
+    ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);  // anyone may create files here
+    const std::string read_only = make("read-only.txt", "old\n");
+    ASSERT_EQ(chmod(read_only.c_str(), 0444), 0);
+    ASSERT_EQ(symlink("read-only.txt", (dir_ + "/link.txt").c_str()), 0);
+    const std::string writable = make("writable.txt", "old\n");
+    ASSERT_EQ(chmod(writable.c_str(), 0666), 0);
+
+    const struct {
+        std::string name;
+        int outcome;
+        std::string left;
+    } cases[] = {
+        {"read-only.txt", 1, "old\n"},
+        {"link.txt", 1, "old\n"},  // judged by the file the link leads to
+        {"writable.txt", 0, "new\n"},
+        {"new.txt", 0, "new\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(outcome_unprivileged(dir_ + "/" + c.name), c.outcome) << c.name;
+        std::ifstream in(dir_ + "/" + c.name);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), c.left) << c.name;
+    }
+    EXPECT_EQ(listing(), (std::set<std::string>{"link.txt", "new.txt", "read-only.txt",
+                                                "writable.txt"}));
+
+    // The superuser may replace any file, as the shell lets it; the mode stays.
+    if (geteuid() != 0) return;
+    marrowind::OutputFile output(read_only);
+    output.write("root\n", 5);
+    output.commit();
+    struct stat replaced {};
+    ASSERT_EQ(stat(read_only.c_str(), &replaced), 0);
+    EXPECT_EQ(replaced.st_mode & 07777, 0444u);
+}
 
 TEST_F(OutputFileTest, OutputsNamingAnInputAreRefused)
 {

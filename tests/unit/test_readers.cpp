@@ -141,6 +141,17 @@ TEST(Readers, EveryFormatGivesTheFamilyWholeInPiecesCompressedAndFromAFile)
         EXPECT_EQ(from_file.format, detected);
         EXPECT_EQ(from_file.names, kNames);
         EXPECT_EQ(from_file.source, path);
+
+        // A UTF-8 byte-order mark before the text changes nothing, nor does it hide the format.
+        const marrowind::AlignmentSizeEstimate unmarked = marrowind::estimate_alignment_size(path);
+        const std::string marked = "\xEF\xBB\xBF" + file.text;
+        EXPECT_EQ(marrowind::detect_format(marked), detected);
+        write_file(path, marked);
+        EXPECT_EQ(marrowind::read_alignment(path).names, kNames);
+        EXPECT_EQ(marrowind::read_alignment(path, file.format).sequences, *file.rows);
+        const marrowind::AlignmentSizeEstimate estimate = marrowind::estimate_alignment_size(path);
+        EXPECT_EQ(estimate.columns, unmarked.columns);
+        EXPECT_EQ(estimate.sequences, unmarked.sequences);
     }
     std::filesystem::remove(path);
 }
@@ -385,10 +396,25 @@ TEST(SizeEstimate, FirstRecordOrBlockTimesTheTextItsSizeFills)
         stockholm += "#=GC SS_cons HHHHHHHHHH\n\n";
     }
     stockholm += "//\n";
+    const auto line_ends = [](std::string text, const std::string& end) {
+        for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += end.size())
+            text.replace(at, 1, end);
+        return text;
+    };
+    // A Stockholm file whose first CR LF falls across the first two pieces of a file (64 KiB):
+    // the lone line feed after the piece is no blank line that would end the block.
+    const std::string residues(65535 - 20, 'A');
+    const std::string straddling = "# STOCKHOLM 1.0\r\ns0 " + residues + "\r\ns1 " + residues +
+                                   "\r\n\r\ns0 " + residues + "\r\ns1 " + residues + "\r\n//\r\n";
     const Case cases[] = {
         // 10 records of 18 bytes, the first of 12 columns; the header line of the second
         // record is read too.
         {"f.fasta", fasta, {180, 10, 12}},
+        // Line ends are counted as they stand: a lone CR is one byte, CR LF two.
+        {"f.fasta", line_ends(fasta, "\r"), {180, 10, 12}},
+        {"f.fasta", line_ends(fasta, "\r\n"), {210, 10, 12}},
+        {"f.sto", line_ends(stockholm, "\r"), {301, 3, 41}},
+        {"f.sto", straddling, {262103, 2, 131032}},
         // Blocks of 3 sequences of 10 columns in 66 bytes, with the annotation line that
         // follows them and not the markup before the first; 4.09 such blocks.
         {"f.sto", stockholm, {301, 3, 41}},

@@ -1,8 +1,8 @@
-// test_writer.cpp: the decimal rounding, the figures as printed, and the scored alignment
-// writer, of the program's records and of rows that callers hold.
+// test_writer.cpp: the decimal rounding, the figures as printed, text fields, and the scored
+// alignment writer, of the program's records and of rows that callers hold.
 //
-// Contents: round_it cases, format_score and format_dops cases, the exact bytes of the written
-// lines, callers' rows normalised as validation normalises them, and failed writes.
+// Contents: round_it cases, format_score, format_dops and escape_field cases, the exact bytes of
+// the written lines, callers' rows normalised as validation normalises them, and failed writes.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -88,6 +88,24 @@ TEST(FormatTest, FiguresPrintAsTheProgramPrintsThem)
     EXPECT_EQ(marrowind::format_dops(0.0), " 0.000");
     EXPECT_EQ(marrowind::format_dops(100.0), "100.000");
     EXPECT_EQ(marrowind::format_dops(nan), "   nan");
+}
+
+// The four bytes that would split a line or be taken for an escape are escaped; every other
+// byte, NUL and bytes of UTF-8 among them, stays.
+TEST(FormatTest, FieldsEscapeTabsLineEndsAndBackslashesOnly)
+{
+    const struct {
+        std::string text;
+        std::string field;
+    } cases[] = {
+        {"", ""},
+        {"MYG_HORSE/1-153 myoglobin", "MYG_HORSE/1-153 myoglobin"},
+        {"a\tb", "a\\tb"},
+        {"\r\n\n", "\\r\\n\\n"},
+        {"C:\\t", "C:\\\\t"},  // a backslash before a t is no tab
+        {std::string("n\0\xC3\xA9\x1F", 5), std::string("n\0\xC3\xA9\x1F", 5)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(marrowind::escape_field(c.text), c.field) << c.text;
 }
 
 TEST(WriterTest, WritesOneLinePerColumnWithScoreSeparatorsAndResidues)

@@ -28,7 +28,7 @@ import time
 import numpy as np
 
 from .. import _core
-from .._core import Error, InputError, SubstitutionMatrix
+from .._core import Error, InputError, SubstitutionMatrix, escape_field
 from ..cli import ArgumentParser
 from ..core import DEFAULT_SAMPLE, load_matrix, matrix_label, whole_number
 from ..exports import write_jalview, write_scored_alignment, write_tsv
@@ -45,8 +45,10 @@ SUMMARY_FIELDS = ("family", "input", "format", "sequences", "columns", "mode", "
 
 
 def one_line(message):
-    """A message as one line of a table: its lines joined and its tabs made spaces."""
-    return " ".join(str(message).split())
+    """A message (or any value) as one field of a table's line: without the blank lines and
+    spaces around it, its tabs, carriage returns, line feeds and backslashes escaped by the
+    core's escape_field, so that every byte is kept and the row keeps its fields."""
+    return escape_field(str(message).strip())
 
 
 def family_outputs(out_dir, family, plot=None, jalview=False, report=False):
