@@ -208,6 +208,11 @@ def test_structure_of_a_blank_chain_is_drawn(browser, capsid, tmp_path):
     marrowind.write_report(profile, report, structure=blank)
     assert_no_errors(open_report(browser, report, "capsid-blank-chain.png"))
     assert colours_in(browser, "structure") > 50
+    # The status line names the chain as the command line does.
+    target = next(row for row in profile.residues if row.number == 30)
+    click(point_at(browser, "profile", f"profilePoint({target.column})"))
+    status = browser.find_element("id", "structure-status").text
+    assert status.startswith("Selected: chain (blank ID) residue 180,"), status
 
 
 def test_batch_index_sorts_and_links(browser, tmp_path):

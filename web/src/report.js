@@ -570,6 +570,8 @@ function structureView() {
   });
   const atomColumn = (atom) => columnOf.get(key(atom.resi, (atom.icode || "").trim()));
   const chain = { chain: structure.chain };
+  // A chain without an ID is named as the command line names it, never as "chain  ".
+  const chainName = (id) => (id.trim() ? `chain ${id}` : "chain (blank ID)");
   const colour = (atom) => {
     const column = atomColumn(atom);
     return column === undefined ? UNSCORED : columnColour[column];
@@ -595,7 +597,7 @@ function structureView() {
   // Hovering a residue names it as the structure numbers it, with its column's figures.
   viewer.setHoverable(chain, true, (atom, _, event) => {
     const column = atomColumn(atom);
-    const name = `chain ${atom.chain} ${atom.resn} ${atom.resi}${(atom.icode || "").trim()}`;
+    const name = `${chainName(atom.chain)} ${atom.resn} ${atom.resi}${(atom.icode || "").trim()}`;
     showTooltip(event, column === undefined ? [name, "no score"]
       : [name, ...describeColumn(column)]);
   }, hideTooltip);
@@ -603,16 +605,16 @@ function structureView() {
     const column = atomColumn(atom);
     if (column !== undefined) select(column, "structure");
     else {
-      status.textContent = `${atom.resn} ${atom.resi}${(atom.icode || "").trim()} of chain `
-        + `${atom.chain} has no score`;
+      status.textContent = `${atom.resn} ${atom.resi}${(atom.icode || "").trim()} of `
+        + `${chainName(atom.chain)} has no score`;
     }
   });
   listeners.push((column) => {
     const residue = residueOf.get(column);
     status.textContent = residue
-      ? `Selected: chain ${structure.chain} residue ${residue[0]}${residue[1]}, `
+      ? `Selected: ${chainName(structure.chain)} residue ${residue[0]}${residue[1]}, `
         + describeColumn(column).join(", ")
-      : `Column ${column + 1} has no residue in chain ${structure.chain}.`;
+      : `Column ${column + 1} has no residue in ${chainName(structure.chain)}.`;
     style();
     viewer.render();
   });
