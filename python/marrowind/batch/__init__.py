@@ -15,11 +15,15 @@ Every name is available from marrowind.batch itself: `from marrowind import batc
 batch.job_threads(path, 16)`.
 """
 from ..core import DEFAULT_SAMPLE
-from .cost import (APPROXIMATE_ABOVE, APPROXIMATE_SECONDS_PER_PAIR_COLUMN,
-                   APPROXIMATE_SECONDS_PER_RESIDUE, BASE_MB, BYTES_PER_SEQUENCE,
-                   BYTES_PER_TEXT_BYTE, COLUMN_BLOCK, COLUMN_SECONDS_PER_PAIR_COLUMN,
-                   DISTANCE_SECONDS_PER_PAIR_COLUMN, PORTABLE_APPROXIMATE_SLOWER,
-                   PORTABLE_SECONDS_PER_PAIR_COLUMN, RING_BYTES, RING_ROWS, SECONDS_PER_BYTE,
+from .cost import (APPROXIMATE_ABOVE, APPROXIMATE_BYTES_PER_TEXT_BYTE,
+                   APPROXIMATE_SECONDS_PER_PAIR_COLUMN, APPROXIMATE_SECONDS_PER_RESIDUE, BASE_MB,
+                   BYTES_PER_COLUMN, BYTES_PER_SEQUENCE, BYTES_PER_TEXT_BYTE, COLUMN_BLOCK,
+                   COLUMN_SECONDS_PER_PAIR_COLUMN, DISTANCE_SECONDS_PER_PAIR_COLUMN,
+                   KERNEL_BLOCK, KERNEL_MAX_COLUMNS, PLOT_BYTES_PER_COLUMN,
+                   PLOT_BYTES_PER_FURTHER_COLUMN, PLOT_DENSE_COLUMNS, PLOT_MB,
+                   PORTABLE_APPROXIMATE_SLOWER, PORTABLE_SECONDS_PER_PAIR_COLUMN,
+                   REPORT_BYTES_PER_COLUMN, REPORT_BYTES_PER_TEXT_BYTE, REPORT_MAX_SEQUENCES,
+                   RING_BYTES, RING_ROWS, ROW_TABLE_BYTES_PER_COLUMN, SECONDS_PER_BYTE,
                    START_SECONDS, Shape, estimate_shape, job_memory_mb, job_minutes,
                    job_threads)
 from .inputs import family_name, list_alignments
@@ -30,14 +34,18 @@ from .settings import (FAMILIES_DIR, LOG_SUFFIX, LOGS_DIR, Settings, batch_outpu
 from .summary import INDEX_COLUMNS, write_index, write_summary
 
 __all__ = [
-    "APPROXIMATE_ABOVE", "APPROXIMATE_SECONDS_PER_PAIR_COLUMN",
-    "APPROXIMATE_SECONDS_PER_RESIDUE", "BASE_MB", "BYTES_PER_SEQUENCE", "BYTES_PER_TEXT_BYTE",
-    "COLUMN_BLOCK", "COLUMN_SECONDS_PER_PAIR_COLUMN", "DEFAULT_SAMPLE",
-    "DISTANCE_SECONDS_PER_PAIR_COLUMN", "FAMILIES_DIR", "INDEX_COLUMNS", "LOGS_DIR",
-    "LOG_SUFFIX", "PORTABLE_APPROXIMATE_SLOWER", "PORTABLE_SECONDS_PER_PAIR_COLUMN", "RESULT",
-    "RING_BYTES", "RING_ROWS", "SECONDS_PER_BYTE", "START_SECONDS", "SUMMARY_FIELDS",
-    "Settings", "Shape", "batch_outputs", "build_parser", "check_outputs", "check_settings",
-    "estimate_shape", "family_dir", "family_key", "family_name", "family_outputs",
-    "job_memory_mb", "job_minutes", "job_threads", "list_alignments", "log_path", "main",
-    "one_line", "score_family", "summary_outputs", "write_index", "write_summary",
+    "APPROXIMATE_ABOVE", "APPROXIMATE_BYTES_PER_TEXT_BYTE",
+    "APPROXIMATE_SECONDS_PER_PAIR_COLUMN", "APPROXIMATE_SECONDS_PER_RESIDUE", "BASE_MB",
+    "BYTES_PER_COLUMN", "BYTES_PER_SEQUENCE", "BYTES_PER_TEXT_BYTE", "COLUMN_BLOCK",
+    "COLUMN_SECONDS_PER_PAIR_COLUMN", "DEFAULT_SAMPLE", "DISTANCE_SECONDS_PER_PAIR_COLUMN",
+    "FAMILIES_DIR", "INDEX_COLUMNS", "KERNEL_BLOCK", "KERNEL_MAX_COLUMNS", "LOGS_DIR",
+    "LOG_SUFFIX", "PLOT_BYTES_PER_COLUMN", "PLOT_BYTES_PER_FURTHER_COLUMN",
+    "PLOT_DENSE_COLUMNS", "PLOT_MB", "PORTABLE_APPROXIMATE_SLOWER",
+    "PORTABLE_SECONDS_PER_PAIR_COLUMN", "REPORT_BYTES_PER_COLUMN", "REPORT_BYTES_PER_TEXT_BYTE",
+    "REPORT_MAX_SEQUENCES", "RESULT", "RING_BYTES", "RING_ROWS", "ROW_TABLE_BYTES_PER_COLUMN",
+    "SECONDS_PER_BYTE", "START_SECONDS", "SUMMARY_FIELDS", "Settings", "Shape", "batch_outputs",
+    "build_parser", "check_outputs", "check_settings", "estimate_shape", "family_dir",
+    "family_key", "family_name", "family_outputs", "job_memory_mb", "job_minutes",
+    "job_threads", "list_alignments", "log_path", "main", "one_line", "score_family",
+    "summary_outputs", "write_index", "write_summary",
 ]
