@@ -1,10 +1,11 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """measure_memory.py: the peak memory of the program, of the Python package and of a batch job
 on alignments of every shape, against each other and against the batch's estimate.
 
 Usage: bench/measure_memory.py BUILD [--large] [--keep DIR]
 
-BUILD is a CMake build tree with the program (BUILD/marrowind) and the package (BUILD/python).
+BUILD is a CMake build tree with the program (BUILD/marrowind) and the package (BUILD/python),
+which Debian's /usr/bin/python3 runs (the interpreter the package is built for).
 For each shape (many short sequences, a few very long ones in lines of 60 columns or in one
 line, and families the batch scores approximately) it writes a seeded alignment with
 make_alignment.py beside this script and runs, each under /usr/bin/time -v:
