@@ -11,8 +11,13 @@ pyproject.toml only with a warning that the feature is in beta. Contents:
                        where the CMake build of the README lives
   EggInfoInScratch     egg_info: the metadata it writes goes there too, so that a build leaves
                        the source tree as it found it
+  missing_requirements what the interpreter running this file lacks to build the package (and
+                       to run it); a build stops at once with one message naming them, before
+                       setuptools could fail on the first with a message of its own (a python3
+                       without wheel: "invalid command 'bdist_wheel'")
 """
 import atexit
+import importlib.util
 import os
 import re
 import shutil
@@ -21,12 +26,71 @@ import sys
 import sysconfig
 import tempfile
 
-from setuptools import Extension, find_packages, setup
-from setuptools.command.build import build
-from setuptools.command.build_ext import build_ext
-from setuptools.command.egg_info import egg_info
-
 SOURCE_DIR = os.path.dirname(os.path.abspath(__file__))
+# Modules a build needs, and those the package imports, each with the name pip installs it by.
+BUILD_MODULES = {"setuptools": "setuptools", "pybind11": "pybind11"}
+RUN_MODULES = {"numpy": "numpy", "Bio": "biopython", "matplotlib": "matplotlib"}
+# Where Debian's pybind11-dev puts the CMake package, which CMake finds for any interpreter.
+PYBIND11_CMAKE_PACKAGES = ("/usr/lib/cmake/pybind11", "/usr/share/cmake/pybind11",
+                           "/usr/local/lib/cmake/pybind11", "/usr/local/share/cmake/pybind11")
+
+
+def _has_module(name):
+    try:
+        return importlib.util.find_spec(name) is not None
+    except ImportError:
+        return False
+
+
+def missing_requirements():
+    """Return (build, run): what this interpreter lacks to build the package and to run it.
+    build: the pip names of missing modules (wheel where setuptools cannot write a wheel by
+    itself, pybind11 where neither its module nor its CMake package is found), "Python.h" for
+    missing C headers and "cmake" for a missing cmake command; run: the pip names of the
+    modules the package imports that are missing (a build isolated from the environment it
+    installs into sees none of them, so they stop no build)."""
+    build = [pip for module, pip in BUILD_MODULES.items()
+             if not _has_module(module)
+             and not (module == "pybind11"
+                      and any(os.path.isdir(path) for path in PYBIND11_CMAKE_PACKAGES))]
+    if not _has_module("setuptools.command.bdist_wheel") and not _has_module("wheel"):
+        build.insert(1 if "setuptools" in build else 0, "wheel")
+    if not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")):
+        build.append("Python.h")
+    if shutil.which("cmake") is None:
+        build.append("cmake")
+    run = [pip for module, pip in RUN_MODULES.items() if not _has_module(module)]
+    return build, run
+
+
+def refuse_without_requirements():
+    """Stop a build, with one message, where this interpreter lacks what it needs: which pieces
+    are missing, and the two ways to get them."""
+    build, run = missing_requirements()
+    if not build or "sdist" in sys.argv[1:]:
+        return
+    modules = [name for name in build + run if name not in ("Python.h", "cmake")]
+    routes = ["use Debian's /usr/bin/python3, which tools/install-deps.sh gives all of them "
+              "(/usr/bin/python3 -m venv --system-site-packages v && v/bin/pip install "
+              "--no-build-isolation --no-index .)"]
+    if modules:
+        routes.append(f"or add them to this one ({sys.executable} -m pip install "
+                      f"{' '.join(modules)})")
+    if "Python.h" in build:
+        routes.append("and install its C headers (Debian: python3-dev)")
+    if "cmake" in build:
+        routes.append("and the cmake command (Debian: cmake)")
+    lacks = ", ".join(build) + (f" (and to run it: {', '.join(run)})" if run else "")
+    sys.exit(f"setup.py: {sys.executable} lacks what building marrowind needs: {lacks}; "
+             f"{' '.join(routes)}")
+
+
+refuse_without_requirements()
+
+from setuptools import Extension, find_packages, setup  # noqa: E402 (after the check above)
+from setuptools.command.build import build  # noqa: E402
+from setuptools.command.build_ext import build_ext  # noqa: E402
+from setuptools.command.egg_info import egg_info  # noqa: E402
 
 
 def version_from_cmake():

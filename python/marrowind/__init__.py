@@ -12,11 +12,12 @@ DOPS score (0 to 100) tells how varied the column scores are.
 
 Core, named as in the C++ library: SubstitutionMatrix, load_matrix (MatrixWarning for a
 matrix file's faults), available_matrices, score_alignment (-> ConservationScores; mode one of
-SCORING_MODES), pair_distance, dops_score, format_score, format_dops. Reading: read_alignment, parse_alignment, detect_format, Alignment
-(the C++ AlignedSequences), NucleotideWarning. Reference numbering: residue_table, Residue,
-conservation_profile, Profile. Exports: write_tsv, write_scored_alignment, write_jalview,
-write_chimerax, write_structure (write_pdb); plot_profile; write_report, a self-contained HTML
-page; escape_field, text as one field of their tab-separated lines.
+SCORING_MODES), pair_distance, dops_score, format_score, format_dops. Reading: read_alignment,
+parse_alignment, detect_format, Alignment (the C++ AlignedSequences), NucleotideWarning.
+Reference numbering: residue_table (-> ResidueTable of Residue), conservation_profile, Profile.
+Exports: write_tsv, write_scored_alignment, write_jalview, write_chimerax, write_structure
+(write_pdb); plot_profile; write_report, a self-contained HTML page; escape_field, text as one
+field of their tab-separated lines.
 Structures: read_structure, map_structure -> StructureMapping of MappedResidue.
 Errors: Error, with InputError, OutOfMemory and OutputError under it.
 Matrix and Scores are the earlier names of SubstitutionMatrix and ConservationScores.
@@ -31,7 +32,7 @@ from .core import (SCORING_MODES, ConservationScores, MatrixWarning, available_m
 from .exports import (write_chimerax, write_jalview, write_pdb, write_scored_alignment,
                       write_structure, write_tsv)
 from .plot import plot_profile
-from .profile import Profile, Residue, conservation_profile, residue_table
+from .profile import Profile, Residue, ResidueTable, conservation_profile, residue_table
 from .report import write_report
 from .structure import MappedResidue, StructureMapping, map_structure, read_structure
 
@@ -42,10 +43,10 @@ Scores = ConservationScores
 __all__ = [
     "Alignment", "ConservationScores", "Error", "FORMATS", "InputError", "MappedResidue",
     "Matrix", "MatrixWarning", "NucleotideWarning", "OutOfMemory", "OutputError", "Profile",
-    "Residue", "SCORING_MODES", "Scores", "StructureMapping", "SubstitutionMatrix",
-    "available_matrices", "conservation_profile", "detect_format", "dops_score", "escape_field",
-    "format_dops", "format_score", "load_matrix", "map_structure", "pair_distance",
-    "parse_alignment", "plot_profile", "read_alignment", "read_structure", "residue_table",
-    "score_alignment", "write_chimerax", "write_jalview", "write_pdb", "write_report",
-    "write_scored_alignment", "write_structure", "write_tsv",
+    "Residue", "ResidueTable", "SCORING_MODES", "Scores", "StructureMapping",
+    "SubstitutionMatrix", "available_matrices", "conservation_profile", "detect_format",
+    "dops_score", "escape_field", "format_dops", "format_score", "load_matrix", "map_structure",
+    "pair_distance", "parse_alignment", "plot_profile", "read_alignment", "read_structure",
+    "residue_table", "score_alignment", "write_chimerax", "write_jalview", "write_pdb",
+    "write_report", "write_scored_alignment", "write_structure", "write_tsv",
 ]

@@ -66,10 +66,14 @@ def write_tsv(profile, target, per="residue"):
                 out.write(f"{row.number}\t{shown[row.residue]}\t{row.column + 1}\t"
                           f"{row.score!r}\n")
             return
-        numbered = {row.column: row for row in profile.residues}
+        # The reference's residues come in the order of their columns: walked beside them.
+        residues = iter(profile.residues)
+        residue = next(residues, None)
         for column, score in enumerate(profile.scores.column_scores):
-            row = numbered.get(column)
-            number = "" if row is None else row.number
+            number = ""
+            if residue is not None and residue.column == column:
+                number = residue.number
+                residue = next(residues, None)
             out.write(f"{number}\t{shown[reference[column]]}\t{column + 1}\t{float(score)!r}\n")
 
 
@@ -104,14 +108,17 @@ def write_jalview(profile, target, label="marrowind"):
     name = identifier(profile.reference_name)
     label_range = RANGE_LABEL.search(name)
     start = int(label_range.group(1)) if label_range else 1
-    values = "|".join(repr(row.score) for row in profile.residues)
     description = f"marrowind column scores ({profile.matrix}); higher is more conserved"
     with open_output(target) as out:
         out.write("JALVIEW_ANNOTATION\n")
         out.write("".join(line + "\n" for line in header_lines(profile)))
         # The identifier holds no white space; written as it is, it stays Jalview's name.
         out.write(f"SEQUENCE_REF\t{RANGE_LABEL.sub('', name)}\t{start}\n")
-        out.write(f"BAR_GRAPH\t{escape_field(label)}\t{escape_field(description)}\t{values}\n")
+        out.write(f"BAR_GRAPH\t{escape_field(label)}\t{escape_field(description)}\t")
+        # Value by value: the row of a long reference is never held whole.
+        for index, row in enumerate(profile.residues):
+            out.write(f"{'|' if index else ''}{row.score!r}")
+        out.write("\n")
 
 
 def write_chimerax(profile, target, chain=None, attribute="conservation", structure=None):
@@ -124,15 +131,16 @@ def write_chimerax(profile, target, chain=None, attribute="conservation", struct
     structure numbers them, insertion codes included ("/A:52A"; ":52A" for a chain whose ID is
     blank).
     """
+    # Made as they are written: the residues of a long reference are never held as text.
     if structure is None:
-        numbered = [(row.number, row.score) for row in profile.residues]
+        numbered = ((row.number, row.score) for row in profile.residues)
     else:
         chain = structure.chain
-        numbered = [(residue.label, residue.reference.score)
-                    for residue in structure.residues if residue.reference is not None]
+        numbered = ((residue.label, residue.reference.score)
+                    for residue in structure.residues if residue.reference is not None)
     # No chain, or a blank chain ID (which cannot follow "/"): residues by number alone.
     prefix = f"/{chain}" if chain else ""
-    assigned = [(f"{prefix}:{number}", score) for number, score in numbered]
+    assigned = ((f"{prefix}:{number}", score) for number, score in numbered)
     with open_output(target) as out:
         out.write("".join(line + "\n" for line in header_lines(profile)))
         out.write(f"attribute: {escape_field(attribute)}\nmatch mode: any\nrecipient: residues\n")

@@ -3,7 +3,11 @@
 A column's score belongs to the whole column; numbered along the reference, it becomes a score
 per residue of that sequence, ready for a structure or a viewer. Columns where the reference
 has a gap have no residue of it and are left out of its table.
+
+The table of a reference of millions of residues holds no Python object per residue: a
+ResidueTable keeps each residue's column (four bytes) and makes its Residue when asked.
 """
+from collections.abc import Sequence
 from dataclasses import dataclass, field
 from typing import NamedTuple
 
@@ -13,6 +17,9 @@ from .alignment import read_alignment
 from .core import DEFAULT_SAMPLE, matrix_label, score_alignment
 
 GAPS = "-."
+# Columns of the reference examined at a time, and residues made at a time when iterating: a
+# few megabytes of temporaries however long the reference.
+BLOCK = 1 << 16
 
 
 class Residue(NamedTuple):
@@ -30,8 +37,68 @@ class Residue(NamedTuple):
     score: float
 
 
+class ResidueTable(Sequence):
+    """The reference's residues in order, each a Residue made when it is read: a sequence (len,
+    indexing, slicing, iteration) that equals the list of the same Residues. columns holds the
+    alignment column of each residue (0-based) as an int32 array, and numbers their numbers."""
+
+    def __init__(self, sequence, column_scores, first_number):
+        self._sequence = sequence
+        self._scores = column_scores
+        self._first = first_number
+        is_residue = np.ones(256, dtype=bool)
+        is_residue[list(GAPS.encode())] = False
+        # Counted first and filled a block at a time, so that the only array of the reference's
+        # length is the one kept.
+        blocks = [(start, is_residue[np.frombuffer(
+                      sequence[start:start + BLOCK].encode("utf-8", "surrogateescape"),
+                      dtype=np.uint8)]) for start in range(0, len(sequence), BLOCK)]
+        self.columns = np.empty(sum(int(mask.sum()) for _, mask in blocks), dtype=np.int32)
+        filled = 0
+        for start, mask in blocks:
+            found = np.flatnonzero(mask)
+            self.columns[filled:filled + len(found)] = found + start
+            filled += len(found)
+        self.columns.flags.writeable = False
+
+    @property
+    def numbers(self):
+        """The residues' numbers, as an int64 array."""
+        return np.arange(self._first, self._first + len(self.columns), dtype=np.int64)
+
+    def __len__(self):
+        return len(self.columns)
+
+    def _residues(self, first, stop):
+        columns = self.columns[first:stop].tolist()
+        scores = self._scores[self.columns[first:stop]].tolist()
+        return [Residue(self._first + first + i, self._sequence[column], column, score)
+                for i, (column, score) in enumerate(zip(columns, scores))]
+
+    def __getitem__(self, index):
+        if isinstance(index, slice):
+            return [self[i] for i in range(*index.indices(len(self)))]
+        if not -len(self) <= index < len(self):
+            raise IndexError("residue index out of range")
+        index %= len(self)
+        return self._residues(index, index + 1)[0]
+
+    def __iter__(self):
+        for first in range(0, len(self), BLOCK):
+            yield from self._residues(first, first + BLOCK)
+
+    def __eq__(self, other):
+        if not isinstance(other, Sequence) or isinstance(other, (str, bytes)):
+            return NotImplemented
+        return len(self) == len(other) and all(a == b for a, b in zip(self, other))
+
+    def __repr__(self):
+        return f"<ResidueTable of {len(self)} residues>"
+
+
 def residue_table(alignment, scores, reference=None):
-    """Return the reference's residues with their numbers, columns and scores, in order.
+    """Return the reference's residues with their numbers, columns and scores, in order, as a
+    ResidueTable.
 
     reference: a sequence's index or name (see Alignment.index); the first when None.
     Residues are numbered from 1, or from start when the reference's name ends in
@@ -39,17 +106,10 @@ def residue_table(alignment, scores, reference=None):
     """
     index = alignment.index(reference)
     sequence = alignment.sequences[index]
-    column_scores = scores.column_scores
+    column_scores = np.asarray(scores.column_scores)
     if len(column_scores) != len(sequence):
         raise ValueError(f"{len(column_scores)} scores for an alignment of {len(sequence)} columns")
-    number = alignment.starts[index] or 1
-    table = []
-    for column, residue in enumerate(sequence):
-        if residue in GAPS:
-            continue
-        table.append(Residue(number, residue, column, float(column_scores[column])))
-        number += 1
-    return table
+    return ResidueTable(sequence, column_scores, alignment.starts[index] or 1)
 
 
 @dataclass
@@ -57,14 +117,14 @@ class Profile:
     """An alignment, its scores and its reference sequence, as the exports and plots take them.
 
     matrix names the matrix in output headers; reference is the index of the reference
-    sequence; residues is its residue_table.
+    sequence; residues is its residue_table, a ResidueTable.
     """
 
     alignment: object
     scores: object
     matrix: str = "blosum62"
     reference: int = 0
-    residues: list = field(init=False)
+    residues: ResidueTable = field(init=False)
 
     def __post_init__(self):
         self.residues = residue_table(self.alignment, self.scores, self.reference)

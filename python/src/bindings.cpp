@@ -110,12 +110,15 @@ struct SignalCleanupContext {
 
 using ColumnScores = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
-py::array_t<double> to_array(const std::vector<double>& values)
+// The values as a NumPy array that takes them over, uncopied: the array owns the vector and
+// releases it with itself, so that a million column scores are never held twice.
+py::array_t<double> to_array(std::vector<double>&& values)
 {
-    py::array_t<double> array(static_cast<py::ssize_t>(values.size()));
-    if (!values.empty())
-        std::memcpy(array.mutable_data(), values.data(), values.size() * sizeof(double));
-    return array;
+    auto* owned = new std::vector<double>(std::move(values));
+    py::capsule release(owned, [](void* vector) {
+        delete static_cast<std::vector<double>*>(vector);
+    });
+    return py::array_t<double>(static_cast<py::ssize_t>(owned->size()), owned->data(), release);
 }
 
 // Text from a file as str (a sequence's name, a message naming a path): the bytes the file
@@ -417,8 +420,8 @@ PYBIND11_MODULE(_core, m)
                 py::gil_scoped_release unlocked;
                 scores = marrowind::score_alignment_views(views, matrix, options);
             }
-            return py::make_tuple(to_array(scores.weights), to_array(scores.column_scores),
-                                  scores.dops);
+            return py::make_tuple(to_array(std::move(scores.weights)),
+                                  to_array(std::move(scores.column_scores)), scores.dops);
         },
         py::arg("sequences"), py::arg("matrix"), py::arg("threads") = 0,
         py::arg("mode") = "exact", py::arg("sample") = 256, py::arg("seed") = 0,

@@ -1,8 +1,10 @@
 """pip and the wheel: a copy of the source tree installed offline into a fresh virtual environment
 gives a console script that scores as the program and the built package do, and leaves the tree
 as it was; `python3 -m build` makes a wheel with the compiled core, the matrices and the report's
-assets."""
+assets; an interpreter that lacks a piece of the build is told which, and how to get it; and the
+README's build commands share one fast build."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -105,3 +107,43 @@ def test_wheel_holds_the_core_the_matrices_and_the_report(installed):
             "marrowind/assets/report.html", "marrowind/assets/report.js",
             "marrowind/assets/index.html"} <= set(names)
     assert "marrowind-profile = marrowind.cli:script_main" in entry_points
+
+
+@pytest.mark.parametrize("route, lacks", [
+    # A bare interpreter, as a python3 from pyenv or conda is to Debian's packages.
+    ("setup.py", "setuptools, wheel"),
+    # The README's pip line, in an environment that does not see Debian's packages.
+    ("pip", "wheel"),
+])
+def test_build_names_what_the_interpreter_lacks(tmp_path, route, lacks):
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", *(["--without-pip"] if route == "setup.py"
+                                                    else []), venv], check=True)
+    command = ([venv / "bin" / "python", "setup.py", "bdist_wheel"] if route == "setup.py"
+               else [venv / "bin" / "pip", "install", "--no-build-isolation", "--no-index", "."])
+    environment = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
+    done = subprocess.run(command, cwd=SOURCE_DIR, env=environment, capture_output=True,
+                          text=True)
+    output = done.stdout + done.stderr
+    assert done.returncode != 0 and "invalid command" not in output
+    assert (f"setup.py: {venv / 'bin'}/python" in output
+            and f"lacks what building marrowind needs: {lacks} (and to run it: numpy, "
+                f"biopython, matplotlib); use Debian's /usr/bin/python3" in output), output
+
+
+def fenced_command(text, after):
+    """The command in the first fenced block of text after the line that starts with after."""
+    return re.search(re.escape(after) + r".*?```sh\n(.*?)\n```", text, re.S).group(1)
+
+
+def test_readme_test_command_is_ci_first_and_keeps_the_fast_build():
+    readme = open(os.path.join(SOURCE_DIR, "README.md"), encoding="utf-8").read()
+    ci = open(os.path.join(SOURCE_DIR, ".ci", "run"), encoding="utf-8").read()
+    quick_start = fenced_command(readme, "Build and score the bundled example")
+    tests = fenced_command(readme, "Build and run the whole test suite")
+    first = next(line for line in ci.splitlines() if line and not line.startswith(("#", "set ",
+                                                                                    "cd ")))
+    assert first == f"{tests} || exit 1"
+    # Both configure build/ alike, so that build/marrowind is the fast program after either.
+    build_type = re.compile(r"cmake -S \. -B build -DCMAKE_BUILD_TYPE=(\w+) ")
+    assert build_type.search(quick_start).group(1) == build_type.search(tests).group(1) == "Release"

@@ -6,6 +6,7 @@ import subprocess
 import sys
 
 import matplotlib
+import numpy as np
 import pytest
 
 import marrowind
@@ -29,6 +30,28 @@ def test_reference_numbering_starts_at_the_label_and_skips_gaps(profile):
     assert [r.number for r in gamma] == list(range(1, 8)) and gamma[-1].column == 6
     with pytest.raises(marrowind.InputError, match="no sequence is named delta"):
         marrowind.residue_table(profile.alignment, profile.scores, "delta")
+
+
+@pytest.mark.parametrize("reference, start", [
+    # Gaps on both sides of the boundaries between the blocks the table is built in.
+    ("".join("AC-.DEF--GH"[(i * 7) % 11] for i in range(140_001)), 5),
+    ("-" * 70_000 + "W", None),
+    ("--..", None),
+])
+def test_residue_table_reads_as_the_list_of_its_residues(reference, start):
+    name = f"ref/{start}-{start + 9}" if start else "ref"
+    alignment = marrowind.Alignment([name], [reference])
+    scores = marrowind.ConservationScores(np.zeros(1), np.linspace(0, 1, len(reference)), 0.0)
+    table = marrowind.residue_table(alignment, scores)
+    residues = [(column, residue) for column, residue in enumerate(reference) if residue not in "-."]
+    expected = [marrowind.Residue((start or 1) + i, residue, column, scores.column_scores[column])
+                for i, (column, residue) in enumerate(residues)]
+    assert table == expected and list(table) == expected and len(table) == len(expected)
+    assert table[-1:] == expected[-1:] and table[::50_000] == expected[::50_000]
+    if expected:
+        assert table[-1] == expected[-1] and table[len(expected) // 2] == expected[len(expected) // 2]
+    with pytest.raises(IndexError):
+        table[len(expected)]
 
 
 def read_tsv(path):

@@ -1,6 +1,7 @@
 """The batch workflow under snakemake: a mixed batch scored as the program scores each file, one
-summary row per input with the failed ones' errors, a batch interrupted and resumed, a dry run
-through the SLURM profile, and the size estimates behind each job's resources."""
+summary row per input with the failed ones' errors, files of any name, settings and outputs
+refused before any job, a batch interrupted and resumed, a dry run through the SLURM profile,
+and the size estimates behind each job's resources."""
 import gzip
 import os
 import re
@@ -45,9 +46,9 @@ def make_batch(directory):
             "ragged": "ragged.fasta"}
 
 
-def snakemake_command(*options, settings=("alignments=batch",)):
+def snakemake_command(*options, settings=("alignments=batch",), package=PACKAGE_DIR):
     return [SNAKEMAKE, "-s", SNAKEFILE, *options, "--config", "out=out",
-            f"marrowind_python={PACKAGE_DIR}", *settings]
+            f"marrowind_python={package}", *settings]
 
 
 def run_snakemake(directory, *options, settings=("alignments=batch",)):
@@ -115,6 +116,160 @@ def test_batch_scores_every_file_as_the_program_does(tmp_path, program):
         float(row["dops"]) for row in rows if row["dops"])
 
 
+# File names that a shell, an option parser or snakemake's patterns could take for something
+# else; a line break too, where the file system allows one.
+AWKWARD_NAMES = ["-dash", "--dash", "a{b}", "a{b,c}", "}{", "with space", "it's", 'say "hi"',
+                 "$HOME`id`;x", "50%", "a%7Bb%7D", "n\u00f6n-ascii \u03b1", "back\\slash", "new\nline"]
+
+
+@needs_snakemake
+def test_batch_scores_files_of_any_name(tmp_path):
+    directory = tmp_path / "batch"
+    directory.mkdir()
+    sequences = {}
+    for count, name in enumerate(AWKWARD_NAMES, start=2):
+        try:
+            (directory / f"{name}.fasta").write_text("".join(
+                f">s{i}\nACDEFGHIK{'LMNPQ'[i % 5]}\n" for i in range(count)))
+        except OSError:
+            continue
+        sequences[name] = count
+    run_snakemake(tmp_path, "--cores", "2")
+
+    rows = read_table(tmp_path / "out" / "summary.tsv")
+    assert [row["error"] for row in rows] == [""] * len(sequences)
+    for name, count in sequences.items():
+        scored = Path(batch.family_dir(str(tmp_path / "out"), name)) / f"{name}.scored.txt"
+        assert scored.read_text().count("\n") == 10, name
+        assert len(scored.read_text().split("\n")[0].split()[-1]) == count, name
+    # Every job's output is where snakemake looks for it: nothing is left to do.
+    again = run_snakemake(tmp_path, "--cores", "2")
+    assert b"Nothing to be done" in again.stdout + again.stderr
+
+
+def refusal_lines(done):
+    """snakemake's standard error less the line it prints for every --config."""
+    return [line for line in done.stderr.decode().splitlines()
+            if not line.startswith("Config file ")]
+
+
+@needs_snakemake
+@pytest.mark.parametrize("settings, package, refusal", [
+    (["matrix=nosuch"], PACKAGE_DIR,
+     "matrix=nosuch: nosuch could not be opened (the shipped matrices are blosum62, pet91)"),
+    (["sample=0"], PACKAGE_DIR, "sample=0: must be a whole number of at least 1"),
+    # The summary would replace an input, and a second run would score the batch's own files.
+    (["out=batch"], PACKAGE_DIR, "out=batch holds the input batch/family.a3m: the results would "
+                                 "mix with the inputs; choose an out outside them"),
+    ([], "broken", "cannot import the marrowind package (the package is broken): install it "
+                   "for this interpreter"),
+], ids=["matrix", "number", "out", "package"])
+def test_batch_refused_in_one_line_before_any_job(tmp_path, settings, package, refusal):
+    make_batch(tmp_path / "batch")
+    (tmp_path / "broken" / "marrowind").mkdir(parents=True)
+    (tmp_path / "broken" / "marrowind" / "__init__.py").write_text(
+        "raise ImportError('the package is broken')\n")
+    before = sorted((tmp_path / "batch").iterdir())
+    done = subprocess.run(snakemake_command("--cores", "2", package=package,
+                                            settings=["alignments=batch", *settings]),
+                          cwd=tmp_path, capture_output=True)
+    assert done.returncode == 1
+    [line] = refusal_lines(done)
+    assert line.startswith("marrowind batch: ") and refusal in line
+    assert sorted((tmp_path / "batch").iterdir()) == before
+    assert not (tmp_path / "out").exists() and not (tmp_path / "batch" / "families").exists()
+
+
+@pytest.mark.parametrize("setting, value, refusal", [
+    ("matix", "pet91", "unknown setting matix (the settings are alignments, out, matrix,"),
+    ("matrix", "README.md", "matrix=README.md: !!!! Error in Matrix !!!! README.md:"),
+    ("max_threads", 0, "max_threads=0: must be a whole number of at least 1"),
+    ("max_threads", "two", "max_threads=two: must be a whole number of at least 1"),
+    ("target_seconds", 0, "target_seconds=0: must be a number above 0"),
+    ("target_seconds", "nan", "target_seconds=nan: must be a number above 0"),
+    ("approximate_above", -1, "approximate_above=-1: must be a number of at least 0"),
+    ("sample", 1.5, "sample=1.5: must be a whole number of at least 1"),
+    ("seed", 2**64, f"seed={2**64}: must be a whole number of at least 0 and below {2**64}"),
+    ("seed", True, "seed=True: must be a whole number"),
+    ("plot", "jpg", "plot=jpg: must be png or svg, or empty for none"),
+    ("report", "maybe", "report=maybe: must be true or false"),
+    # snakemake's --config reads out=007 as the number 7.
+    ("out", 7, "out=7 is read as a number, not a path: write it as a path, such as out=./7"),
+    ("out", "o{x}", "out=o{x}: snakemake reads braces in a path as a wildcard"),
+    ("alignments", "", "name the alignments and where the results go"),
+    ("alignments", "absent", "absent: neither a directory of alignments nor a list of them"),
+])
+def test_each_setting_is_checked(tmp_path, monkeypatch, setting, value, refusal):
+    monkeypatch.chdir(tmp_path)
+    make_batch(tmp_path / "batch")
+    shutil.copy(os.path.join(SOURCE_DIR, "README.md"), "README.md")
+    config = {"alignments": "batch", "out": "out", setting: value}
+    with pytest.raises(ValueError) as refused:
+        batch.check_settings(config)
+    assert refusal in str(refused.value) and "\n" not in str(refused.value)
+
+
+def test_settings_as_config_yaml_and_the_command_line_give_them():
+    settings = batch.check_settings({
+        "alignments": [os.path.join(EXAMPLES, "globins45.fasta")], "out": "out",
+        "matrix": "pet91", "plot": None, "jalview": "yes", "report": "False",
+        "max_threads": "8", "target_seconds": "1e-9", "approximate_above": "1e13",
+        "sample": 64, "seed": "18446744073709551615", "marrowind_python": ""})
+    assert settings._replace(families=None) == batch.Settings(
+        None, "out", "pet91", "", True, False, 8, 1e-9, 1e13, 64, 2**64 - 1)
+    assert list(settings.families) == ["globins45"]
+
+
+def link_input(target, link):
+    """Make link a symbolic link to the input target, its folders first."""
+    link.parent.mkdir(parents=True, exist_ok=True)
+    link.symlink_to(target.resolve())
+
+
+def hard_link_input(target, link):
+    link.parent.mkdir(parents=True, exist_ok=True)
+    os.link(target, link)
+
+
+# Layouts of a batch's inputs and its out, each set up in a folder that holds batch/ with
+# a.fasta and b.fasta, and the refusal that each gets (None: the batch may run).
+@pytest.mark.parametrize("out, settings, prepare, refusal", [
+    ("batch", {}, None, "out=batch holds the input batch/a.fasta"),
+    ("batch/a.fasta", {}, None, "out=batch/a.fasta is a file, not a directory for the results"),
+    ("res", {}, lambda: link_input(Path("batch/a.fasta"), Path("res/summary.tsv")),
+     "out=res: the batch would write res/summary.tsv, which is the input batch/a.fasta"),
+    ("res", {"jalview": True},
+     lambda: hard_link_input(Path("batch/b.fasta"), Path("res/families/a/a.jva")),
+     "out=res: the batch would write res/families/a/a.jva, which is the input batch/b.fasta"),
+    ("res", {"alignments": "res/list.txt"},
+     lambda: (Path("res").mkdir(), Path("res/list.txt").write_text("batch/a.fasta\n")),
+     "out=res holds the input res/list.txt"),
+    ("res", {"matrix": "res/m.mat2"},
+     lambda: (Path("res").mkdir(), shutil.copy(os.path.join(DATA, "pet91.mat2"), "res/m.mat2")),
+     "out=res holds the input res/m.mat2"),
+    ("link", {}, lambda: Path("link").symlink_to("batch"), "out=link holds the input"),
+    # Results inside the folder of alignments: a folder is no alignment, so a second run takes
+    # none of the batch's own files.
+    ("batch/res", {}, lambda: (Path("batch/res").mkdir(), Path("batch/res/summary.tsv").touch()),
+     None),
+])
+def test_outputs_never_replace_or_hold_inputs(tmp_path, monkeypatch, out, settings, prepare,
+                                              refusal):
+    monkeypatch.chdir(tmp_path)
+    Path("batch").mkdir()
+    for name in ("a.fasta", "b.fasta"):
+        Path("batch", name).write_bytes(FILES["fasta"])
+    if prepare:
+        prepare()
+    config = {"alignments": "batch", "out": out, **settings}
+    if refusal is None:
+        assert list(batch.check_settings(config).families) == ["a", "b"]
+        return
+    with pytest.raises(ValueError) as refused:
+        batch.check_settings(config)
+    assert str(refused.value).startswith(refusal)
+
+
 @needs_snakemake
 @pytest.mark.parametrize("stop, rerun_options, most_redone", [
     # kill: snakemake lets the running job finish, and the same command finishes the batch.
@@ -172,7 +327,7 @@ def test_slurm_profile_dry_run_sizes_each_job(tmp_path):
     threads = batch.job_threads(str(big), 16, 0.25)
     memory = batch.job_memory_mb(str(big), threads)
     assert 1 < threads < 16
-    assert f"--threads {threads} " in log and "MARROWIND_THREADS" not in log
+    assert f"--threads={threads} " in log and "MARROWIND_THREADS" not in log
     assert f"mem_mb={memory}," in log
     assert not (tmp_path / "out").exists()
 

@@ -13,6 +13,7 @@ from typing import NamedTuple
 from .. import _core
 from .._core import InputError
 from ..core import DEFAULT_SAMPLE
+from ..report import MAX_SEQUENCES as REPORT_MAX_SEQUENCES
 
 # The cost of a job, from measurements on 2 cores of an Intel Xeon at 2.1 GHz with AVX-512
 # (README, "Scoring many alignments").
@@ -43,15 +44,38 @@ APPROXIMATE_ABOVE = 1e13
 # interpreter's start.
 SECONDS_PER_BYTE = 1 / 10e6
 START_SECONDS = 1.0
-# Peak memory: the interpreter with NumPy, Biopython and the package; per byte of alignment text
-# its copies (the rows the reader hands over, the str that Python keeps and the scored
-# alignment is written from in place, the core's normalised copy that it scores and the class
-# codes of the scoring stages), with room to spare; per sequence the objects that hold its name
-# and residues; and the scoring's ring of distance rows, a group of rows of doubles for each
-# thread and one more: 16 rows a group, fewer where the ring would pass 64 MiB, never none.
-BASE_MB = 100
-BYTES_PER_TEXT_BYTE = 8
+# Peak memory, from the peaks of the program, the package and its jobs on alignments of every
+# shape (bench/measure_memory.py; README, "How each job's resources are chosen"), with room to
+# spare:
+# - the interpreter with NumPy and the package, and matplotlib where the job plots;
+# - per byte of alignment text, the residues held three times at the peak: the str that Python
+#   keeps, the scoring core's normalised copy and the class codes of the stage that is running,
+#   plus names and line ends (once less in the approximate mode, whose stages lay no alignment
+#   of codes out);
+# - per sequence, the objects that hold its name and residues;
+# - per column, its score where the core computes it and in the array Python keeps, the
+#   reference's residue table and the scored alignment's buffers; in the exact mode, for
+#   alignments the AVX-512 distance kernel takes (under 2^24 columns), its codes, padded to
+#   blocks of 16 sequences, and a table of 32 bytes a column for each row a thread compares;
+#   a report's arrays and objects; a plot's, matplotlib's objects and renderer's for every
+#   point, which grow more slowly past 100,000 points (many more than the plot has pixels);
+# - a report's JSON of the residues it shows (at most 20,000 sequences);
+# - the exact mode's ring of distance rows, a group of rows of doubles for each thread and one
+#   more: 16 rows a group, fewer where the ring would pass 64 MiB, never none.
+BASE_MB = 45
+PLOT_MB = 35
+BYTES_PER_TEXT_BYTE = 4
+APPROXIMATE_BYTES_PER_TEXT_BYTE = 3
 BYTES_PER_SEQUENCE = 400
+BYTES_PER_COLUMN = 24
+KERNEL_MAX_COLUMNS = 1 << 24
+KERNEL_BLOCK = 16
+ROW_TABLE_BYTES_PER_COLUMN = 32
+PLOT_BYTES_PER_COLUMN = 2000
+PLOT_DENSE_COLUMNS = 100_000
+PLOT_BYTES_PER_FURTHER_COLUMN = 700
+REPORT_BYTES_PER_COLUMN = 400
+REPORT_BYTES_PER_TEXT_BYTE = 3
 RING_ROWS = 16
 RING_BYTES = 64 << 20
 
@@ -116,13 +140,32 @@ def job_threads(path, most, target_seconds=60.0, approximate=False):
     return max(1, min(int(most), math.ceil(seconds / target_seconds)))
 
 
-def job_memory_mb(path, threads):
-    """Megabytes one family's job needs at its peak, run on `threads` threads."""
+def job_memory_mb(path, threads, approximate=False, plot=False, report=False):
+    """Megabytes (10^6 bytes) one family's job needs at its peak, run on `threads` threads,
+    exactly or approximately, with or without a plot and a report (see the constants above)."""
     shape = estimate_shape(path)
-    row = 8 * shape.sequences * (threads + 1)
-    ring = min(RING_ROWS * row, max(RING_BYTES, row))
-    text = BYTES_PER_TEXT_BYTE * shape.text_bytes + BYTES_PER_SEQUENCE * shape.sequences
-    return math.ceil(BASE_MB + (text + ring) / 1e6)
+    per_column = BYTES_PER_COLUMN
+    ring = 0
+    if not approximate:
+        if shape.columns < KERNEL_MAX_COLUMNS:
+            padding = -shape.sequences % KERNEL_BLOCK
+            per_column += padding + ROW_TABLE_BYTES_PER_COLUMN * max(
+                1, min(threads, shape.sequences - 1))
+        row = 8 * shape.sequences * (threads + 1)
+        ring = min(RING_ROWS * row, max(RING_BYTES, row))
+    text = (APPROXIMATE_BYTES_PER_TEXT_BYTE if approximate else BYTES_PER_TEXT_BYTE) * \
+        shape.text_bytes
+    megabytes = BASE_MB
+    if plot:
+        dense = min(shape.columns, PLOT_DENSE_COLUMNS)
+        megabytes += PLOT_MB + (PLOT_BYTES_PER_COLUMN * dense + PLOT_BYTES_PER_FURTHER_COLUMN
+                                * (shape.columns - dense)) / 1e6
+    if report:
+        per_column += REPORT_BYTES_PER_COLUMN
+        shown = min(1.0, REPORT_MAX_SEQUENCES / max(shape.sequences, 1))
+        text += REPORT_BYTES_PER_TEXT_BYTE * shape.text_bytes * shown
+    variable = text + BYTES_PER_SEQUENCE * shape.sequences + per_column * shape.columns + ring
+    return math.ceil(megabytes + variable / 1e6)
 
 
 def job_minutes(path, threads, approximate=False):

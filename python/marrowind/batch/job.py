@@ -2,9 +2,12 @@
 result; main is its command line, which workflow/Snakefile runs in a process of its own for
 each family:
 
-    python3 -m marrowind.batch ALIGNMENT --out-dir DIR [--threads T] [--family NAME]
-                               [--matrix M] [--plot png|svg] [--jalview] [--report]
-                               [--approximate [--sample M] [--seed S]]
+    python3 -m marrowind.batch --out-dir=DIR [--threads=T] [--family=NAME] [--matrix=M]
+                               [--plot=png|svg] [--jalview] [--report]
+                               [--approximate [--sample=M] [--seed=S]] -- ALIGNMENT
+
+(the workflow writes each value after "=" and the alignment after "--", so that a name that
+starts with "-" is never taken for an option),
 
 writes DIR/NAME.scored.txt (the scored alignment, byte for byte as the command-line program
 writes it; not for approximate scores, which it could not mark), DIR/NAME.columns.tsv (every column's score in full), optionally the plot, a
