@@ -15,7 +15,7 @@ from .._core import InputError
 from ..core import DEFAULT_SAMPLE, load_matrix
 from .cost import APPROXIMATE_ABOVE
 from .inputs import list_alignments
-from .job import RESULT, family_outputs, one_line
+from .job import RESULT, family_outputs
 
 # Every setting the workflow knows (workflow/config.yaml documents each), with its value when
 # the configuration leaves it out; alignments and out have none.
@@ -153,7 +153,8 @@ def check_settings(config):
     try:
         load_matrix(matrix)
     except InputError as error:
-        reason = one_line(error)
+        # One line on a terminal: the message's lines joined, as a reader would read them.
+        reason = " ".join(str(error).split())
         raise ValueError(f"matrix={matrix}: {reason.removeprefix('Error: ')}") from None
     plot = given["plot"] or ""
     if plot not in PLOT_FORMATS and plot != "":
