@@ -17,10 +17,11 @@ import warnings
 from . import __version__
 from ._core import Error
 from .alignment import FORMATS, read_alignment
+from .context import DEFAULT_MAX_GAP_FRACTION, DEFAULT_MIN_RESIDUES, ContextSettings
 from .core import (DEFAULT_SAMPLE, available_matrices, load_matrix, matrix_label,
                    score_alignment)
 from .exports import (NO_ROOM_FOR_APPROXIMATE, write_chimerax, write_jalview,
-                      write_scored_alignment, write_structure, write_tsv)
+                      write_scored_alignment, write_structure, write_tsv, write_weights)
 from .output import (end_by_signal, refuse_shared_outputs, refuse_to_overwrite_inputs,
                      remove_temporaries_on_signals)
 from .plot import plot_format, plot_profile
@@ -60,6 +61,18 @@ def build_parser(prog=MODULE_PROG):
                         help='tab-separated table file (default: "-", standard output)')
     parser.add_argument("--columns", action="store_true",
                         help="table of every alignment column instead of the reference's residues")
+    parser.add_argument("--min-residues", metavar="N", type=int, default=DEFAULT_MIN_RESIDUES,
+                        help="a column where fewer sequences hold a residue is not reliable "
+                             f"(default: {DEFAULT_MIN_RESIDUES})")
+    parser.add_argument("--max-gap-fraction", metavar="F", type=float,
+                        default=DEFAULT_MAX_GAP_FRACTION,
+                        help="a column whose gap fraction exceeds F is not reliable (default: "
+                             f"{DEFAULT_MAX_GAP_FRACTION:g})")
+    parser.add_argument("--window", metavar="N", type=int,
+                        help="add a smoothed column: the mean score of the N (odd) rows centred "
+                             "on each row")
+    parser.add_argument("--weights", metavar="FILE",
+                        help="write each sequence's name and the weight the scores used")
     parser.add_argument("--scored-alignment", metavar="FILE",
                         help="write the scored alignment as the command-line program writes it "
                              "(exact scores only)")
@@ -151,8 +164,8 @@ class Progress:
 
 
 # The options that name output files.
-OUTPUT_OPTIONS = ("output", "scored_alignment", "jalview", "chimerax", "structure_out", "plot",
-                  "report")
+OUTPUT_OPTIONS = ("output", "scored_alignment", "weights", "jalview", "chimerax", "structure_out",
+                  "plot", "report")
 
 
 def check_outputs(args):
@@ -172,6 +185,7 @@ def run(args):
     # Arguments are checked before any work, so that a mistake leaves no partial output.
     if args.structure_out and not args.structure:
         raise ValueError("--structure-out needs --structure")
+    settings = ContextSettings(args.min_residues, args.max_gap_fraction, args.window)
     if not 0 <= args.min_identity <= 100:
         raise ValueError(f"--min-identity must be a percentage from 0 to 100, not "
                          f"{args.min_identity:g}")
@@ -183,8 +197,8 @@ def run(args):
         raise ValueError(f"--scored-alignment cannot be written with --approximate: "
                          f"{NO_ROOM_FOR_APPROXIMATE}")
     check_outputs(args)
-    outputs = sum(bool(x) for x in (args.scored_alignment, args.jalview, args.chimerax,
-                                    args.structure, args.structure_out, args.plot,
+    outputs = sum(bool(x) for x in (args.scored_alignment, args.weights, args.jalview,
+                                    args.chimerax, args.structure, args.structure_out, args.plot,
                                     args.report))
     with Progress(stages=2 + outputs, enabled=False if args.quiet else None) as progress:
         progress.stage("reading")
@@ -198,7 +212,8 @@ def run(args):
             alignment, matrix, mode=mode,
             sample=DEFAULT_SAMPLE if args.sample is None else args.sample,
             seed=args.seed or 0)
-        profile = Profile(alignment, scores, matrix_label(args.matrix), reference)
+        profile = Profile(alignment, scores, matrix_label(args.matrix), reference,
+                          substitution_matrix=matrix)
         mapping = None
         if args.structure:
             # Before any output, so that a chain the reference does not match leaves none.
@@ -207,6 +222,9 @@ def run(args):
         if args.scored_alignment:
             progress.stage("writing the scored alignment")
             write_scored_alignment(profile, args.scored_alignment)
+        if args.weights:
+            progress.stage("writing the weights")
+            write_weights(profile, args.weights)
         if args.jalview:
             progress.stage("writing the Jalview file")
             write_jalview(profile, args.jalview)
@@ -223,7 +241,8 @@ def run(args):
             progress.stage("writing the report")
             write_report(profile, args.report, mapping)
     # The table comes once the bar is gone, since both may be on the one terminal.
-    write_tsv(profile, args.output, per="column" if args.columns else "residue")
+    write_tsv(profile, args.output, per="column" if args.columns else "residue",
+              settings=settings)
     if mapping is not None:
         print(mapping.summary(), file=sys.stderr)
     return 0

@@ -1,9 +1,10 @@
-"""Exports of a Profile: a tab-separated table, the scored alignment as the command-line program
-writes it, a Jalview annotation file, a ChimeraX attribute file, and a structure (PDB or mmCIF)
-whose B-factors hold the scores.
+"""Exports of a Profile: a tab-separated table with each column's context, the sequence weights,
+the scored alignment as the command-line program writes it, a Jalview annotation file, a
+ChimeraX attribute file, and a structure (PDB or mmCIF) that holds the scores.
 
-The table and the annotation files write every score in full (Python's shortest exact form),
-so reading them back gives the very floats that were computed. Names, residues and other text
+The tables and the annotation files write every figure in full (the core's format_figure: the
+shortest decimal that reads back as the same float, laid out as repr lays it out), so reading
+them back gives the very floats that were computed. Names, residues and other text
 from the input go into them through the core's escape_field: a tab, carriage return, line feed
 or backslash is written as \\t, \\r, \\n or \\\\, so that every line keeps its fields. Every
 file is written through open_output: it ends up complete, or as it was before. The scored
@@ -13,9 +14,12 @@ them.
 import gzip
 import os
 
+import numpy as np
+
 from . import _core
-from ._core import escape_field
+from ._core import escape_field, format_figure, format_figures
 from .alignment import RANGE_LABEL, identifier
+from .context import ContextSettings, TableContext, grade_edges_text
 from .core import core_sequences, dops_label
 from .output import core_output, open_output
 from .structure import MIN_IDENTITY, UNSCORED, StructureMapping, map_structure, scored_structure
@@ -45,36 +49,133 @@ def header_lines(profile):
     ]
 
 
-def write_tsv(profile, target, per="residue"):
-    """Write the profile as tab-separated text after its header_lines.
+# The columns of every table, after number, residue, column (and chain) and before those of a
+# structure: the score and its context.
+CONTEXT_COLUMNS = ("score", "gap_fraction", "weighted_occupancy", "reliable", "z", "grade")
 
-    Columns: number (the reference's residue number), residue, column (from 1) and score.
+
+def context_lines(context, per):
+    """The "#" lines that say what each context column of a table holds, with the numbers the
+    table's figures depend on: the unreliable columns counted, the mean and standard deviation
+    that z is measured by, the grades' bins and the smoothing window."""
+    settings = context.settings
+    scored, mean, deviation = context.statistics
+    table = "the reference's residues" if per == "residue" else "every column"
+    lines = [
+        "# gap_fraction: the share of sequences with a gap (-, . or X) or a letter the matrix "
+        "lacks at the column",
+        "# weighted_occupancy: the share of the sequence weights, normalised to sum to 1, on "
+        "the sequences that hold a residue at the column",
+        f"# reliable: no where fewer than {settings.min_residues} sequences hold a residue or "
+        f"gap_fraction exceeds {settings.max_gap_fraction:g}; unreliable columns: "
+        f"{context.unreliable()} of {context.count}",
+        f"# z: (score - mean) / standard deviation over the {scored} scored columns of this "
+        f"table ({table}): mean {format_figure(mean)}, population standard deviation "
+        f"{format_figure(deviation)}",
+        f"# grade: 1 to 9, 9 the most conserved, by z: {grade_edges_text()}",
+    ]
+    if settings.window:
+        lines += [f"# window: {settings.window}",
+                  f"# smoothed: the mean score of the {settings.window} rows centred on the "
+                  f"row, fewer at the table's ends"]
+    if context.profile.alignment.chains:
+        lines.append("# chain: the chain of the complex that the column belongs to, as "
+                     "ColabFold names the chains of its models")
+    return lines
+
+
+def _blank_missing(figures, values):
+    """Figures with "" where the value is not a number (no score, hence no z or grade)."""
+    return ["" if value != value else figure for figure, value in zip(figures, values)]
+
+
+def write_tsv(profile, target, per="residue", settings=None, structure=None):
+    """Write the profile as tab-separated text after its header_lines and context_lines.
+
+    Columns: number (the reference's residue number), residue, column (from 1), score and the
+    column's context (see TableContext): gap_fraction, weighted_occupancy, reliable (yes or
+    no), z, grade and, with settings.window, smoothed. Where the alignment is a complex that
+    ColabFold described, chain (after column) names the chain of each column. With structure
+    (a MappedStructure, see map_chains), the columns it adds (structure_fields).
     per="residue" writes the reference's residues; per="column" writes every column, with
-    number empty and the reference's gap character where it has no residue. A residue that is
-    a tab, carriage return, line feed or backslash is written escaped (see escape_field).
+    number empty and the reference's gap character where it has no residue, and z measured over
+    every column. settings: a ContextSettings (default: 10 residues, gap fraction 0.5, no
+    window). A residue that is a tab, carriage return, line feed or backslash is written
+    escaped (see escape_field); z, grade and smoothed are empty where there is no score.
     """
     if per not in ("residue", "column"):
         raise ValueError(f"per must be 'residue' or 'column', not {per!r}")
+    settings = settings or ContextSettings()
+    residues = profile.residues
+    context = TableContext(profile, residues.columns if per == "residue" else None, settings)
     reference = profile.alignment.sequences[profile.reference]
     # Each character of the reference escaped once, not once per row.
     shown = {residue: escape_field(residue) for residue in set(reference)}
+    chain_of = profile.alignment.column_chains()
+    chain_ids = [chain.chain_ids for chain in profile.alignment.chains]
+    added, fields_of = ([], {}) if structure is None else structure.table_fields()
+    names = ["number", "residue", "column"] + (["chain"] if chain_of is not None else []) + \
+        list(CONTEXT_COLUMNS) + (["smoothed"] if settings.window else []) + added
+    empty = "\t" * len(added)
+    scores = context.scores
+    first_number = residues[0].number if len(residues) else 0
     with open_output(target) as out:
-        out.write("\n".join(header_lines(profile)) + "\n")
-        out.write("number\tresidue\tcolumn\tscore\n")
-        if per == "residue":
-            for row in profile.residues:
-                out.write(f"{row.number}\t{shown[row.residue]}\t{row.column + 1}\t"
-                          f"{row.score!r}\n")
-            return
-        # The reference's residues come in the order of their columns: walked beside them.
-        residues = iter(profile.residues)
-        residue = next(residues, None)
-        for column, score in enumerate(profile.scores.column_scores):
-            number = ""
-            if residue is not None and residue.column == column:
-                number = residue.number
-                residue = next(residues, None)
-            out.write(f"{number}\t{shown[reference[column]]}\t{column + 1}\t{float(score)!r}\n")
+        out.write("\n".join(header_lines(profile) + context_lines(context, per)) + "\n")
+        out.write("\t".join(names) + "\n")
+        for first, last, block in context.blocks():
+            columns = context.columns(first, last)
+            # The number of the reference's residue in each column, -1 where it has none.
+            if per == "residue":
+                numbers = np.arange(first, last) + first_number
+            elif len(residues):
+                at = np.searchsorted(residues.columns, columns)
+                found = residues.columns[np.minimum(at, len(residues) - 1)] == columns
+                numbers = np.where(found, at + first_number, -1)
+            else:
+                numbers = np.full(len(columns), -1)
+            column_scores = scores[columns]
+            cells = zip(
+                columns.tolist(), numbers.tolist(), format_figures(column_scores),
+                format_figures(block["gap_fraction"]), format_figures(block["weighted_occupancy"]),
+                block["reliable"].tolist(),
+                _blank_missing(format_figures(block["z"]), block["z"].tolist()),
+                block["grade"].tolist(),
+                _blank_missing(format_figures(block["smoothed"]), block["smoothed"].tolist())
+                if settings.window else [None] * len(columns))
+            for column, number, score, gaps, occupancy, reliable, z, grade, smoothed in cells:
+                row = [str(number) if number >= 0 else "", shown[reference[column]],
+                       str(column + 1)]
+                if chain_of is not None:
+                    row.append(chain_ids[chain_of[column]])
+                row += [score, gaps, occupancy, "yes" if reliable else "no", z,
+                        str(grade) if grade else ""]
+                if smoothed is not None:
+                    row.append(smoothed)
+                line = "\t".join(row)
+                if added:
+                    line += fields_of.get(column, empty)
+                out.write(line + "\n")
+
+
+def write_weights(profile, target):
+    """Write the sequence weights that the scores used, as tab-separated text: the profile's
+    header lines, then one row per sequence, in input order, of its name (escaped as
+    escape_field escapes it) and its weight in full. Approximate weights (each the mean
+    distance to a sample of partners) are said so in the header's "# weights:" line."""
+    scores = profile.scores
+    alignment = profile.alignment
+    kind = (f"{scores.mode_label}: each the mean distance to a random sample of the other "
+            f"sequences" if scores.approximate
+            else "exact: each the mean distance to every other sequence")
+    with open_output(target) as out:
+        out.write("\n".join(header_lines(profile)[:-1]) + "\n")
+        out.write(f"# weights: {kind}\n")
+        out.write("name\tweight\n")
+        weights = np.asarray(scores.weights, dtype=np.float64)
+        for first in range(0, len(weights), 1 << 16):
+            names = alignment.names[first:first + (1 << 16)]
+            for name, weight in zip(names, format_figures(weights[first:first + len(names)])):
+                out.write(f"{escape_field(name)}\t{weight}\n")
 
 
 def write_scored_alignment(profile, target):
