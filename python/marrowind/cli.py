@@ -27,7 +27,8 @@ from .output import (end_by_signal, refuse_shared_outputs, refuse_to_overwrite_i
 from .plot import plot_format, plot_profile
 from .profile import Profile
 from .report import write_report
-from .structure import MIN_IDENTITY, UNSCORED, map_structure
+from .structure import (MIN_IDENTITY, SCORE_CATEGORY, UNSCORED, KeptBFactorsNeedMmcif,
+                        map_chains)
 
 
 MODULE_PROG = "python3 -m marrowind"
@@ -81,13 +82,18 @@ def build_parser(prog=MODULE_PROG):
     parser.add_argument("--structure", "--pdb", metavar="FILE",
                         help="PDB or mmCIF file, plain or gzip-compressed, to map the scores "
                              "onto: the reference is aligned with the residues of --chain")
-    parser.add_argument("--chain", help="chain of --structure to score (default: its only "
-                                        "protein chain); without --structure, the chain that "
-                                        "--chimerax names")
+    parser.add_argument("--chain", help="chain of --structure to score, or several separated by "
+                                        "commas (A,B), by author or label ID (default: every "
+                                        "protein chain that matches at --min-identity); "
+                                        "without --structure, the chain that --chimerax names")
     parser.add_argument("--structure-out", "--pdb-out", metavar="FILE",
                         help="write --structure in its own format with each scored residue's "
                              f"score as its atoms' B-factor ({UNSCORED:.2f} for residues "
                              "without a score)")
+    parser.add_argument("--keep-b-factors", action=argparse.BooleanOptionalAction,
+                        help="--structure-out keeps the structure's B-factors and holds the "
+                             f"scores in the mmCIF category {SCORE_CATEGORY} (mmCIF only; the "
+                             "default for a predicted model, whose B-factors are pLDDT)")
     parser.add_argument("--min-identity", metavar="PERCENT", type=float, default=MIN_IDENTITY,
                         help="refuse a chain with fewer identical residues, as a percentage of "
                              f"the shorter sequence (default: {MIN_IDENTITY:g})")
@@ -218,7 +224,10 @@ def run(args):
         if args.structure:
             # Before any output, so that a chain the reference does not match leaves none.
             progress.stage("aligning the reference with the structure")
-            mapping = map_structure(profile, args.structure, args.chain, args.min_identity)
+            mapping = map_chains(profile, args.structure, args.chain, args.min_identity,
+                                 args.keep_b_factors)
+            if args.structure_out and mapping.keep_b_factors and mapping.file.format == "pdb":
+                raise KeptBFactorsNeedMmcif(kept_b_factors_refusal(mapping, args))
         if args.scored_alignment:
             progress.stage("writing the scored alignment")
             write_scored_alignment(profile, args.scored_alignment)
@@ -233,19 +242,37 @@ def run(args):
             write_chimerax(profile, args.chimerax, chain=args.chain, structure=mapping)
         if args.structure_out:
             progress.stage("writing the structure")
-            write_structure(profile, mapping, args.structure_out)
+            write_structure(profile, mapping, args.structure_out, settings=settings)
         if args.plot:
             progress.stage("plotting")
             plot_profile(profile, args.plot, per=args.plot_by)
         if args.report:
             progress.stage("writing the report")
-            write_report(profile, args.report, mapping)
+            write_report(profile, args.report, mapping, settings=settings)
     # The table comes once the bar is gone, since both may be on the one terminal.
     write_tsv(profile, args.output, per="column" if args.columns else "residue",
-              settings=settings)
+              settings=settings, structure=mapping)
     if mapping is not None:
-        print(mapping.summary(), file=sys.stderr)
+        for line in mapping.summary_lines():
+            print(line, file=sys.stderr)
+        if mapping.predicted and args.keep_b_factors is None:
+            print(f"{mapping.source}: a predicted model ({mapping.predicted}): its B-factors are "
+                  f"pLDDT, shown as the table's plddt column"
+                  + (f" and kept in {args.structure_out}, whose {SCORE_CATEGORY} category holds "
+                     f"the scores (--no-keep-b-factors puts the scores in the B-factors)"
+                     if args.structure_out else ""), file=sys.stderr)
     return 0
+
+
+def kept_b_factors_refusal(mapping, args):
+    """Why a PDB file cannot be written with its B-factors kept, and what to do instead."""
+    why = ("--keep-b-factors" if args.keep_b_factors
+           else f"a predicted model ({mapping.predicted}) keeps its B-factors, its pLDDT")
+    return (f"{why}: {args.structure_out} would be a PDB file, whose only room for the scores "
+            f"is its B-factors; give the structure as mmCIF (gemmi convert "
+            f"{os.path.basename(mapping.source)} model.cif) to have the scores in its "
+            f"{SCORE_CATEGORY} category"
+            + ("" if args.keep_b_factors else ", or --no-keep-b-factors to replace the B-factors"))
 
 
 def drop_unwritable_standard_output():

@@ -22,7 +22,8 @@ from .alignment import RANGE_LABEL, identifier
 from .context import ContextSettings, TableContext, grade_edges_text
 from .core import core_sequences, dops_label
 from .output import core_output, open_output
-from .structure import MIN_IDENTITY, UNSCORED, StructureMapping, map_structure, scored_structure
+from .structure import (MIN_IDENTITY, UNSCORED, MappedStructure, StructureMapping, map_chains,
+                        scored_structure)
 
 DIRECTION = "score: 0 to 1, higher is more conserved"
 # Why approximate scores get no scored alignment.
@@ -227,21 +228,21 @@ def write_chimerax(profile, target, chain=None, attribute="conservation", struct
     residues their scores.
 
     Without structure, each residue of the reference by its number in the reference; chain,
-    e.g. "A", restricts it to that chain. With structure, a StructureMapping (see
-    map_structure), the residues of its chain aligned with the reference, named as the
-    structure numbers them, insertion codes included ("/A:52A"; ":52A" for a chain whose ID is
-    blank).
+    e.g. "A" (or "A,B" for several), restricts it to that chain. With structure, a
+    MappedStructure (see map_chains) or a StructureMapping (see map_structure), the residues of
+    every scored chain aligned with the reference, named as the structure numbers them,
+    insertion codes included ("/A:52A"; ":52A" for a chain whose ID is blank).
     """
     # Made as they are written: the residues of a long reference are never held as text.
     if structure is None:
-        numbered = ((row.number, row.score) for row in profile.residues)
+        # No chain, or a blank chain ID (which cannot follow "/"): residues by number alone.
+        prefix = f"/{chain}" if chain else ""
+        assigned = ((f"{prefix}:{row.number}", row.score) for row in profile.residues)
     else:
-        chain = structure.chain
-        numbered = ((residue.label, residue.reference.score)
-                    for residue in structure.residues if residue.reference is not None)
-    # No chain, or a blank chain ID (which cannot follow "/"): residues by number alone.
-    prefix = f"/{chain}" if chain else ""
-    assigned = ((f"{prefix}:{number}", score) for number, score in numbered)
+        mapped = structure if isinstance(structure, MappedStructure) else map_chains(
+            profile, structure)
+        assigned = ((f"{'/' + part if part else ''}:{residue.label}", residue.reference.score)
+                    for part, residue in mapped.residues if residue.reference is not None)
     with open_output(target) as out:
         out.write("".join(line + "\n" for line in header_lines(profile)))
         out.write(f"attribute: {escape_field(attribute)}\nmatch mode: any\nrecipient: residues\n")
@@ -249,30 +250,57 @@ def write_chimerax(profile, target, chain=None, attribute="conservation", struct
             out.write(f"\t{escape_field(residues)}\t{score!r}\n")
 
 
-def write_structure(profile, structure, target, chain=None, missing=UNSCORED,
-                    min_identity=MIN_IDENTITY):
-    """Write a structure file in which every atom of a chain's residues has its residue's
-    score as its B-factor; return the StructureMapping.
+def structure_figures(profile, mapped, settings=None):
+    """The grade and reliability of each alignment column that a residue of the mapped
+    structure is aligned with, as the per-residue table gives them: {column: (grade,
+    reliable)}."""
+    columns = sorted(mapped.by_column())
+    if not columns:
+        return {}
+    residues = profile.residues
+    rows = np.searchsorted(residues.columns, columns).astype(np.int32)
+    context = TableContext(profile, residues.columns, settings or ContextSettings())
+    figures = {}
+    for row, column in zip(rows.tolist(), columns):
+        block = context.block(row, row + 1)
+        figures[column] = (int(block["grade"][0]), bool(block["reliable"][0]))
+    return figures
 
-    structure: a PDB or mmCIF file's path (plain or gzip-compressed), or the StructureMapping
-    that map_structure gave for this profile. The reference is aligned with the chain's
-    residues (see map_structure, which raises InputError for a chain the reference does not
-    match); residues of the chain that no reference residue is aligned with get missing
-    (UNSCORED, -1.0: below every score). The file is written in its own format with every other
-    record as it was: other chains, ligands, waters, headers, secondary structure, connectivity
-    and atom serials. PDB keeps two decimals of a B-factor; mmCIF gets each score in full.
-    Approximate scores are said so in the file (see scored_structure). gzip-compressed when
-    target ends in ".gz".
+
+def write_structure(profile, structure, target, chain=None, missing=UNSCORED,
+                    min_identity=MIN_IDENTITY, keep_b_factors=None, settings=None):
+    """Write a structure file that holds the scores of the residues of the chains the
+    reference matches; return the MappedStructure.
+
+    structure: a PDB or mmCIF file's path (plain or gzip-compressed), or the MappedStructure
+    (see map_chains) or StructureMapping (see map_structure) made for this profile. The
+    reference is aligned with the residues of chain (a name, "A,B" or a list; None: every
+    protein chain at least min_identity percent identical to it; see map_chains, which raises
+    InputError for a chain the reference does not match). Residues of those chains that no
+    reference residue is aligned with get missing (UNSCORED, -1.0: below every score). The file
+    is written in its own format with every other record as it was: other chains, ligands,
+    waters, headers, secondary structure, connectivity and atom serials. PDB keeps two decimals
+    of a B-factor; mmCIF gets each score in full.
+    keep_b_factors: True keeps every B-factor and writes the scores, with each residue's grade
+    and reliability (settings: a ContextSettings, as for write_tsv), into the mmCIF category
+    _marrowind_residue instead; a PDB file cannot hold them and raises InputError. None: the
+    mapping's choice (kept for a predicted model, whose B-factors are pLDDT). Approximate
+    scores are said so in the file (see scored_structure). gzip-compressed when target ends in
+    ".gz".
     """
-    mapping = structure if isinstance(structure, StructureMapping) else \
-        map_structure(profile, structure, chain, min_identity)
+    if isinstance(structure, MappedStructure):
+        mapped = structure
+    else:
+        mapped = map_chains(profile, structure, chain, min_identity)
+    keep = mapped.keep_b_factors if keep_b_factors is None else keep_b_factors
     scores = profile.scores
-    data = scored_structure(mapping, missing, scores.mode_label if scores.approximate else None)
+    data = scored_structure(mapped, missing, scores.mode_label if scores.approximate else None,
+                            keep, structure_figures(profile, mapped, settings) if keep else None)
     if os.fspath(target).endswith(".gz"):
         data = gzip.compress(data, mtime=0)
     with open_output(target, binary=True) as out:
         out.write(data)
-    return mapping
+    return mapped
 
 
 # The name of write_structure when it wrote PDB files only.

@@ -74,7 +74,8 @@ def test_mapping_survives_offsets_missing_loops_tags_and_insertion_codes(tmp_pat
     profile = marrowind.conservation_profile(marrowind.parse_alignment(
         f">tagged\n{reference}\n>variant\n{reference.replace('EVKNW', 'DIRNF')}\n"))
 
-    mapping = marrowind.write_structure(profile, edited, tmp_path / "out.pdb.gz", chain="A")
+    mapping = marrowind.write_structure(profile, edited, tmp_path / "out.pdb.gz",
+                                        chain="A").chains[0]
     assert (mapping.scored, mapping.unscored) == (62, 3)
     # Identity is counted over the shorter sequence: the 65 residues of the chain.
     assert (mapping.identity, mapping.coverage) == pytest.approx((100 * 62 / 65, 100 * 62 / 75))
