@@ -17,7 +17,7 @@ import pytest
 
 import marrowind
 from marrowind import batch
-from conftest import EXAMPLES, structure
+from conftest import EXAMPLES, predicted_model, structure
 
 ARTEFACTS = os.path.join(os.environ.get("MARROWIND_BUILD_DIR", "."), "test-artefacts", "report")
 # Headless, with every host name unresolvable and a proxy that answers nothing: a page that
@@ -215,6 +215,42 @@ def test_structure_of_a_blank_chain_is_drawn(browser, capsid, tmp_path):
     click(point_at(browser, "profile", f"profilePoint({target.column})"))
     status = browser.find_element("id", "structure-status").text
     assert status.startswith("Selected: chain (blank ID) residue 180,"), status
+
+
+def colours_of(browser, element_id):
+    """The set of RGB colours the element shows on screen."""
+    from PIL import Image
+    element = browser.find_element("id", element_id)
+    image = Image.open(io.BytesIO(element.screenshot_as_png)).convert("RGB")
+    return {colour for _, colour in image.getcolors(maxcolors=1 << 20)}
+
+
+# The pLDDT bands the model's residues fall in (65.1 to 72.0): yellow below 70, light blue
+# above.
+LOW, CONFIDENT = (255, 219, 19), (101, 203, 243)
+
+
+def test_predicted_model_draws_its_plddt_track_and_colours_by_it(browser, capsid, tmp_path):
+    _, profile = capsid
+    report = tmp_path / "model.html"
+    marrowind.write_report(profile, report, structure=predicted_model(tmp_path, "cif"))
+    assert_no_errors(open_report(browser, report, "capsid-plddt.png"))
+    browser.execute_script("document.getElementById('profile').scrollIntoView();")
+    assert {LOW, CONFIDENT} <= colours_of(browser, "profile")
+
+    # The 3D view takes the same bands once pLDDT is chosen, and its scores' colours before.
+    choice = browser.find_element("id", "colour-by")
+    assert choice.is_displayed()
+    browser.execute_script("document.getElementById('structure').scrollIntoView();")
+    assert not {LOW, CONFIDENT} & colours_of(browser, "structure")
+    from selenium.webdriver.support.ui import Select
+    Select(choice).select_by_value("plddt")
+    browser.execute_async_script(
+        "const done = arguments[0]; requestAnimationFrame(() => requestAnimationFrame(done));")
+    shades = colours_of(browser, "structure")
+    browser.save_screenshot(os.path.join(ARTEFACTS, "capsid-plddt-3d.png"))
+    assert len(shades) > 50 and not [c for c in shades if c[0] < 30 and c[1] < 30 and c[2] > 60]
+    assert_no_errors(browser.get_log("browser"))
 
 
 def test_batch_index_sorts_and_links(browser, tmp_path):
