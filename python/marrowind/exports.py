@@ -103,6 +103,7 @@ def write_tsv(profile, target, per="residue", settings=None, structure=None):
     every column. settings: a ContextSettings (default: 10 residues, gap fraction 0.5, no
     window). A residue that is a tab, carriage return, line feed or backslash is written
     escaped (see escape_field); z, grade and smoothed are empty where there is no score.
+    Returns the TableContext of the rows written (its statistics, its unreliable() count).
     """
     if per not in ("residue", "column"):
         raise ValueError(f"per must be 'residue' or 'column', not {per!r}")
@@ -156,6 +157,7 @@ def write_tsv(profile, target, per="residue", settings=None, structure=None):
                 if added:
                     line += fields_of.get(column, empty)
                 out.write(line + "\n")
+    return context
 
 
 def write_weights(profile, target):
