@@ -165,7 +165,9 @@ def conservation_profile(alignment, matrix="blosum62", reference=None, format=No
     if not hasattr(alignment, "sequences"):
         alignment = read_alignment(alignment, format)
     index = alignment.index(reference)
-    scores = score_alignment(alignment, matrix, threads=threads, mode=mode, sample=sample,
+    # Loaded once, so that a file's faults are warned of once and the context reads the very
+    # matrix that scored.
+    loaded = load_matrix(matrix)
+    scores = score_alignment(alignment, loaded, threads=threads, mode=mode, sample=sample,
                              seed=seed)
-    return Profile(alignment, scores, matrix_label(matrix), index,
-                   substitution_matrix=load_matrix(matrix))
+    return Profile(alignment, scores, matrix_label(matrix), index, substitution_matrix=loaded)

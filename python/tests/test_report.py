@@ -233,10 +233,21 @@ LOW, CONFIDENT = (255, 219, 19), (101, 203, 243)
 def test_predicted_model_draws_its_plddt_track_and_colours_by_it(browser, capsid, tmp_path):
     _, profile = capsid
     report = tmp_path / "model.html"
-    marrowind.write_report(profile, report, structure=predicted_model(tmp_path, "cif"))
+    marrowind.write_report(profile, report, structure=predicted_model(tmp_path, "cif"),
+                           settings=marrowind.ContextSettings(max_gap_fraction=0.35))
     assert_no_errors(open_report(browser, report, "capsid-plddt.png"))
     browser.execute_script("document.getElementById('profile').scrollIntoView();")
     assert {LOW, CONFIDENT} <= colours_of(browser, "profile")
+
+    # A residue's tooltip gives its column's context, its numbers in the structure and UniProt,
+    # and its pLDDT.
+    target = next(row for row in profile.residues if row.number == 30)
+    click(point_at(browser, "profile", f"profilePoint({target.column})"))
+    assert browser.find_element("id", "tooltip").text.splitlines() == [
+        "CAPSID_HIV1/1-70 E30", "column 30", f"score {target.score!r}",
+        "grade 5 of 9 (z -0.06)", "3 of 3 sequences hold a residue, gaps 0.0%",
+        "weighted occupancy 100.0%", "unreliable: fewer than 10 residues or over 35% gaps",
+        "structure chain A: residue 180", "pLDDT 68.00"]
 
     # The 3D view takes the same bands once pLDDT is chosen, and its scores' colours before.
     choice = browser.find_element("id", "colour-by")

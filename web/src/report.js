@@ -107,8 +107,10 @@ function describeColumn(column) {
     + `residue, gaps ${(100 * data.gaps[column]).toFixed(1)}%`);
   lines.push(`weighted occupancy ${(100 * columnContext.occupancy[column]).toFixed(1)}%`);
   if (!columnContext.reliable[column]) {
+    // As a percentage to 12 significant digits, so that 0.35 reads 35, not 35.00000000000001.
+    const percent = Number((100 * columnContext.maxGapFraction).toPrecision(12));
     lines.push(`unreliable: fewer than ${columnContext.minResidues} residues or over `
-      + `${100 * columnContext.maxGapFraction}% gaps`);
+      + `${percent}% gaps`);
   }
   if (chainAt[column]) lines.push(`complex chain ${chainAt[column]}`);
   (data.residueNames[column] || []).forEach((line) => lines.push(line));
