@@ -191,6 +191,12 @@ def run(args):
     # Arguments are checked before any work, so that a mistake leaves no partial output.
     if args.structure_out and not args.structure:
         raise ValueError("--structure-out needs --structure")
+    if args.min_residues < 0:
+        raise ValueError(f"--min-residues must be a whole number of at least 0, not "
+                         f"{args.min_residues}")
+    if not 0 <= args.max_gap_fraction <= 1:
+        raise ValueError(f"--max-gap-fraction must be a fraction from 0 to 1, not "
+                         f"{args.max_gap_fraction:g}")
     settings = ContextSettings(args.min_residues, args.max_gap_fraction, args.window)
     if not 0 <= args.min_identity <= 100:
         raise ValueError(f"--min-identity must be a percentage from 0 to 100, not "

@@ -199,6 +199,10 @@ def render_report(profile, mapping=None, most=MAX_SEQUENCES, settings=None):
         "structure_hidden": "" if mapping else " hidden",
         "structure_caption": html.escape(" ".join(mapping.summary_lines())) if mapping else "",
         "plddt_hidden": "" if mapping is not None and mapping.predicted else " hidden",
+        "smoothed_legend": "" if settings is None or not settings.window else
+                           f'<span class="legend"><span class="swatch" style="background:'
+                           f'#e8175d;height:2px;width:18px"></span> smoothed over '
+                           f'{settings.window} residues</span>',
         "tsv_name": html.escape(_tsv_name(profile)),
         "rows_note": html.escape(rows_note),
         "data": _script_safe_json(report_data(profile, mapping, most, settings)),

@@ -96,11 +96,16 @@ def test_settings_and_options_are_checked(tmp_path):
     for bad in ({"window": 4}, {"window": 0}, {"max_gap_fraction": 1.5}, {"min_residues": -1}):
         with pytest.raises(ValueError):
             marrowind.ContextSettings(**bad)
-    done = subprocess.run([sys.executable, "-m", "marrowind", "-", "--window", "2"],
-                          input=b">a\nAC\n>b\nAD\n", capture_output=True)
-    assert (done.returncode, done.stdout) == (1, b"")
-    assert done.stderr == (b"python3 -m marrowind: the window must be an odd whole number of "
-                           b"at least 1, not 2\n")
+    for option, value, message in [
+            ("--window", "2", "the window must be an odd whole number of at least 1, not 2"),
+            ("--min-residues", "-1", "--min-residues must be a whole number of at least 0, "
+                                     "not -1"),
+            ("--max-gap-fraction", "nan", "--max-gap-fraction must be a fraction from 0 to 1, "
+                                          "not nan")]:
+        done = subprocess.run([sys.executable, "-m", "marrowind", "-", option, value],
+                              input=b">a\nAC\n>b\nAD\n", capture_output=True)
+        assert (done.returncode, done.stdout) == (1, b"")
+        assert done.stderr.decode() == f"python3 -m marrowind: {message}\n"
 
 
 def test_approximate_weights_are_marked(tmp_path):
