@@ -17,7 +17,8 @@ import warnings
 from . import __version__
 from ._core import Error
 from .alignment import FORMATS, read_alignment
-from .context import DEFAULT_MAX_GAP_FRACTION, DEFAULT_MIN_RESIDUES, ContextSettings
+from .context import (DEFAULT_MAX_GAP_FRACTION, DEFAULT_MIN_RESIDUES, OPTION_NAMES,
+                      ContextSettings, settings_fault)
 from .core import (DEFAULT_SAMPLE, available_matrices, load_matrix, matrix_label,
                    score_alignment)
 from .exports import (NO_ROOM_FOR_APPROXIMATE, write_chimerax, write_jalview,
@@ -191,12 +192,9 @@ def run(args):
     # Arguments are checked before any work, so that a mistake leaves no partial output.
     if args.structure_out and not args.structure:
         raise ValueError("--structure-out needs --structure")
-    if args.min_residues < 0:
-        raise ValueError(f"--min-residues must be a whole number of at least 0, not "
-                         f"{args.min_residues}")
-    if not 0 <= args.max_gap_fraction <= 1:
-        raise ValueError(f"--max-gap-fraction must be a fraction from 0 to 1, not "
-                         f"{args.max_gap_fraction:g}")
+    fault = settings_fault(args.min_residues, args.max_gap_fraction, args.window, OPTION_NAMES)
+    if fault:
+        raise ValueError(fault)
     settings = ContextSettings(args.min_residues, args.max_gap_fraction, args.window)
     if not 0 <= args.min_identity <= 100:
         raise ValueError(f"--min-identity must be a percentage from 0 to 100, not "

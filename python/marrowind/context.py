@@ -22,6 +22,25 @@ GRADE_EDGES = _core.GRADE_EDGES
 BLOCK = 1 << 16
 
 
+# How messages name the settings: by their fields from Python, by their options on the command
+# line.
+FIELD_NAMES = ("min_residues", "max_gap_fraction")
+OPTION_NAMES = ("--min-residues", "--max-gap-fraction")
+
+
+def settings_fault(min_residues, max_gap_fraction, window, names=FIELD_NAMES):
+    """The first fault of these settings as one line, the first two named as names names them;
+    None when they are sound."""
+    if isinstance(min_residues, bool) or not isinstance(min_residues, int) or min_residues < 0:
+        return f"{names[0]} must be a whole number of at least 0, not {min_residues!r}"
+    if not 0 <= max_gap_fraction <= 1:
+        return f"{names[1]} must be a fraction from 0 to 1, not {max_gap_fraction!r}"
+    if window is not None and (isinstance(window, bool) or not isinstance(window, int)
+                               or window < 1 or window % 2 == 0):
+        return f"the window must be an odd whole number of at least 1, not {window!r}"
+    return None
+
+
 @dataclass(frozen=True)
 class ContextSettings:
     """What makes a column reliable, and the smoothing window.
@@ -29,6 +48,7 @@ class ContextSettings:
     min_residues: the fewest sequences that must hold a residue at a reliable column.
     max_gap_fraction: the largest gap fraction of a reliable column.
     window: an odd number of rows whose centred mean gives the smoothed column; None for none.
+    Settings that do not fit raise ValueError (see settings_fault).
     """
 
     min_residues: int = DEFAULT_MIN_RESIDUES
@@ -36,18 +56,9 @@ class ContextSettings:
     window: Optional[int] = None
 
     def __post_init__(self):
-        if isinstance(self.min_residues, bool) or not isinstance(self.min_residues, int) \
-                or self.min_residues < 0:
-            raise ValueError(f"min_residues must be a whole number of at least 0, not "
-                             f"{self.min_residues!r}")
-        if not 0 <= self.max_gap_fraction <= 1:
-            raise ValueError(f"max_gap_fraction must be from 0 to 1, not "
-                             f"{self.max_gap_fraction!r}")
-        window = self.window
-        if window is not None and (isinstance(window, bool) or not isinstance(window, int)
-                                   or window < 1 or window % 2 == 0):
-            raise ValueError(f"the window must be an odd whole number of at least 1, not "
-                             f"{window!r}")
+        fault = settings_fault(self.min_residues, self.max_gap_fraction, self.window)
+        if fault:
+            raise ValueError(fault)
 
 
 def grade_edges_text():
