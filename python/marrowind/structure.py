@@ -719,7 +719,7 @@ def scored_structure(mapping, missing=UNSCORED, approximate=None, keep_b_factors
                 continue
             grade, reliable = (figures or {}).get(residue.reference.column, (None, None))
             rows.append([chain, str(residue.number), residue.insertion or "?", residue.name,
-                         repr(float(residue.reference.score)),
+                         _core.format_figure(residue.reference.score),
                          str(grade) if grade else "?",
                          "?" if reliable is None else ("yes" if reliable else "no")])
     return _mmcif_with_b_factors(file, values, items, rows).encode("utf-8")
@@ -776,7 +776,7 @@ def _pdb_with_b_factors(file, values, remarks=()):
 
 def _mmcif_with_b_factors(file, values, items=None, scores=None):
     """The mmCIF document with _atom_site.B_iso_or_equiv replaced where values say so, each
-    score in full (Python's shortest exact form), the category _marrowind given the items
+    score in full (the core's format_figure), the category _marrowind given the items
     (name: text) and, given scores (rows of SCORE_ITEMS' values), the loop SCORE_CATEGORY,
     written out again by gemmi."""
     import gemmi
@@ -795,7 +795,7 @@ def _mmcif_with_b_factors(file, values, items=None, scores=None):
         _check_atom(file, atom, gemmi.cif.as_string(names[row]),
                     gemmi.cif.as_string(serials[row]) if serials else "")
         if value is not None:
-            b_factors[row] = repr(float(value))
+            b_factors[row] = _core.format_figure(value)
     for name, text in (items or {}).items():
         block.set_pair(f"_marrowind.{name}", gemmi.cif.quote(text))
     if scores is not None:
