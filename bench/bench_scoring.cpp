@@ -197,12 +197,21 @@ void paths(benchmark::internal::Benchmark* b)
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
+// Few columns and many sequences: the column stage must still give every thread columns.
+void few_columns(benchmark::internal::Benchmark* b)
+{
+    for (int threads : {1, 2})
+        b->Args({12000, 64, static_cast<int>(marrowind::best_kernel_level()), threads});
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 }  // namespace
 
 BENCHMARK(BM_WeightsPlain)->Args({2000, 400})->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Weights)->Apply(paths);
 BENCHMARK(BM_ColumnScoresPlain)->Args({2000, 400})->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ColumnScores)->Apply(paths);
+BENCHMARK(BM_ColumnScores)->Apply(few_columns);
 BENCHMARK(BM_SampledWeights)
     ->Apply([](benchmark::internal::Benchmark* b) {
         for (marrowind::KernelLevel level : marrowind::supported_kernel_levels())
