@@ -215,6 +215,7 @@ struct ColumnSets {
     alignas(64) uint8_t tables[kMaxKernelClasses / 4][128];
     alignas(64) uint8_t offsets[64];
     __mmask64 lanes[kMaxKernelClasses / 4];
+    __mmask64 scoring;  // the lanes of every set
     int count;
 };
 
@@ -239,14 +240,15 @@ MARROWIND_AVX512 void group_classes(__m512i row, const ColumnKernelTables& t, Co
     }
     _mm512_store_si512(sets.offsets, offsets);
     sets.count = (slots + 3) / 4;
+    sets.scoring = 0;
+    for (int s = 0; s < sets.count; ++s) sets.scoring |= sets.lanes[s];
 }
 
 // Bit g is set when any lane of vector g (see column_byte) belongs to a set.
 template <int kVectors>
 unsigned vectors_with_lanes(const ColumnSets& sets)
 {
-    uint64_t lanes = 0;
-    for (int s = 0; s < sets.count; ++s) lanes |= sets.lanes[s];
+    uint64_t lanes = sets.scoring;
     lanes |= lanes >> 32;
     lanes |= lanes >> 16;
     lanes |= lanes >> 8;
@@ -255,37 +257,34 @@ unsigned vectors_with_lanes(const ColumnSets& sets)
     return vectors & ((1u << kVectors) - 1);
 }
 
-// The levels of set s, merged into the lanes of that set.
-MARROWIND_AVX512 inline __m512i merge_set(__m512i level, __m512i index, const ColumnSets& sets,
-                                         int s)
+// Set s's levels written over the indices in the lanes of that set. The sets' lanes are
+// disjoint, so each set reads the indices of its own lanes untouched: one permute a set, with no
+// separate merge, and the lanes of no set are cleared once at the end.
+MARROWIND_AVX512 inline __m512i look_up_set(__m512i index, const ColumnSets& sets, int s)
 {
-    return _mm512_mask_mov_epi8(level, sets.lanes[s],
-                                _mm512_permutex2var_epi8(_mm512_load_si512(sets.tables[s]), index,
-                                                         _mm512_load_si512(sets.tables[s] + 64)));
+    return _mm512_mask2_permutex2var_epi8(_mm512_load_si512(sets.tables[s]), index, sets.lanes[s],
+                                          _mm512_load_si512(sets.tables[s] + 64));
 }
 
 // The levels of the row whose sets these are against the codes at `codes_k`, 0 in lanes of no
-// set, for any number of sets. The sets' lanes are disjoint, so the order of the merges does
-// not matter; the switch takes one predictable jump where a loop would test the count at every
-// set.
+// set, for any number of sets. The switch takes one predictable jump where a loop would test
+// the count at every set.
 MARROWIND_AVX512 inline __m512i row_levels(const uint8_t* codes_k, __m512i offsets,
                                           const ColumnSets& sets)
 {
-    const __m512i index = _mm512_add_epi8(_mm512_load_si512(codes_k), offsets);
-    __m512i level = _mm512_maskz_permutex2var_epi8(sets.lanes[0], _mm512_load_si512(sets.tables[0]),
-                                                   index, _mm512_load_si512(sets.tables[0] + 64));
-    static_assert(kMaxKernelClasses / 4 == 8, "the switch below merges up to eight sets");
+    __m512i level = _mm512_add_epi8(_mm512_load_si512(codes_k), offsets);
+    static_assert(kMaxKernelClasses / 4 == 8, "the switch below looks up to eight sets");
     switch (sets.count) {
-    case 8: level = merge_set(level, index, sets, 7); [[fallthrough]];
-    case 7: level = merge_set(level, index, sets, 6); [[fallthrough]];
-    case 6: level = merge_set(level, index, sets, 5); [[fallthrough]];
-    case 5: level = merge_set(level, index, sets, 4); [[fallthrough]];
-    case 4: level = merge_set(level, index, sets, 3); [[fallthrough]];
-    case 3: level = merge_set(level, index, sets, 2); [[fallthrough]];
-    case 2: level = merge_set(level, index, sets, 1); [[fallthrough]];
-    default: break;
+    case 8: level = look_up_set(level, sets, 7); [[fallthrough]];
+    case 7: level = look_up_set(level, sets, 6); [[fallthrough]];
+    case 6: level = look_up_set(level, sets, 5); [[fallthrough]];
+    case 5: level = look_up_set(level, sets, 4); [[fallthrough]];
+    case 4: level = look_up_set(level, sets, 3); [[fallthrough]];
+    case 3: level = look_up_set(level, sets, 2); [[fallthrough]];
+    case 2: level = look_up_set(level, sets, 1); [[fallthrough]];
+    default: level = look_up_set(level, sets, 0);
     }
-    return level;
+    return _mm512_maskz_mov_epi8(sets.scoring, level);
 }
 
 // The levels of a row with kSets sets, as row_levels gives them, with the sets' tables and
@@ -301,21 +300,21 @@ public:
             high_[s] = _mm512_load_si512(sets.tables[s] + 64);
             lanes_[s] = sets.lanes[s];
         }
+        scoring_ = sets.scoring;
     }
 
     MARROWIND_AVX512 __m512i levels(const uint8_t* codes_k, __m512i offsets) const
     {
-        const __m512i index = _mm512_add_epi8(_mm512_load_si512(codes_k), offsets);
-        __m512i level = _mm512_maskz_permutex2var_epi8(lanes_[0], low_[0], index, high_[0]);
-        for (int s = 1; s < kSets; ++s)
-            level = _mm512_mask_mov_epi8(level, lanes_[s],
-                                         _mm512_permutex2var_epi8(low_[s], index, high_[s]));
-        return level;
+        __m512i level = _mm512_add_epi8(_mm512_load_si512(codes_k), offsets);
+        for (int s = 0; s < kSets; ++s)
+            level = _mm512_mask2_permutex2var_epi8(low_[s], level, lanes_[s], high_[s]);
+        return _mm512_maskz_mov_epi8(scoring_, level);
     }
 
 private:
     __m512i low_[kSets], high_[kSets];
     __mmask64 lanes_[kSets];
+    __mmask64 scoring_;
 };
 
 // Any number of sets, left in memory.
