@@ -197,11 +197,13 @@ void paths(benchmark::internal::Benchmark* b)
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-// Few columns and many sequences: the column stage must still give every thread columns.
+// Few columns and many sequences: 8 to 64 columns on one thread are one block of 1 to 8
+// vectors, the kernel's rate at each width; 64 columns on two threads must keep both busy.
 void few_columns(benchmark::internal::Benchmark* b)
 {
-    for (int threads : {1, 2})
-        b->Args({12000, 64, static_cast<int>(marrowind::best_kernel_level()), threads});
+    const int level = static_cast<int>(marrowind::best_kernel_level());
+    for (int length : {8, 16, 32, 64}) b->Args({12000, length, level, 1});
+    b->Args({12000, 64, level, 2});
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
