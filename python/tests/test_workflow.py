@@ -67,6 +67,26 @@ def result(directory, family):
     return directory / "out" / "families" / family / "result.json"
 
 
+def assert_scored_as_the_program_scores(tmp_path, source, row, program):
+    """The family's scored alignment in tmp_path/out holds the program's bytes for the same
+    sequences, and its row the program's DOPS score and columns."""
+    family = row["family"]
+    # The program reads FASTA only: other formats go to it as the sequences they hold.
+    if source.suffix == ".fasta":
+        fasta = source
+    else:
+        alignment = marrowind.read_alignment(source)
+        fasta = tmp_path / f"{family}.as.fasta"
+        fasta.write_text("".join(f">{name}\n{sequence}\n" for name, sequence
+                                 in zip(alignment.names, alignment.sequences)))
+    *lines, dops = program(str(fasta), os.path.join(DATA, "blosum62.mat2")).splitlines(
+        keepends=True)
+    scored = tmp_path / "out" / "families" / family / f"{family}.scored.txt"
+    assert scored.read_bytes() == "".join(lines).encode("latin-1"), family
+    assert dops == f"DOPS score: {marrowind.format_dops(float(row['dops']))}\n"
+    assert int(row["columns"]) == len(lines)
+
+
 @needs_snakemake
 def test_batch_scores_every_file_as_the_program_does(tmp_path, program):
     families = make_batch(tmp_path / "batch")
@@ -79,7 +99,6 @@ def test_batch_scores_every_file_as_the_program_does(tmp_path, program):
     # two of --cores, and the job records what it got.
     run_snakemake(tmp_path, "--cores", "2",
                   settings=["alignments=batch.txt", "report=true", "target_seconds=1e-9"])
-    matrix = os.path.join(DATA, "blosum62.mat2")
 
     rows = read_table(tmp_path / "out" / "summary.tsv")
     assert [row["family"] for row in rows] == order
@@ -92,19 +111,7 @@ def test_batch_scores_every_file_as_the_program_does(tmp_path, program):
             assert not (tmp_path / "out" / "families" / family / f"{family}.scored.txt").exists()
             continue
         assert row["error"] == "" and float(row["peak_mb"]) > 0
-        # The program reads FASTA only: other formats go to it as the sequences they hold.
-        if source.suffix == ".fasta":
-            fasta = source
-        else:
-            alignment = marrowind.read_alignment(source)
-            fasta = tmp_path / f"{family}.as.fasta"
-            fasta.write_text("".join(f">{name}\n{sequence}\n" for name, sequence
-                                     in zip(alignment.names, alignment.sequences)))
-        *lines, dops = program(str(fasta), matrix).splitlines(keepends=True)
-        scored = tmp_path / "out" / "families" / family / f"{family}.scored.txt"
-        assert scored.read_bytes() == "".join(lines).encode("latin-1")
-        assert dops == f"DOPS score: {marrowind.format_dops(float(row['dops']))}\n"
-        assert int(row["columns"]) == len(lines)
+        assert_scored_as_the_program_scores(tmp_path, source, row, program)
     # The index links each scored family's report, by a path relative to the index.
     index = (tmp_path / "out" / "index.html").read_text()
     links = re.findall(r'<a href="([^"]+)">([^<]+)</a>', index)
@@ -325,7 +332,8 @@ def test_slurm_profile_dry_run_sizes_each_job(tmp_path):
     log = done.stdout.decode() + done.stderr.decode()
     assert log.count("rule score:") == len(families) + 1
     threads = batch.job_threads(str(big), 16, 0.25)
-    memory = batch.job_memory_mb(str(big), threads)
+    # A submitted job asks for the memory of the snakemake that runs it there too.
+    memory = batch.job_memory_mb(str(big), threads, submitted=True)
     assert 1 < threads < 16
     assert f"--threads={threads} " in log and "MARROWIND_THREADS" not in log
     assert f"mem_mb={memory}," in log
