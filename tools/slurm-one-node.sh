@@ -13,8 +13,8 @@
 # Memory is enforced through cgroups (each job in its own, limited to its --mem) where the kernel
 # lets slurmd make them, and otherwise by OverMemoryKill (the job is killed once the resident
 # memory of its processes, sampled each second, passes its --mem); DIR/memory-enforcement says
-# which. The daemons listen on 127.0.0.1, on SLURM_ONE_NODE_PORT (16817) and the next three
-# ports. start exits with status 3, and one line on standard error that says why, where this
+# which, and SLURM_ONE_NODE_MEMORY=overmemorykill chooses the latter. The daemons listen on
+# 127.0.0.1, on SLURM_ONE_NODE_PORT (16817) and the next three ports. start exits with status 3, and one line on standard error that says why, where this
 # machine cannot run the cluster (not root, a package missing, a daemon that does not start),
 # and stops what it had started.
 set -euo pipefail
@@ -223,7 +223,7 @@ EOF
     await slurmdbd 5 bash -c "sacctmgr -n list cluster format=cluster | grep -qw $CLUSTER" ||
     cannot "slurmdbd did not start: $(tail_of slurmdbd)"
 
-  if ! start_slurm cgroup; then
+  if [ "${SLURM_ONE_NODE_MEMORY:-cgroup}" != cgroup ] || ! start_slurm cgroup; then
     # The kernel (or the container) would not let slurmd make the jobs' cgroups.
     stop_daemon slurmd
     stop_daemon slurmctld

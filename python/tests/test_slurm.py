@@ -1,8 +1,9 @@
 """The batch on a SLURM cluster of one node (tools/slurm-one-node.sh), through the shipped
-profile and with USER unset: every family scored as the program scores it, each by one job that
-memory did not stop, in under two minutes; a job cancelled in the queue noticed and its family
-scored again; a batch stopped with SIGTERM ended once its jobs had, and resumed by the same
-command. Skipped, with the reason, where this machine cannot run the cluster."""
+profile and with USER unset: every family scored as the program scores it, on no more CPUs
+than the node has, each by one job that memory did not stop, in under two minutes; a job
+cancelled in the queue noticed and its family scored again; a batch stopped with SIGTERM ended
+once its jobs had, and resumed by the same command. Skipped, with the reason, where this
+machine cannot run the cluster."""
 import os
 import shutil
 import signal
@@ -72,9 +73,12 @@ def set_node(environment, state):
 def test_batch_on_slurm_scores_every_family_once(tmp_path, cluster, program):
     families = make_batch(tmp_path / "batch")
     before = batch_jobs(cluster)
+    node_cpus = int(slurm(cluster, "sinfo", "-h", "-N", "-o", "%c").split()[0])
     started = time.monotonic()
-    done = subprocess.run(snakemake_command("--profile", SLURM_PROFILE), cwd=tmp_path,
-                          env=cluster, capture_output=True, timeout=300)
+    # Every family asks for all of max_threads (16), more CPUs than the node has.
+    done = subprocess.run(snakemake_command("--profile", SLURM_PROFILE, settings=[
+        "alignments=batch", "target_seconds=1e-9"]), cwd=tmp_path, env=cluster,
+        capture_output=True, timeout=300)
     seconds = time.monotonic() - started
     assert done.returncode == 0, (done.stdout + done.stderr).decode()[-3000:]
     assert seconds < 120
@@ -85,7 +89,7 @@ def test_batch_on_slurm_scores_every_family_once(tmp_path, cluster, program):
         if row["family"] == "ragged":
             assert "differ in length" in row["error"]
         else:
-            assert row["error"] == ""
+            assert row["error"] == "" and int(row["threads"]) == min(16, node_cpus)
             assert_scored_as_the_program_scores(tmp_path, tmp_path / "batch" /
                                                 families[row["family"]], row, program)
     # One job per family, each done at its first attempt: none was stopped for its memory.
@@ -136,3 +140,4 @@ def test_cancelled_family_and_a_batch_stopped_with_sigterm_are_scored_again(tmp_
     assert [row["error"] for row in rows] == [""] * len(families)
     for family, before_stat in finished.items():
         assert result(tmp_path, family).stat().st_mtime_ns == before_stat.st_mtime_ns
+

@@ -1,8 +1,9 @@
 """The batch workflow under snakemake: a mixed batch scored as the program scores each file, one
 summary row per input with the failed ones' errors, files of any name, settings and outputs
-refused before any job, a batch interrupted and resumed, a dry run through the SLURM profile,
-and the size estimates behind each job's resources."""
+refused before any job, a batch interrupted and resumed, a dry run through the SLURM profile, the
+profile's reading of each SLURM job state, and the size estimates behind each job's resources."""
 import gzip
+import importlib.util
 import os
 import re
 import shutil
@@ -338,6 +339,27 @@ def test_slurm_profile_dry_run_sizes_each_job(tmp_path):
     assert f"--threads={threads} " in log and "MARROWIND_THREADS" not in log
     assert f"mem_mb={memory}," in log
     assert not (tmp_path / "out").exists()
+
+
+def load_profile_script(name):
+    path = os.path.join(SLURM_PROFILE, f"{name}.py")
+    spec = importlib.util.spec_from_file_location(name, path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+@pytest.mark.parametrize("state, verdict", [
+    ("COMPLETED", "success"),
+    # scancel by root, by a user; sacct's "+" where the state is cut short.
+    ("CANCELLED by 0", "failed"), ("CANCELLED by 1000", "failed"), ("CANCELLED+", "failed"),
+    ("OUT_OF_MEMORY", "failed"), ("TIMEOUT", "failed"), ("NODE_FAIL", "failed"),
+    ("FAILED", "failed"), ("PREEMPTED", "failed"), ("BOOT_FAIL", "failed"),
+    ("PENDING", "running"), ("RUNNING", "running"), ("COMPLETING", "running"),
+    ("REQUEUED", "running"), ("SUSPENDED", "running"),
+])
+def test_status_script_reads_every_state(state, verdict):
+    assert load_profile_script("status").verdict(state) == verdict
 
 
 def test_size_estimates_from_the_first_record_or_block(tmp_path):

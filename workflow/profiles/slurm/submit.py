@@ -6,8 +6,9 @@
 The job asks for what its rule decided (the properties snakemake writes into the script):
 --cpus-per-task its threads, --mem its mem_mb and -t its runtime in minutes, and, where the
 resources name them, -A slurm_account, -p slurm_partition and the options of slurm_extra. A job
-that asks for more CPUs than any node of its partition has would wait in the queue forever: it
-is refused here instead, with a line that says so, and snakemake reports it as failed.
+that asked for more CPUs than any node of its partition has would wait in the queue forever, so
+its CPUs stop at the most that one node has (sinfo, read before each submission); in the job,
+the workflow scores on the CPUs SLURM gave it.
 """
 import json
 import os
@@ -41,12 +42,11 @@ def largest_node_cpus(partition):
     return max(counts) if done.returncode == 0 and counts else None
 
 
-def sbatch_command(properties, jobscript):
+def sbatch_command(properties, jobscript, cpus):
     resources = properties.get("resources", {})
     name = f"marrowind.{properties.get('rule', 'job')}.{properties.get('jobid', 0)}"
     command = ["sbatch", "--parsable", "-J", name,
-               "-o", os.path.join(LOGS, "%j.log"),
-               f"--cpus-per-task={properties.get('threads', 1)}"]
+               "-o", os.path.join(LOGS, "%j.log"), f"--cpus-per-task={cpus}"]
     if resources.get("mem_mb"):
         command.append(f"--mem={resources['mem_mb']}")
     if resources.get("runtime"):
@@ -65,17 +65,13 @@ def main(argv):
         return 2
     jobscript = argv[1]
     properties = job_properties(jobscript)
-    threads = int(properties.get("threads", 1))
-    partition = properties.get("resources", {}).get("slurm_partition") or ""
-    most = largest_node_cpus(partition)
-    if most is not None and threads > most:
-        where = f"partition {partition}" if partition else "the cluster"
-        print(f"submit.py: the job asks for {threads} CPUs, and no node of {where} has more "
-              f"than {most}: set max_threads={most} (or choose another partition)",
-              file=sys.stderr)
-        return 1
+    cpus = int(properties.get("threads", 1))
+    most = largest_node_cpus(properties.get("resources", {}).get("slurm_partition") or "")
+    if most is not None:
+        cpus = min(cpus, most)
     os.makedirs(LOGS, exist_ok=True)
-    done = subprocess.run(sbatch_command(properties, jobscript), capture_output=True, text=True)
+    done = subprocess.run(sbatch_command(properties, jobscript, cpus), capture_output=True,
+                          text=True)
     if done.returncode != 0:
         sys.stderr.write(done.stderr)
         return done.returncode
