@@ -70,16 +70,26 @@ await() {
 # The last lines of a daemon's log, joined into one, for the reason a start failed.
 tail_of() { tail -n 3 "$DIR/log/$1".* 2>/dev/null | tr '\n' ' ' | cut -c1-400; }
 
+# Stop the named daemons together: SIGTERM, and SIGKILL to any still running 10 s later.
 stop_daemon() {
-  local name=$1 pid i
-  [ -s "$DIR/run/$name.pid" ] || return 0
-  pid=$(cat "$DIR/run/$name.pid")
-  if kill -0 "$pid" 2>/dev/null; then
-    kill -TERM "$pid" 2>/dev/null || true
-    for i in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
-    kill -KILL "$pid" 2>/dev/null || true
-  fi
-  rm -f "$DIR/run/$name.pid"
+  local name pids=()
+  for name in "$@"; do
+    [ -s "$DIR/run/$name.pid" ] || continue
+    pids+=("$(cat "$DIR/run/$name.pid")")
+    rm -f "$DIR/run/$name.pid"
+  done
+  [ "${#pids[@]}" -gt 0 ] || return 0
+  kill -TERM "${pids[@]}" 2>/dev/null || true
+  local i pid running
+  for i in $(seq 50); do
+    running=()
+    for pid in "${pids[@]}"; do
+      ! kill -0 "$pid" 2>/dev/null || running+=("$pid")
+    done
+    [ "${#running[@]}" -gt 0 ] || return 0
+    sleep 0.2
+  done
+  kill -KILL "${running[@]}" 2>/dev/null || true
 }
 
 stop_daemons() {
@@ -89,8 +99,9 @@ stop_daemons() {
       $(SLURM_CONF="$DIR/etc/slurm.conf" timeout 20 squeue -h -o %i 2>/dev/null) 2>/dev/null ||
       true
   fi
-  local name
-  for name in slurmd slurmctld slurmdbd mariadb munged; do stop_daemon "$name"; done
+  # The cluster's daemons first, then what they use.
+  stop_daemon slurmd slurmctld
+  stop_daemon slurmdbd mariadb munged
 }
 
 write_slurm_conf() {
@@ -225,8 +236,7 @@ EOF
 
   if [ "${SLURM_ONE_NODE_MEMORY:-cgroup}" != cgroup ] || ! start_slurm cgroup; then
     # The kernel (or the container) would not let slurmd make the jobs' cgroups.
-    stop_daemon slurmd
-    stop_daemon slurmctld
+    stop_daemon slurmd slurmctld
     rm -rf "${DIR:?}"/state/* "${DIR:?}"/spool/*
     start_slurm overmemorykill ||
       cannot "slurmctld or slurmd did not start: $(tail_of slurmctld) $(tail_of slurmd) $(tail_of probe)"
