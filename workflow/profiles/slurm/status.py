@@ -6,7 +6,8 @@
 The job's state comes from the accounting (sacct), or from the controller (scontrol) while the
 accounting has no record of it yet. A job cancelled by anyone, whatever sacct adds to the word
 ("CANCELLED by 0"), failed: snakemake then submits it again or reports it, instead of waiting
-for it forever. A job that neither knows any more failed too.
+for it forever. A job that neither knows any more failed too; one whose state could not be
+asked for (the controller out of reach) is still running, and is asked for again.
 """
 import subprocess
 import sys
@@ -30,26 +31,35 @@ def verdict(state):
     return "running"
 
 
-def read(command):
-    """The command's standard output, or "" where it fails or cannot be run."""
+def run(command):
+    """The command's exit status, standard output and standard error; status None where it
+    cannot be run or does not answer within a minute."""
     try:
         done = subprocess.run(command, capture_output=True, text=True, timeout=60)
-    except (OSError, subprocess.SubprocessError):
-        return ""
-    return done.stdout if done.returncode == 0 else ""
+    except (OSError, subprocess.SubprocessError) as error:
+        return None, "", str(error)
+    return done.returncode, done.stdout, done.stderr
 
 
 def job_state(job_id):
-    """The job's state, "" where neither the accounting nor the controller knows the job. A job
-    sent back to the queue has a record for each run: the last one counts."""
-    lines = read(["sacct", "-X", "-n", "-P", "-o", "JobIDRaw,State", "-j", job_id]).splitlines()
-    states = [line.split("|", 1)[1] for line in lines if line.split("|", 1)[0] == job_id]
-    if states:
-        return states[-1]
-    for field in read(["scontrol", "-o", "show", "job", job_id]).split():
-        if field.startswith("JobState="):
-            return field[len("JobState="):]
-    return ""
+    """The job's state; "" where the controller has no such job and the accounting no record
+    of it; None where neither answered. A job sent back to the queue has a record for each run:
+    the last one counts."""
+    status, output, _ = run(["sacct", "-X", "-n", "-P", "-o", "JobIDRaw,State", "-j", job_id])
+    if status == 0:
+        states = [line.split("|", 1)[1] for line in output.splitlines()
+                  if line.split("|", 1)[0] == job_id]
+        if states:
+            return states[-1]
+    # The accounting may not have recorded a job that was submitted a moment ago.
+    status, output, errors = run(["scontrol", "-o", "show", "job", job_id])
+    if status == 0:
+        for field in output.split():
+            if field.startswith("JobState="):
+                return field[len("JobState="):]
+    if "Invalid job id" in errors:
+        return ""
+    return None
 
 
 def main(argv):
@@ -59,7 +69,11 @@ def main(argv):
     # sbatch --parsable writes JOBID;CLUSTER on a cluster of several.
     job_id = argv[1].split(";")[0]
     state = job_state(job_id)
-    print(verdict(state) if state else "failed")
+    if state is None:
+        # The scheduler did not answer: asked again at the next round.
+        print("running")
+    else:
+        print(verdict(state) if state else "failed")
     return 0
 
 
