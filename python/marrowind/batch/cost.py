@@ -80,8 +80,8 @@ RING_ROWS = 16
 RING_BYTES = 64 << 20
 # A job submitted to a scheduler runs the rule's command under a snakemake of its own (the
 # profile's job script starts one), and the scheduler counts all of the job's memory, that
-# interpreter's and the page cache of the files it writes included: the job's cgroup peaked
-# SUBMITTED_MB above our own process's peak (README, "Scoring many alignments").
+# interpreter's included: on SLURM the job's cgroup peaked 77 MB above our own process's peak
+# (README, "On a SLURM cluster").
 SUBMITTED_MB = 100
 
 
