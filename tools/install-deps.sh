@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # install-deps.sh: installs the Debian packages that building and testing Marrowind need.
 #
-# Usage: tools/install-deps.sh [--aarch64]
+# Usage: tools/install-deps.sh [--aarch64] [--slurm]
 #   --aarch64  also the cross toolchain for 64-bit Arm, the arm64 libraries beside the host's
 #              (Debian multiarch) and qemu-user-static to run the unit tests: what the cross
 #              build of cmake/aarch64-linux-gnu.cmake needs, on an x86-64 Debian host.
+#   --slurm    also the SLURM cluster of one node that the batch workflow's SLURM test runs
+#              (munge, slurmctld, slurmd, slurm-client, slurmdbd, mariadb-server; see
+#              tools/slurm-one-node.sh, which installs them without starting their daemons).
 set -euo pipefail
 
 packages=(
@@ -32,8 +35,15 @@ packages=(
   snakemake
 )
 cross=0
-if [ "${1:-}" = "--aarch64" ]; then
-  cross=1
+slurm=0
+for option in "$@"; do
+  case "$option" in
+    --aarch64) cross=1 ;;
+    --slurm) slurm=1 ;;
+    *) echo "usage: $0 [--aarch64] [--slurm]" >&2; exit 2 ;;
+  esac
+done
+if [ "$cross" -eq 1 ]; then
   packages+=(
     g++-aarch64-linux-gnu qemu-user-static
     libboost-program-options-dev:arm64 libboost-filesystem-dev:arm64 libgtest-dev:arm64
@@ -54,4 +64,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
   "${as_root[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
     "${missing[@]}"
+fi
+if [ "$slurm" -eq 1 ]; then
+  "$(dirname "$0")/slurm-one-node.sh" install
 fi

@@ -1,8 +1,9 @@
 """The batch workflow under snakemake: a mixed batch scored as the program scores each file, one
 summary row per input with the failed ones' errors, files of any name, settings and outputs
-refused before any job, a batch interrupted and resumed, a dry run through the SLURM profile,
-and the size estimates behind each job's resources."""
+refused before any job, a batch interrupted and resumed, a dry run through the SLURM profile, the
+profile's reading of each SLURM job state, and the size estimates behind each job's resources."""
 import gzip
+import importlib.util
 import os
 import re
 import shutil
@@ -67,6 +68,26 @@ def result(directory, family):
     return directory / "out" / "families" / family / "result.json"
 
 
+def assert_scored_as_the_program_scores(tmp_path, source, row, program):
+    """The family's scored alignment in tmp_path/out holds the program's bytes for the same
+    sequences, and its row the program's DOPS score and columns."""
+    family = row["family"]
+    # The program reads FASTA only: other formats go to it as the sequences they hold.
+    if source.suffix == ".fasta":
+        fasta = source
+    else:
+        alignment = marrowind.read_alignment(source)
+        fasta = tmp_path / f"{family}.as.fasta"
+        fasta.write_text("".join(f">{name}\n{sequence}\n" for name, sequence
+                                 in zip(alignment.names, alignment.sequences)))
+    *lines, dops = program(str(fasta), os.path.join(DATA, "blosum62.mat2")).splitlines(
+        keepends=True)
+    scored = tmp_path / "out" / "families" / family / f"{family}.scored.txt"
+    assert scored.read_bytes() == "".join(lines).encode("latin-1"), family
+    assert dops == f"DOPS score: {marrowind.format_dops(float(row['dops']))}\n"
+    assert int(row["columns"]) == len(lines)
+
+
 @needs_snakemake
 def test_batch_scores_every_file_as_the_program_does(tmp_path, program):
     families = make_batch(tmp_path / "batch")
@@ -79,7 +100,6 @@ def test_batch_scores_every_file_as_the_program_does(tmp_path, program):
     # two of --cores, and the job records what it got.
     run_snakemake(tmp_path, "--cores", "2",
                   settings=["alignments=batch.txt", "report=true", "target_seconds=1e-9"])
-    matrix = os.path.join(DATA, "blosum62.mat2")
 
     rows = read_table(tmp_path / "out" / "summary.tsv")
     assert [row["family"] for row in rows] == order
@@ -92,19 +112,7 @@ def test_batch_scores_every_file_as_the_program_does(tmp_path, program):
             assert not (tmp_path / "out" / "families" / family / f"{family}.scored.txt").exists()
             continue
         assert row["error"] == "" and float(row["peak_mb"]) > 0
-        # The program reads FASTA only: other formats go to it as the sequences they hold.
-        if source.suffix == ".fasta":
-            fasta = source
-        else:
-            alignment = marrowind.read_alignment(source)
-            fasta = tmp_path / f"{family}.as.fasta"
-            fasta.write_text("".join(f">{name}\n{sequence}\n" for name, sequence
-                                     in zip(alignment.names, alignment.sequences)))
-        *lines, dops = program(str(fasta), matrix).splitlines(keepends=True)
-        scored = tmp_path / "out" / "families" / family / f"{family}.scored.txt"
-        assert scored.read_bytes() == "".join(lines).encode("latin-1")
-        assert dops == f"DOPS score: {marrowind.format_dops(float(row['dops']))}\n"
-        assert int(row["columns"]) == len(lines)
+        assert_scored_as_the_program_scores(tmp_path, source, row, program)
     # The index links each scored family's report, by a path relative to the index.
     index = (tmp_path / "out" / "index.html").read_text()
     links = re.findall(r'<a href="([^"]+)">([^<]+)</a>', index)
@@ -325,11 +333,33 @@ def test_slurm_profile_dry_run_sizes_each_job(tmp_path):
     log = done.stdout.decode() + done.stderr.decode()
     assert log.count("rule score:") == len(families) + 1
     threads = batch.job_threads(str(big), 16, 0.25)
-    memory = batch.job_memory_mb(str(big), threads)
+    # A submitted job asks for the memory of the snakemake that runs it there too.
+    memory = batch.job_memory_mb(str(big), threads, submitted=True)
     assert 1 < threads < 16
     assert f"--threads={threads} " in log and "MARROWIND_THREADS" not in log
     assert f"mem_mb={memory}," in log
     assert not (tmp_path / "out").exists()
+
+
+def load_profile_script(name):
+    path = os.path.join(SLURM_PROFILE, f"{name}.py")
+    spec = importlib.util.spec_from_file_location(name, path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+@pytest.mark.parametrize("state, verdict", [
+    ("COMPLETED", "success"),
+    # scancel by root, by a user; sacct's "+" where the state is cut short.
+    ("CANCELLED by 0", "failed"), ("CANCELLED by 1000", "failed"), ("CANCELLED+", "failed"),
+    ("OUT_OF_MEMORY", "failed"), ("TIMEOUT", "failed"), ("NODE_FAIL", "failed"),
+    ("FAILED", "failed"), ("PREEMPTED", "failed"), ("BOOT_FAIL", "failed"),
+    ("PENDING", "running"), ("RUNNING", "running"), ("COMPLETING", "running"),
+    ("REQUEUED", "running"), ("SUSPENDED", "running"),
+])
+def test_status_script_reads_every_state(state, verdict):
+    assert load_profile_script("status").verdict(state) == verdict
 
 
 def test_size_estimates_from_the_first_record_or_block(tmp_path):

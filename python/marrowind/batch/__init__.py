@@ -4,7 +4,8 @@ batch, what each job asks for, and the summary of the whole batch.
 Its modules, each doing one job:
   inputs   list_alignments, the files of a batch; family_name, the family each one holds
   cost     Shape and estimate_shape, an alignment's size told from its file; job_threads,
-           job_memory_mb and job_minutes, what its job asks the scheduler for
+           job_memory_mb and job_minutes, what its job asks the scheduler for; allotted_cpus,
+           what a SLURM job was given
   job      score_family, one family's job, and main, its command line
            (python3 -m marrowind.batch)
   summary  write_summary, the batch's tables, and write_index, its index page
@@ -24,8 +25,8 @@ from .cost import (APPROXIMATE_ABOVE, APPROXIMATE_BYTES_PER_TEXT_BYTE,
                    PORTABLE_APPROXIMATE_SLOWER, PORTABLE_SECONDS_PER_PAIR_COLUMN,
                    REPORT_BYTES_PER_COLUMN, REPORT_BYTES_PER_TEXT_BYTE, REPORT_MAX_SEQUENCES,
                    RING_BYTES, RING_ROWS, ROW_TABLE_BYTES_PER_COLUMN, SECONDS_PER_BYTE,
-                   START_SECONDS, Shape, estimate_shape, job_memory_mb, job_minutes,
-                   job_threads)
+                   START_SECONDS, SUBMITTED_MB, Shape, allotted_cpus, estimate_shape,
+                   job_memory_mb, job_minutes, job_threads)
 from .inputs import family_name, list_alignments
 from .job import RESULT, SUMMARY_FIELDS, build_parser, family_outputs, main, one_line, score_family
 from .settings import (FAMILIES_DIR, LOG_SUFFIX, LOGS_DIR, Settings, batch_outputs,
@@ -43,7 +44,8 @@ __all__ = [
     "PLOT_DENSE_COLUMNS", "PLOT_MB", "PORTABLE_APPROXIMATE_SLOWER",
     "PORTABLE_SECONDS_PER_PAIR_COLUMN", "REPORT_BYTES_PER_COLUMN", "REPORT_BYTES_PER_TEXT_BYTE",
     "REPORT_MAX_SEQUENCES", "RESULT", "RING_BYTES", "RING_ROWS", "ROW_TABLE_BYTES_PER_COLUMN",
-    "SECONDS_PER_BYTE", "START_SECONDS", "SUMMARY_FIELDS", "Settings", "Shape", "batch_outputs",
+    "SECONDS_PER_BYTE", "START_SECONDS", "SUBMITTED_MB", "SUMMARY_FIELDS", "Settings", "Shape",
+    "allotted_cpus", "batch_outputs",
     "build_parser", "check_outputs", "check_settings", "estimate_shape", "family_dir",
     "family_key", "family_name", "family_outputs", "job_memory_mb", "job_minutes",
     "job_threads", "list_alignments", "log_path", "main", "one_line", "score_family",

@@ -78,6 +78,11 @@ REPORT_BYTES_PER_COLUMN = 400
 REPORT_BYTES_PER_TEXT_BYTE = 3
 RING_ROWS = 16
 RING_BYTES = 64 << 20
+# A job submitted to a scheduler runs the rule's command under a snakemake of its own (the
+# profile's job script starts one), and the scheduler counts all of the job's memory, that
+# interpreter's included: on SLURM the job's cgroup peaked 77 MB above our own process's peak
+# (README, "On a SLURM cluster").
+SUBMITTED_MB = 100
 
 
 class Shape(NamedTuple):
@@ -140,9 +145,17 @@ def job_threads(path, most, target_seconds=60.0, approximate=False):
     return max(1, min(int(most), math.ceil(seconds / target_seconds)))
 
 
-def job_memory_mb(path, threads, approximate=False, plot=False, report=False):
+def allotted_cpus():
+    """The CPUs that SLURM gave the job this process runs in (SLURM_CPUS_PER_TASK), or None
+    outside such a job."""
+    value = os.environ.get("SLURM_CPUS_PER_TASK", "")
+    return int(value) if value.isdigit() and int(value) > 0 else None
+
+
+def job_memory_mb(path, threads, approximate=False, plot=False, report=False, submitted=False):
     """Megabytes (10^6 bytes) one family's job needs at its peak, run on `threads` threads,
-    exactly or approximately, with or without a plot and a report (see the constants above)."""
+    exactly or approximately, with or without a plot and a report (see the constants above);
+    submitted to a scheduler, with the snakemake that runs it there (SUBMITTED_MB)."""
     shape = estimate_shape(path)
     per_column = BYTES_PER_COLUMN
     ring = 0
@@ -155,7 +168,7 @@ def job_memory_mb(path, threads, approximate=False, plot=False, report=False):
         ring = min(RING_ROWS * row, max(RING_BYTES, row))
     text = (APPROXIMATE_BYTES_PER_TEXT_BYTE if approximate else BYTES_PER_TEXT_BYTE) * \
         shape.text_bytes
-    megabytes = BASE_MB
+    megabytes = BASE_MB + SUBMITTED_MB * bool(submitted)
     if plot:
         dense = min(shape.columns, PLOT_DENSE_COLUMNS)
         megabytes += PLOT_MB + (PLOT_BYTES_PER_COLUMN * dense + PLOT_BYTES_PER_FURTHER_COLUMN
