@@ -76,13 +76,16 @@ def time_shape(build, work, environment, nseq, length, runs, base):
     peaks = {name: 0.0 for name in commands}
     print(f"\n{nseq} x {length} ({os.path.getsize(path) / 1e6:.1f} MB), load average "
           f"{' '.join(f'{load:.1f}' for load in os.getloadavg())}", flush=True)
-    for _ in range(runs):
+    for run in range(runs):
         dops = set()
         for name, command in commands.items():
             wall, cpu, peak, out = run_timed(command, environment, subprocess.PIPE)
             walls[name].append(wall)
             cpus[name].append(cpu)
             peaks[name] = max(peaks[name], peak)
+            # Each run as it ends: a long shape's runs take minutes.
+            print(f"  run {run + 1}, {name}: {wall:.2f} s, CPU {cpu:.2f} s, {peak:.0f} MB",
+                  flush=True)
             if name == "table":
                 with open(table) as text:
                     out = text.read(4096)

@@ -8,8 +8,8 @@
 //
 // A run, in order: create the results record; take the alignment from the front end; validate
 // it, and normalise it unless its residues are compared exactly as given (rows that the front
-// end holds elsewhere are scored where they lie instead: the residue classes read them as
-// normalised, and they are never copied); size the results;
+// end holds elsewhere are scored where they lie instead, the residue classes reading them as
+// normalised); size the results;
 // take the matrix; weights (from full-precision pair distances, from a single-precision table
 // of them, or from sampled partners); column scores; hand the scored alignment to the front
 // end; the DOPS score. Every failure is one of the exceptions of <marrowind/errors.h>; the
