@@ -197,12 +197,23 @@ void paths(benchmark::internal::Benchmark* b)
     b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
+// Few columns and many sequences: 8 to 64 columns on one thread are one block of 1 to 8
+// vectors, the kernel's rate at each width; 64 columns on two threads must keep both busy.
+void few_columns(benchmark::internal::Benchmark* b)
+{
+    const int level = static_cast<int>(marrowind::best_kernel_level());
+    for (int length : {8, 16, 32, 64}) b->Args({12000, length, level, 1});
+    b->Args({12000, 64, level, 2});
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 }  // namespace
 
 BENCHMARK(BM_WeightsPlain)->Args({2000, 400})->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Weights)->Apply(paths);
 BENCHMARK(BM_ColumnScoresPlain)->Args({2000, 400})->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ColumnScores)->Apply(paths);
+BENCHMARK(BM_ColumnScores)->Apply(few_columns);
 BENCHMARK(BM_SampledWeights)
     ->Apply([](benchmark::internal::Benchmark* b) {
         for (marrowind::KernelLevel level : marrowind::supported_kernel_levels())

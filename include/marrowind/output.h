@@ -4,6 +4,7 @@
 // Contents:
 //   format_score                a column score as the scored alignment shows it
 //   format_dops                 the DOPS score as the program's "DOPS score: " line shows it
+//   format_figure               a figure in full, as the tables write every figure
 //   escape_field                text as one field of a tab-separated line, whatever it holds
 //   write_scored_alignment      the scored alignment, one line per column
 //   OutputFile                  a results file written whole or not at all
@@ -43,6 +44,13 @@ std::string format_score(double score);
 
 // The DOPS score formatted "%6.3f": "99.285", " 0.000".
 std::string format_dops(double dops);
+
+// A figure in full: the shortest decimal that reads back as the same double, laid out as
+// Python's repr lays out a float. Fixed-point from 1e-4 up to (not including) 1e16, always with
+// a point and at least one digit after it ("0.5", "100.0", "-0.0", "0.0001"); beyond that a
+// mantissa and a signed exponent of at least two digits ("1e-05", "2.5e+16"). "nan", "inf"
+// and "-inf" for the values that are no numbers.
+std::string format_figure(double value);
 
 // `text` as one field of a line of tab-separated text (a table's cell, a name in a viewer's
 // file): each backslash written as "\\", each tab as "\t", each carriage return as "\r" and

@@ -6,7 +6,11 @@
 //   format_name              "fasta", "stockholm", "a2m", "a3m", "clustal"
 //   parse_format_name        the format of such a name
 //   ResidueRange             the residues of a full sequence that an aligned one holds
-//   AlignedSequences         names, rows of equal length, ranges, the format read, the source
+//   ComplexChain             a chain of a complex whose columns an A3M file from ColabFold
+//                            lays one after another
+//   AlignedSequences         names, rows of equal length, ranges, the format read, the source,
+//                            and a complex's chains
+//   column_chains            the chain of each column of a complex
 //   read_alignment           reads an alignment file, plain or gzip-compressed
 //   parse_alignment          reads an alignment held in memory
 //   AlignmentReader          reads an alignment that arrives in pieces (a pipe, a socket)
@@ -28,6 +32,9 @@
 //   that no other sequence is aligned to. They are dropped, and only the match columns (upper
 //   case and "-") are kept. Lines before the first record ("#A3M#" and other comments) and
 //   HH-suite's annotation records ss_pred, ss_conf, ss_dssp, sa_dssp and ss_cons are dropped.
+//   A first line that ColabFold writes for a complex, "#" with the chains' lengths and how
+//   many copies of each the complex holds ("#101,59\t1,2"), gives the chains (see
+//   ComplexChain).
 // - Stockholm: a "# STOCKHOLM 1.x" line, blocks of "name residues" lines separated by blank
 //   lines, markup ("#=GF feature text", "#=GS name feature text", "#=GR name feature
 //   annotation", "#=GC feature annotation") and comment lines among them, and a closing "//".
@@ -88,6 +95,20 @@ struct ResidueRange {
     std::int64_t end = 0;
 };
 
+// One distinct chain of a complex. ColabFold writes a complex's alignment with the distinct
+// chains' match columns one after another, a query that is their concatenation, and a first
+// line "#" + the chains' lengths + a tab + how many copies of each the complex holds (its
+// cardinalities), each a list separated by commas: "#101,59\t1,2" is a chain of 101 residues
+// once and one of 59 twice, in columns 0-100 and 101-159.
+struct ComplexChain {
+    std::int64_t first_column = 0;  // its first column, counted from 0
+    std::int64_t length = 0;        // its columns
+    std::int64_t copies = 1;        // the copies of it in the complex
+    // The chain IDs of its copies in ColabFold's models, separated by commas ("A", "B,C"):
+    // A to Z, then AA, AB and so on, over the chains and their copies in order.
+    std::string chain_ids;
+};
+
 struct AlignedSequences {
     std::vector<std::string> names;      // as written: FASTA's header text after ">", Stockholm's
                                          // and Clustal's first field
@@ -97,7 +118,14 @@ struct AlignedSequences {
     std::vector<std::optional<ResidueRange>> ranges;
     AlignmentFormat format = AlignmentFormat::kFasta;  // the format read, never kDetect
     std::string source;                                // names the input in messages
+    // A2M and A3M whose first line describes a complex: its chains, in column order, their
+    // lengths adding up to the columns. Empty for every other alignment.
+    std::vector<ComplexChain> chains;
 };
+
+// For each of the columns that `chains` cover, in order, the index in `chains` of the chain it
+// belongs to; empty when there are no chains.
+std::vector<std::int32_t> column_chains(const std::vector<ComplexChain>& chains);
 
 // Reads the alignment file at `path` (opened exactly as given; "/dev/stdin" reads standard
 // input), plain or gzip-compressed, in `format`. kDetect tells the format from the text
@@ -107,7 +135,8 @@ struct AlignedSequences {
 // at least one sequence, all of one length. Throws InputError ("\nError: <path> could not be
 // opened\n" or "... could not be read\n"), DamagedCompressedData,
 // MalformedAlignment (among others "<path>: no sequences" and "<path>: sequences differ in
-// length (<first> has n columns, <name> has m)"), OutOfMemory.
+// length (<first> has n columns, <name> has m)", and a ColabFold line of chains whose
+// lengths do not add up to the columns), OutOfMemory.
 AlignedSequences read_alignment(const std::string& path,
                                 AlignmentFormat format = AlignmentFormat::kDetect);
 

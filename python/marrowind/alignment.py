@@ -21,6 +21,7 @@ import re
 import sys
 import warnings
 from dataclasses import dataclass, field
+from typing import NamedTuple
 
 import numpy as np
 
@@ -43,6 +44,18 @@ BLOCK_BYTES = 1 << 20
 TALLY_BYTES = BLOCK_BYTES // 8
 
 
+class ComplexChain(NamedTuple):
+    """One distinct chain of a complex whose alignment ColabFold wrote (its A3M file's first
+    line, "#101,59\\t1,2", gives the chains' lengths and copies): its first column (from 0), its
+    number of columns, how many copies of it the complex holds, and the chain IDs of those
+    copies in ColabFold's models ("A", or "B,C")."""
+
+    first_column: int
+    length: int
+    copies: int
+    chain_ids: str
+
+
 class NucleotideWarning(UserWarning):
     """The alignment looks like DNA or RNA, but the substitution matrices score amino acids."""
 
@@ -56,7 +69,8 @@ class Alignment:
     bytes, each byte outside ASCII as its surrogate escape, and bytes likewise, so that writing
     a sequence with errors="surrogateescape" gives back exactly its bytes. starts holds, per
     sequence, the residue number of its first residue when its name ends in "/start-end", else
-    None.
+    None. chains holds the ComplexChain of a complex that ColabFold's A3M file describes, in
+    column order (empty for any other alignment).
     """
 
     names: list
@@ -64,6 +78,7 @@ class Alignment:
     format: str = "fasta"
     source: str = "<text>"
     starts: list = field(default=None)
+    chains: list = field(default_factory=list)
 
     def __post_init__(self):
         self.sequences = [sequence if isinstance(sequence, str) and sequence.isascii()
@@ -104,6 +119,11 @@ class Alignment:
             problem = "no sequence" if not found else "more than one sequence"
             raise InputError(f"{self.source}: {problem} is named {reference}")
         return found[0]
+
+    def column_chains(self):
+        """Return, per column, the index in chains of the chain it belongs to, as an int32
+        array (the scoring core's column_chains); None when the alignment has no chains."""
+        return _core.column_chains(self.chains) if self.chains else None
 
     def residue_blocks(self, most_bytes=BLOCK_BYTES):
         """Yield the rows, in order, as 2-D uint8 arrays (rows x columns) of the bytes of about
@@ -189,8 +209,9 @@ def _read_pieces(stream, format, source):
 
 
 def _alignment(read, source):
-    names, sequences, starts, format = read
-    return Alignment(names, sequences, format, source, starts)
+    names, sequences, starts, format, chains = read
+    return Alignment(names, sequences, format, source, starts,
+                     [ComplexChain(*chain) for chain in chains])
 
 
 def _warn_if_nucleotides(alignment):

@@ -17,16 +17,19 @@ import warnings
 from . import __version__
 from ._core import Error
 from .alignment import FORMATS, read_alignment
+from .context import (DEFAULT_MAX_GAP_FRACTION, DEFAULT_MIN_RESIDUES, OPTION_NAMES,
+                      ContextSettings, settings_fault)
 from .core import (DEFAULT_SAMPLE, available_matrices, load_matrix, matrix_label,
                    score_alignment)
 from .exports import (NO_ROOM_FOR_APPROXIMATE, write_chimerax, write_jalview,
-                      write_scored_alignment, write_structure, write_tsv)
+                      write_scored_alignment, write_structure, write_tsv, write_weights)
 from .output import (end_by_signal, refuse_shared_outputs, refuse_to_overwrite_inputs,
                      remove_temporaries_on_signals)
 from .plot import plot_format, plot_profile
 from .profile import Profile
 from .report import write_report
-from .structure import MIN_IDENTITY, UNSCORED, map_structure
+from .structure import (MIN_IDENTITY, SCORE_CATEGORY, UNSCORED, KeptBFactorsNeedMmcif,
+                        map_chains)
 
 
 MODULE_PROG = "python3 -m marrowind"
@@ -60,6 +63,18 @@ def build_parser(prog=MODULE_PROG):
                         help='tab-separated table file (default: "-", standard output)')
     parser.add_argument("--columns", action="store_true",
                         help="table of every alignment column instead of the reference's residues")
+    parser.add_argument("--min-residues", metavar="N", type=int, default=DEFAULT_MIN_RESIDUES,
+                        help="a column where fewer sequences hold a residue is not reliable "
+                             f"(default: {DEFAULT_MIN_RESIDUES})")
+    parser.add_argument("--max-gap-fraction", metavar="F", type=float,
+                        default=DEFAULT_MAX_GAP_FRACTION,
+                        help="a column whose gap fraction exceeds F is not reliable (default: "
+                             f"{DEFAULT_MAX_GAP_FRACTION:g})")
+    parser.add_argument("--window", metavar="N", type=int,
+                        help="add a smoothed column: the mean score of the N (odd) rows centred "
+                             "on each row")
+    parser.add_argument("--weights", metavar="FILE",
+                        help="write each sequence's name and the weight the scores used")
     parser.add_argument("--scored-alignment", metavar="FILE",
                         help="write the scored alignment as the command-line program writes it "
                              "(exact scores only)")
@@ -68,13 +83,18 @@ def build_parser(prog=MODULE_PROG):
     parser.add_argument("--structure", "--pdb", metavar="FILE",
                         help="PDB or mmCIF file, plain or gzip-compressed, to map the scores "
                              "onto: the reference is aligned with the residues of --chain")
-    parser.add_argument("--chain", help="chain of --structure to score (default: its only "
-                                        "protein chain); without --structure, the chain that "
-                                        "--chimerax names")
+    parser.add_argument("--chain", help="chain of --structure to score, or several separated by "
+                                        "commas (A,B), by author or label ID (default: every "
+                                        "protein chain that matches at --min-identity); "
+                                        "without --structure, the chain that --chimerax names")
     parser.add_argument("--structure-out", "--pdb-out", metavar="FILE",
                         help="write --structure in its own format with each scored residue's "
                              f"score as its atoms' B-factor ({UNSCORED:.2f} for residues "
                              "without a score)")
+    parser.add_argument("--keep-b-factors", action=argparse.BooleanOptionalAction,
+                        help="--structure-out keeps the structure's B-factors and holds the "
+                             f"scores in the mmCIF category {SCORE_CATEGORY} (mmCIF only; the "
+                             "default for a predicted model, whose B-factors are pLDDT)")
     parser.add_argument("--min-identity", metavar="PERCENT", type=float, default=MIN_IDENTITY,
                         help="refuse a chain with fewer identical residues, as a percentage of "
                              f"the shorter sequence (default: {MIN_IDENTITY:g})")
@@ -151,8 +171,8 @@ class Progress:
 
 
 # The options that name output files.
-OUTPUT_OPTIONS = ("output", "scored_alignment", "jalview", "chimerax", "structure_out", "plot",
-                  "report")
+OUTPUT_OPTIONS = ("output", "scored_alignment", "weights", "jalview", "chimerax", "structure_out",
+                  "plot", "report")
 
 
 def check_outputs(args):
@@ -172,6 +192,10 @@ def run(args):
     # Arguments are checked before any work, so that a mistake leaves no partial output.
     if args.structure_out and not args.structure:
         raise ValueError("--structure-out needs --structure")
+    fault = settings_fault(args.min_residues, args.max_gap_fraction, args.window, OPTION_NAMES)
+    if fault:
+        raise ValueError(fault)
+    settings = ContextSettings(args.min_residues, args.max_gap_fraction, args.window)
     if not 0 <= args.min_identity <= 100:
         raise ValueError(f"--min-identity must be a percentage from 0 to 100, not "
                          f"{args.min_identity:g}")
@@ -183,8 +207,8 @@ def run(args):
         raise ValueError(f"--scored-alignment cannot be written with --approximate: "
                          f"{NO_ROOM_FOR_APPROXIMATE}")
     check_outputs(args)
-    outputs = sum(bool(x) for x in (args.scored_alignment, args.jalview, args.chimerax,
-                                    args.structure, args.structure_out, args.plot,
+    outputs = sum(bool(x) for x in (args.scored_alignment, args.weights, args.jalview,
+                                    args.chimerax, args.structure, args.structure_out, args.plot,
                                     args.report))
     with Progress(stages=2 + outputs, enabled=False if args.quiet else None) as progress:
         progress.stage("reading")
@@ -198,15 +222,22 @@ def run(args):
             alignment, matrix, mode=mode,
             sample=DEFAULT_SAMPLE if args.sample is None else args.sample,
             seed=args.seed or 0)
-        profile = Profile(alignment, scores, matrix_label(args.matrix), reference)
+        profile = Profile(alignment, scores, matrix_label(args.matrix), reference,
+                          substitution_matrix=matrix)
         mapping = None
         if args.structure:
             # Before any output, so that a chain the reference does not match leaves none.
             progress.stage("aligning the reference with the structure")
-            mapping = map_structure(profile, args.structure, args.chain, args.min_identity)
+            mapping = map_chains(profile, args.structure, args.chain, args.min_identity,
+                                 args.keep_b_factors)
+            if args.structure_out and mapping.keep_b_factors and mapping.file.format == "pdb":
+                raise KeptBFactorsNeedMmcif(kept_b_factors_refusal(mapping, args))
         if args.scored_alignment:
             progress.stage("writing the scored alignment")
             write_scored_alignment(profile, args.scored_alignment)
+        if args.weights:
+            progress.stage("writing the weights")
+            write_weights(profile, args.weights)
         if args.jalview:
             progress.stage("writing the Jalview file")
             write_jalview(profile, args.jalview)
@@ -215,18 +246,37 @@ def run(args):
             write_chimerax(profile, args.chimerax, chain=args.chain, structure=mapping)
         if args.structure_out:
             progress.stage("writing the structure")
-            write_structure(profile, mapping, args.structure_out)
+            write_structure(profile, mapping, args.structure_out, settings=settings)
         if args.plot:
             progress.stage("plotting")
             plot_profile(profile, args.plot, per=args.plot_by)
         if args.report:
             progress.stage("writing the report")
-            write_report(profile, args.report, mapping)
+            write_report(profile, args.report, mapping, settings=settings)
     # The table comes once the bar is gone, since both may be on the one terminal.
-    write_tsv(profile, args.output, per="column" if args.columns else "residue")
+    write_tsv(profile, args.output, per="column" if args.columns else "residue",
+              settings=settings, structure=mapping)
     if mapping is not None:
-        print(mapping.summary(), file=sys.stderr)
+        for line in mapping.summary_lines():
+            print(line, file=sys.stderr)
+        if mapping.predicted and args.keep_b_factors is None:
+            print(f"{mapping.source}: a predicted model ({mapping.predicted}): its B-factors are "
+                  f"pLDDT, shown as the table's plddt column"
+                  + (f" and kept in {args.structure_out}, whose {SCORE_CATEGORY} category holds "
+                     f"the scores (--no-keep-b-factors puts the scores in the B-factors)"
+                     if args.structure_out else ""), file=sys.stderr)
     return 0
+
+
+def kept_b_factors_refusal(mapping, args):
+    """Why a PDB file cannot be written with its B-factors kept, and what to do instead."""
+    why = ("--keep-b-factors" if args.keep_b_factors
+           else f"a predicted model ({mapping.predicted}) keeps its B-factors, its pLDDT")
+    return (f"{why}: {args.structure_out} would be a PDB file, whose only room for the scores "
+            f"is its B-factors; give the structure as mmCIF (gemmi convert "
+            f"{os.path.basename(mapping.source)} model.cif) to have the scores in its "
+            f"{SCORE_CATEGORY} category"
+            + ("" if args.keep_b_factors else ", or --no-keep-b-factors to replace the B-factors"))
 
 
 def drop_unwritable_standard_output():

@@ -14,7 +14,7 @@ from typing import NamedTuple
 import numpy as np
 
 from .alignment import read_alignment
-from .core import DEFAULT_SAMPLE, matrix_label, score_alignment
+from .core import DEFAULT_SAMPLE, load_matrix, matrix_label, score_alignment
 
 GAPS = "-."
 # Columns of the reference examined at a time, and residues made at a time when iterating: a
@@ -117,7 +117,9 @@ class Profile:
     """An alignment, its scores and its reference sequence, as the exports and plots take them.
 
     matrix names the matrix in output headers; reference is the index of the reference
-    sequence; residues is its residue_table, a ResidueTable.
+    sequence; residues is its residue_table, a ResidueTable. substitution_matrix is the
+    SubstitutionMatrix the scores came from, which tells the residues from the gaps and unknown
+    letters in the column context; None for the one that matrix names (see matrix_object).
     """
 
     alignment: object
@@ -125,6 +127,7 @@ class Profile:
     matrix: str = "blosum62"
     reference: int = 0
     residues: ResidueTable = field(init=False)
+    substitution_matrix: object = None
 
     def __post_init__(self):
         self.residues = residue_table(self.alignment, self.scores, self.reference)
@@ -134,17 +137,21 @@ class Profile:
         """The name of the reference sequence."""
         return self.alignment.names[self.reference]
 
-    def gap_fractions(self):
-        """Return, per column, the fraction of sequences with a gap ("-" or ".") there.
+    def matrix_object(self):
+        """The SubstitutionMatrix of the scores: substitution_matrix, or else the shipped
+        matrix or file that matrix names (see load_matrix)."""
+        if self.substitution_matrix is None:
+            self.substitution_matrix = load_matrix(self.matrix)
+        return self.substitution_matrix
 
-        Counted a block of rows at a time (Alignment.residue_blocks), so that a large alignment
-        is never copied whole."""
-        is_gap = np.zeros(256, dtype=bool)
-        is_gap[list(GAPS.encode())] = True
-        gaps = np.zeros(self.alignment.length, dtype=np.int64)
-        for block in self.alignment.residue_blocks():
-            gaps += is_gap[block].sum(axis=0)
-        return gaps / max(len(self.alignment), 1)
+    def gap_fractions(self):
+        """Return, per column, the share of sequences with a gap ("-", "." or "X") or a letter
+        the matrix lacks there: the tables' gap_fraction, as a float64 array. Counted by the
+        scoring core a block of columns at a time, so that nothing else of the alignment's
+        size is held."""
+        from .context import TableContext
+
+        return TableContext(self).gap_fractions()
 
 
 def conservation_profile(alignment, matrix="blosum62", reference=None, format=None,
@@ -158,6 +165,9 @@ def conservation_profile(alignment, matrix="blosum62", reference=None, format=No
     if not hasattr(alignment, "sequences"):
         alignment = read_alignment(alignment, format)
     index = alignment.index(reference)
-    scores = score_alignment(alignment, matrix, threads=threads, mode=mode, sample=sample,
+    # Loaded once, so that a file's faults are warned of once and the context reads the very
+    # matrix that scored.
+    loaded = load_matrix(matrix)
+    scores = score_alignment(alignment, loaded, threads=threads, mode=mode, sample=sample,
                              seed=seed)
-    return Profile(alignment, scores, matrix_label(matrix), index)
+    return Profile(alignment, scores, matrix_label(matrix), index, substitution_matrix=loaded)

@@ -16,11 +16,14 @@ import os
 from string import Template
 
 from . import __version__
+import numpy as np
+
+from .context import ContextSettings, TableContext
 from .core import format_dops
 from .exports import DIRECTION, write_tsv
 from .output import open_output
 from .resources import asset_text
-from .structure import MIN_IDENTITY, StructureMapping, map_structure
+from .structure import MIN_IDENTITY, MappedStructure, map_chains, residue_fields
 
 DOPS_EXPLANATION = (
     "DOPS tells how varied the column scores are: the entropy of their spread over their "
@@ -68,47 +71,103 @@ def shown_sequences(profile, most=MAX_SEQUENCES):
     return sorted(others + [profile.reference])
 
 
-def report_data(profile, mapping=None, most=MAX_SEQUENCES):
+def _structure_data(mapping):
+    """The structure as the page draws it: its text, the scored chains, the names of their
+    polymer's residues, and each residue as [chain, number, insertion code, column (-1 for
+    none), B-factor]; predicted says that the B-factors are pLDDT."""
+    return {
+        "format": VIEWER_FORMATS[mapping.file.format],
+        "text": mapping.file.text,
+        # 3Dmol.js reads a PDB file's blank chain ID as a space.
+        "chains": [chain or " " for chain in mapping.chain_ids],
+        # Residue names of the chains' polymer: modified residues (MSE) are HETATM records but
+        # belong in the cartoon, not among the ligands.
+        "polymerNames": sorted({residue.name for _, residue in mapping.residues}),
+        "residues": [[chain or " ", residue.number, residue.insertion,
+                      -1 if residue.reference is None else residue.reference.column,
+                      residue.b_factor] for chain, residue in mapping.residues],
+        "predicted": bool(mapping.predicted),
+    }
+
+
+def _residue_names(mapping):
+    """How the tooltips name the structure's residues aligned with each column: the
+    structure's numbers and, where the file gives them, UniProt's, by column."""
+    uniprot = any(residue.uniprot_accession for _, residue in mapping.residues)
+    names = {}
+    for column, found in mapping.by_column().items():
+        fields = residue_fields(found, uniprot, False)
+        chains = ", ".join(chain or "(blank ID)" for chain, _ in found)
+        lines = [f"structure {'chains' if len(found) > 1 else 'chain'} {chains}: residue "
+                 f"{fields[0]}"]
+        if uniprot and fields[1]:
+            lines.append(f"UniProt {fields[1]} {fields[2]}")
+        names[str(column)] = lines
+    return names
+
+
+def _context_data(profile, settings):
+    """The column context the page shows: per column its residues, gap fraction, weighted
+    occupancy and reliability; per reference residue z, grade and (with a window) the smoothed
+    score, as the per-residue table gives them."""
+    every = TableContext(profile, None, settings).arrays()
+    residues = TableContext(profile, profile.residues.columns, settings).arrays()
+
+    def floats(values):
+        return [None if value != value else value for value in values.tolist()]
+
+    return {
+        "residues": every["residues"].tolist(),
+        "gaps": every["gap_fraction"].tolist(),
+        "occupancy": every["weighted_occupancy"].tolist(),
+        "reliable": every["reliable"].astype(np.int8).tolist(),
+        "minResidues": settings.min_residues,
+        "maxGapFraction": settings.max_gap_fraction,
+        "z": floats(residues["z"]),
+        "grade": residues["grade"].tolist(),
+        "smoothed": floats(residues["smoothed"]) if settings.window else None,
+        "window": settings.window,
+    }
+
+
+def report_data(profile, mapping=None, most=MAX_SEQUENCES, settings=None):
     """Return the data the page draws: the sequences it shows (see shown_sequences), the
-    scores, the reference's residues, the per-residue table as write_tsv writes it and, given a
-    StructureMapping, the structure's text with its residues' columns (-1 for none)."""
+    scores, the column context (see _context_data), a complex's chains, the reference's
+    residues, the per-residue table as write_tsv writes it and, given a MappedStructure, the
+    structure (see _structure_data) and how its residues are numbered."""
+    settings = settings or ContextSettings()
     alignment = profile.alignment
     shown = shown_sequences(profile, most)
     table = io.StringIO()
-    write_tsv(profile, table)
-    structure = None
-    if mapping is not None:
-        structure = {
-            "format": VIEWER_FORMATS[mapping.file.format],
-            "text": mapping.file.text,
-            # 3Dmol.js reads a PDB file's blank chain ID as a space.
-            "chain": mapping.chain or " ",
-            # Residue names of the chain's polymer: modified residues (MSE) are HETATM records
-            # but belong in the cartoon, not among the ligands.
-            "polymerNames": sorted({residue.name for residue in mapping.residues}),
-            "residues": [[residue.number, residue.insertion,
-                          -1 if residue.reference is None else residue.reference.column]
-                         for residue in mapping.residues],
-        }
+    write_tsv(profile, table, settings=settings, structure=mapping)
+    context = _context_data(profile, settings)
     return {
         "referenceName": profile.reference_name,
         "reference": shown.index(profile.reference),
+        "sequenceCount": len(alignment),
         "names": [alignment.names[index] for index in shown],
         "rows": [alignment.sequences[index] for index in shown],
         "scores": [float(score) for score in profile.scores.column_scores],
-        "gaps": profile.gap_fractions().tolist(),
+        "gaps": context.pop("gaps"),
+        "context": context,
+        "chains": [{"first": chain.first_column, "length": chain.length,
+                    "ids": chain.chain_ids} for chain in alignment.chains],
         "residues": {"numbers": [row.number for row in profile.residues],
                      "letters": "".join(row.residue for row in profile.residues),
                      "columns": [row.column for row in profile.residues]},
         "tsv": table.getvalue(),
         "tsvName": _tsv_name(profile),
-        "structure": structure,
+        "structure": None if mapping is None else _structure_data(mapping),
+        "residueNames": {} if mapping is None else _residue_names(mapping),
     }
 
 
-def render_report(profile, mapping=None, most=MAX_SEQUENCES):
-    """Return the report's HTML text for a Profile and, optionally, a StructureMapping; the
-    alignment view holds at most `most` sequences."""
+def render_report(profile, mapping=None, most=MAX_SEQUENCES, settings=None):
+    """Return the report's HTML text for a Profile and, optionally, a MappedStructure (or a
+    StructureMapping); the alignment view holds at most `most` sequences; settings: the
+    ContextSettings of the column context (as write_tsv takes them)."""
+    if mapping is not None and not isinstance(mapping, MappedStructure):
+        mapping = map_chains(profile, mapping)
     alignment = profile.alignment
     approximate = profile.scores.approximate
     mode = f", {profile.scores.mode_label}" if approximate else ""
@@ -138,30 +197,38 @@ def render_report(profile, mapping=None, most=MAX_SEQUENCES):
         "no_columns": "" if alignment.length else
                       f'  <p class="empty">{html.escape(NO_COLUMNS)}</p>',
         "structure_hidden": "" if mapping else " hidden",
-        "structure_caption": html.escape(mapping.summary()) if mapping else "",
+        "structure_caption": html.escape(" ".join(mapping.summary_lines())) if mapping else "",
+        "plddt_hidden": "" if mapping is not None and mapping.predicted else " hidden",
+        "smoothed_legend": "" if settings is None or not settings.window else
+                           f'<span class="legend"><span class="swatch" style="background:'
+                           f'#e8175d;height:2px;width:18px"></span> smoothed over '
+                           f'{settings.window} residues</span>',
         "tsv_name": html.escape(_tsv_name(profile)),
         "rows_note": html.escape(rows_note),
-        "data": _script_safe_json(report_data(profile, mapping, most)),
+        "data": _script_safe_json(report_data(profile, mapping, most, settings)),
         "script": asset_text("report.js"),
     }
     return Template(asset_text("report.html")).substitute(fields)
 
 
 def write_report(profile, target, structure=None, chain=None, min_identity=MIN_IDENTITY,
-                 most=MAX_SEQUENCES):
+                 most=MAX_SEQUENCES, settings=None):
     """Write the HTML report of a Profile to target (a path, "-" or an open text stream).
 
     most: the most sequences the alignment view holds (the reference and the first others);
-    the scores, the profile and the table always come from every sequence.
+    the scores, the profile and the table always come from every sequence. settings: the
+    ContextSettings of the column context and the table (as write_tsv takes them).
 
-    structure: a PDB or mmCIF file's path, or the StructureMapping that map_structure gave for
-    this profile; the chain (chain, or the only protein chain) is shown coloured by score. Returns
-    the StructureMapping, or None without a structure.
+    structure: a PDB or mmCIF file's path, or the MappedStructure (see map_chains) or
+    StructureMapping (see map_structure) made for this profile; the chains (chain: a name, a
+    list or "A,B"; None for every chain the reference matches at min_identity) are shown
+    coloured by score, and a predicted model's pLDDT beside the scores. Returns the
+    MappedStructure, or None without a structure.
     """
     mapping = structure
-    if structure is not None and not isinstance(structure, StructureMapping):
-        mapping = map_structure(profile, structure, chain, min_identity)
-    page = render_report(profile, mapping, most)
+    if structure is not None and not isinstance(structure, MappedStructure):
+        mapping = map_chains(profile, structure, chain, min_identity)
+    page = render_report(profile, mapping, most, settings)
     with open_output(target) as out:
         out.write(page)
     return mapping

@@ -13,8 +13,15 @@
 //   score_alignment   (weights, column_scores, dops) with the scores as float64 arrays
 //   pair_distance     the distance between two aligned sequences
 //   dops_score        the DOPS score of a list of column scores
+//   column_occupancy  per column: residues, gap fraction and weighted occupancy, as arrays
+//   reliable_columns  whether each column has enough residues and few enough gaps
+//   score_statistics  (scored, mean, standard deviation) of a table's finite scores
+//   standard_scores, conservation_grades, GRADE_EDGES  z and the nine grades, as arrays
+//   smoothed_scores   the centred mean of a window of a table's scores, as an array
+//   column_chains     the chain of each column of a complex that ColabFold's A3M describes
 //   default_thread_count  the threads scoring uses unless told
 //   format_score, format_dops  figures as the program prints them
+//   format_figure, format_figures  figures in full, as the tables write them
 //   escape_field      text as one field of a tab-separated line (str or bytes, as given)
 //   OutputFile        a results file written whole or not at all (the core's, see output.h)
 //   write_scored_alignment     the scored alignment of rows where Python holds them
@@ -35,15 +42,19 @@
 #include <malloc.h>
 #endif
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include <marrowind/context.h>
 #include <marrowind/marrowind.h>
 #include <marrowind/output.h>
 
@@ -109,6 +120,28 @@ struct SignalCleanupContext {
 };
 
 using ColumnScores = py::array_t<double, py::array::c_style | py::array::forcecast>;
+using Rows = py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>;
+
+// The table's rows, as the core takes them: a pointer into the array (None: every score).
+const std::int32_t* rows_of(const std::optional<Rows>& rows)
+{
+    return rows ? rows->data() : nullptr;
+}
+
+// How many entries a table of `scores` at `rows` shows.
+std::size_t entries_of(const ColumnScores& scores, const std::optional<Rows>& rows)
+{
+    return static_cast<std::size_t>(rows ? rows->size() : scores.size());
+}
+
+// Values as a NumPy array of their own (for types to_array does not take).
+template <typename T, typename Values>
+py::array_t<T> array_of(const Values& values)
+{
+    py::array_t<T> array(static_cast<py::ssize_t>(values.size()));
+    std::copy(values.begin(), values.end(), array.mutable_data());
+    return array;
+}
 
 // The values as a NumPy array that takes them over, uncopied: the array owns the vector and
 // releases it with itself, so that a million column scores are never held twice.
@@ -166,12 +199,13 @@ marrowind::ScoringMode mode_argument(const py::object& mode)
                           py::repr(mode).cast<std::string>());
 }
 
-// (names, sequences, starts, format): names as str (UTF-8, other bytes as surrogate escapes),
+// (names, sequences, starts, format, chains): names as str (UTF-8, other bytes as surrogate escapes),
 // sequences as str of one character per byte (ASCII as itself, other bytes as surrogate
-// escapes), starts as int or None. Each record is released once it is copied, and after every
-// few megabytes released the freed memory is handed back to the system (Python keeps its small
-// objects elsewhere, so it would not reuse it): a large alignment is then never held twice,
-// only the few megabytes between two trims.
+// escapes), starts as int or None, chains as (first_column, length, copies, chain_ids) tuples
+// of a complex's chains (see ComplexChain). Each record is released once it is copied, and
+// after every few megabytes released the freed memory is handed back to the system (Python
+// keeps its small objects elsewhere, so it would not reuse it): a large alignment is then never
+// held twice, only the few megabytes between two trims.
 py::tuple to_python(marrowind::AlignedSequences& read)
 {
     constexpr std::size_t kBytesBetweenTrims = std::size_t{4} << 20;
@@ -198,7 +232,11 @@ py::tuple to_python(marrowind::AlignedSequences& read)
         }
 #endif
     }
-    return py::make_tuple(names, sequences, starts, marrowind::format_name(read.format));
+    py::list chains;
+    for (const marrowind::ComplexChain& chain : read.chains)
+        chains.append(py::make_tuple(chain.first_column, chain.length, chain.copies,
+                                     chain.chain_ids));
+    return py::make_tuple(names, sequences, starts, marrowind::format_name(read.format), chains);
 }
 
 // The bytes of a buffer (bytes, bytearray, memoryview) where Python holds them.
@@ -454,6 +492,143 @@ PYBIND11_MODULE(_core, m)
         },
         py::arg("column_scores"), "The DOPS score, 0 to 100, of a list of column scores.");
 
+    m.def("column_occupancy",
+        [](const py::sequence& given, const marrowind::SubstitutionMatrix& matrix,
+           const ColumnScores& weights, const std::optional<py::array_t<std::int64_t,
+           py::array::c_style | py::array::forcecast>>& columns) {
+            const py::tuple sequences(given);
+            const std::vector<std::string_view> views = residue_views(sequences);
+            const std::vector<double> weight_list(weights.data(), weights.data() + weights.size());
+            marrowind::ColumnOccupancy occupancy;
+            {
+                py::gil_scoped_release unlocked;
+                if (columns) {
+                    std::vector<std::size_t> chosen;
+                    chosen.reserve(static_cast<std::size_t>(columns->size()));
+                    for (py::ssize_t k = 0; k < columns->size(); ++k) {
+                        const std::int64_t column = columns->data()[k];
+                        if (column < 0) throw std::invalid_argument("a column below 0");
+                        chosen.push_back(static_cast<std::size_t>(column));
+                    }
+                    occupancy = marrowind::column_occupancy(views, matrix, weight_list, chosen);
+                } else {
+                    occupancy = marrowind::column_occupancy(views, matrix, weight_list);
+                }
+            }
+            return py::make_tuple(array_of<std::int64_t>(occupancy.residues),
+                                  to_array(std::move(occupancy.gap_fraction)),
+                                  to_array(std::move(occupancy.weighted_occupancy)));
+        },
+        py::arg("sequences"), py::arg("matrix"), py::arg("weights"),
+        py::arg("columns") = py::none(),
+        "(residues, gap_fraction, weighted_occupancy) of the listed columns (0-based; None: "
+        "every column) of sequences (bytes, or str of ASCII) read as the scoring reads them: "
+        "how many sequences hold a residue the matrix scores, the share that hold a gap or a "
+        "letter the matrix lacks, and the share of the weights (one per sequence, normalised to "
+        "sum to 1) of those that hold a residue.");
+
+    m.def("reliable_columns",
+        [](const py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>& residues,
+           const ColumnScores& gap_fraction, std::int64_t min_residues, double max_gap_fraction) {
+            if (residues.size() != gap_fraction.size())
+                throw std::invalid_argument("residues and gap fractions differ in number");
+            py::array_t<bool> reliable(residues.size());
+            for (py::ssize_t k = 0; k < residues.size(); ++k)
+                reliable.mutable_data()[k] = marrowind::is_reliable(
+                    residues.data()[k], gap_fraction.data()[k], min_residues, max_gap_fraction);
+            return reliable;
+        },
+        py::arg("residues"), py::arg("gap_fraction"), py::arg("min_residues"),
+        py::arg("max_gap_fraction"),
+        "Per column, whether at least min_residues sequences hold a residue and the gap "
+        "fraction is at most max_gap_fraction.");
+
+    m.def("score_statistics",
+        [](const ColumnScores& scores, const std::optional<Rows>& rows) {
+            marrowind::ScoreStatistics statistics;
+            {
+                py::gil_scoped_release unlocked;
+                statistics = rows ? marrowind::score_statistics(
+                                        scores.data(), static_cast<std::size_t>(scores.size()),
+                                        rows->data(), static_cast<std::size_t>(rows->size()))
+                                  : marrowind::score_statistics(
+                                        scores.data(), static_cast<std::size_t>(scores.size()));
+            }
+            return py::make_tuple(statistics.scored, statistics.mean,
+                                  statistics.standard_deviation);
+        },
+        py::arg("scores"), py::arg("rows") = py::none(),
+        "(scored, mean, standard deviation) of the finite scores (at rows, when given): their "
+        "number, their mean and their population standard deviation, summed in order.");
+
+    m.def("standard_scores",
+        [](const ColumnScores& scores, const py::tuple& statistics) {
+            marrowind::ScoreStatistics given;
+            given.scored = statistics[0].cast<std::size_t>();
+            given.mean = statistics[1].cast<double>();
+            given.standard_deviation = statistics[2].cast<double>();
+            std::vector<double> z(static_cast<std::size_t>(scores.size()));
+            for (std::size_t k = 0; k < z.size(); ++k)
+                z[k] = marrowind::standard_score(scores.data()[k], given);
+            return to_array(std::move(z));
+        },
+        py::arg("scores"), py::arg("statistics"),
+        "Each score's z, (score - mean) / standard deviation, for statistics as "
+        "score_statistics gives them: 0 where the deviation is 0, nan for a score that is not "
+        "finite.");
+
+    m.def("conservation_grades",
+        [](const ColumnScores& z) {
+            py::array_t<std::int8_t> grades(z.size());
+            for (py::ssize_t k = 0; k < z.size(); ++k)
+                grades.mutable_data()[k] =
+                    static_cast<std::int8_t>(marrowind::conservation_grade(z.data()[k]));
+            return grades;
+        },
+        py::arg("z"),
+        "Each z's grade, 1 to 9 (9 the most conserved): 1 plus the number of GRADE_EDGES at or "
+        "below it; 0 for nan.");
+    m.attr("GRADE_EDGES") = py::make_tuple(
+        marrowind::kGradeEdges[0], marrowind::kGradeEdges[1], marrowind::kGradeEdges[2],
+        marrowind::kGradeEdges[3], marrowind::kGradeEdges[4], marrowind::kGradeEdges[5],
+        marrowind::kGradeEdges[6], marrowind::kGradeEdges[7]);
+
+    m.def("smoothed_scores",
+        [](const ColumnScores& scores, std::size_t window, const std::optional<Rows>& rows,
+           std::size_t first, const std::optional<std::size_t>& last) {
+            const std::size_t count = entries_of(scores, rows);
+            std::vector<double> means;
+            {
+                py::gil_scoped_release unlocked;
+                means = marrowind::smoothed_scores(scores.data(),
+                                                   static_cast<std::size_t>(scores.size()),
+                                                   rows_of(rows), count, window, first,
+                                                   last.value_or(count));
+            }
+            return to_array(std::move(means));
+        },
+        py::arg("scores"), py::arg("window"), py::arg("rows") = py::none(), py::arg("first") = 0,
+        py::arg("last") = py::none(),
+        "For the entries first to last (default: all) of the list of scores (at rows, when "
+        "given): the mean of the finite scores among the `window` entries centred on each, "
+        "fewer at the list's ends. window must be odd.");
+
+    m.def("column_chains",
+        [](const py::sequence& chains) {
+            std::vector<marrowind::ComplexChain> given;
+            for (const py::handle chain : chains) {
+                const py::tuple fields(py::reinterpret_borrow<py::object>(chain));
+                marrowind::ComplexChain read;
+                read.first_column = fields[0].cast<std::int64_t>();
+                read.length = fields[1].cast<std::int64_t>();
+                given.push_back(read);
+            }
+            return array_of<std::int32_t>(marrowind::column_chains(given));
+        },
+        py::arg("chains"),
+        "For each column that the chains (first_column, length, ...) cover, in order, the index "
+        "of its chain.");
+
     m.def("default_thread_count", &marrowind::default_thread_count,
         "The threads scoring uses unless told: MARROWIND_THREADS when it is set, else the CPUs "
         "this process may run on. Raises InputError for a bad MARROWIND_THREADS.");
@@ -463,6 +638,17 @@ PYBIND11_MODULE(_core, m)
         "zero, then '%5.3f'.");
     m.def("format_dops", &marrowind::format_dops, py::arg("dops"),
         "A DOPS score as the program's 'DOPS score: ' line prints it ('%6.3f').");
+    m.def("format_figure", &marrowind::format_figure, py::arg("value"),
+        "A figure in full: the shortest decimal that reads back as the same float, laid out as "
+        "repr lays it out.");
+    m.def("format_figures",
+        [](const ColumnScores& values) {
+            py::list figures(values.size());
+            for (py::ssize_t k = 0; k < values.size(); ++k)
+                figures[static_cast<std::size_t>(k)] = marrowind::format_figure(values.data()[k]);
+            return figures;
+        },
+        py::arg("values"), "format_figure of each value, as a list of str.");
     m.def("escape_field",
         [](const py::object& text) -> py::object {
             if (PyBytes_Check(text.ptr()))

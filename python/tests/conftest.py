@@ -82,3 +82,27 @@ def capsid(tmp_path_factory):
                     f">variant_2\n{CHAIN_A.replace('PKEPF', 'PREPY').replace('CKTIL', 'CRSIL')}\n")
     import marrowind
     return path, marrowind.conservation_profile(str(path))
+
+
+def predicted_model(tmp_path, kind):
+    """1A8O written as a predicted model: an mmCIF file with _ma_qa_metric items, or a PDB file
+    whose TITLE names AlphaFold, its B-factors set to 50 + residue number / 10 as pLDDT."""
+    import gemmi
+    model = gemmi.read_structure(structure("1A8O.cif.gz"))
+    model.remove_ligands_and_waters()
+    for chain in model[0]:
+        for residue in chain:
+            for atom in residue:
+                atom.b_iso = 50 + residue.seqid.num / 10
+    if kind == "pdb":
+        path = tmp_path / "model.pdb"
+        text = model.make_minimal_pdb()
+        path.write_text("TITLE     ALPHAFOLD MONOMER V2.0 PREDICTION FOR CAPSID\n" + text)
+        return path
+    document = model.make_mmcif_document()
+    document[0].set_mmcif_category("_ma_qa_metric.", {
+        "id": ["1"], "mode": ["local"], "name": ["pLDDT"], "software_group_id": ["1"],
+        "type": ["pLDDT"]})
+    path = tmp_path / "model.cif"
+    document.write_file(str(path))
+    return path

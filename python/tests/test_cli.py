@@ -33,7 +33,7 @@ def test_table_exports_and_plot_from_one_command(tmp_path):
     rows = [line.split("\t") for line in lines if line[0].isdigit()]
     expected = marrowind.conservation_profile(STOCKHOLM, "pet91", "MYG_HORSE").residues
     assert len(rows) == len(expected) == 153
-    assert [(int(n), r, int(c) - 1, float(s)) for n, r, c, s in rows] == expected
+    assert [(int(n), r, int(c) - 1, float(s)) for n, r, c, s, *_ in rows] == expected
     assert all(path.stat().st_size > 0 for path in outputs.values())
 
 
@@ -70,6 +70,9 @@ def test_approximate_scores_get_no_scored_alignment(tmp_path):
     from marrowind import batch
     exact = batch.score_family(STOCKHOLM, tmp_path, family="f")
     assert exact["mode"] == "exact" and (tmp_path / "f.scored.txt").exists()
+    # The summary counts the unreliable columns as the column table's header does.
+    assert f"unreliable columns: {exact['unreliable_columns']} of {exact['columns']}" in \
+        (tmp_path / "f.columns.tsv").read_text()
     approximate = batch.score_family(STOCKHOLM, tmp_path, family="f", approximate=True)
     assert approximate["mode"] == "approximate (sample 256, seed 0)"
     assert sorted(os.listdir(tmp_path)) == ["f.columns.tsv", "result.json"]

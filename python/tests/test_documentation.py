@@ -65,6 +65,10 @@ def test_structure_commands_run_as_written(source_tree):
     mapping_line = done.stderr.decode().splitlines()[-1]
     assert f"```\n{mapping_line}\n```" in README
     assert (source_tree / "scored.cif").exists() and (source_tree / "capsid.html").exists()
+    # The rows of the table that the README shows, UniProt's numbers among them.
+    shown = re.search(r"```\n(number\t[^\n]*\tuniprot_number\n.*?)```", README, re.S)
+    table = (source_tree / "capsid.tsv").read_text().splitlines()
+    assert set(shown.group(1).splitlines()) - {"..."} <= set(table)
 
 
 def test_python_example_runs_as_written(source_tree):

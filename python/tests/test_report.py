@@ -17,7 +17,7 @@ import pytest
 
 import marrowind
 from marrowind import batch
-from conftest import EXAMPLES, structure
+from conftest import EXAMPLES, predicted_model, structure
 
 ARTEFACTS = os.path.join(os.environ.get("MARROWIND_BUILD_DIR", "."), "test-artefacts", "report")
 # Headless, with every host name unresolvable and a proxy that answers nothing: a page that
@@ -115,7 +115,9 @@ def test_data_cannot_end_its_script_element():
     profile = marrowind.conservation_profile(alignment)
     data = embedded_data(marrowind.report.render_report(profile))
     assert data["names"] == [hostile, "b"]
-    assert data["tsv"].count("\n") == len(marrowind.exports.header_lines(profile)) + 5
+    table = io.StringIO()
+    marrowind.write_tsv(profile, table)
+    assert data["tsv"] == table.getvalue()
 
 
 def test_approximate_scores_are_said_so():
@@ -213,6 +215,53 @@ def test_structure_of_a_blank_chain_is_drawn(browser, capsid, tmp_path):
     click(point_at(browser, "profile", f"profilePoint({target.column})"))
     status = browser.find_element("id", "structure-status").text
     assert status.startswith("Selected: chain (blank ID) residue 180,"), status
+
+
+def colours_of(browser, element_id):
+    """The set of RGB colours the element shows on screen."""
+    from PIL import Image
+    element = browser.find_element("id", element_id)
+    image = Image.open(io.BytesIO(element.screenshot_as_png)).convert("RGB")
+    return {colour for _, colour in image.getcolors(maxcolors=1 << 20)}
+
+
+# The pLDDT bands the model's residues fall in (65.1 to 72.0): yellow below 70, light blue
+# above.
+LOW, CONFIDENT = (255, 219, 19), (101, 203, 243)
+
+
+def test_predicted_model_draws_its_plddt_track_and_colours_by_it(browser, capsid, tmp_path):
+    _, profile = capsid
+    report = tmp_path / "model.html"
+    marrowind.write_report(profile, report, structure=predicted_model(tmp_path, "cif"),
+                           settings=marrowind.ContextSettings(max_gap_fraction=0.35))
+    assert_no_errors(open_report(browser, report, "capsid-plddt.png"))
+    browser.execute_script("document.getElementById('profile').scrollIntoView();")
+    assert {LOW, CONFIDENT} <= colours_of(browser, "profile")
+
+    # A residue's tooltip gives its column's context, its numbers in the structure and UniProt,
+    # and its pLDDT.
+    target = next(row for row in profile.residues if row.number == 30)
+    click(point_at(browser, "profile", f"profilePoint({target.column})"))
+    assert browser.find_element("id", "tooltip").text.splitlines() == [
+        "CAPSID_HIV1/1-70 E30", "column 30", f"score {target.score!r}",
+        "grade 5 of 9 (z -0.06)", "3 of 3 sequences hold a residue, gaps 0.0%",
+        "weighted occupancy 100.0%", "unreliable: fewer than 10 residues or over 35% gaps",
+        "structure chain A: residue 180", "pLDDT 68.00"]
+
+    # The 3D view takes the same bands once pLDDT is chosen, and its scores' colours before.
+    choice = browser.find_element("id", "colour-by")
+    assert choice.is_displayed()
+    browser.execute_script("document.getElementById('structure').scrollIntoView();")
+    assert not {LOW, CONFIDENT} & colours_of(browser, "structure")
+    from selenium.webdriver.support.ui import Select
+    Select(choice).select_by_value("plddt")
+    browser.execute_async_script(
+        "const done = arguments[0]; requestAnimationFrame(() => requestAnimationFrame(done));")
+    shades = colours_of(browser, "structure")
+    browser.save_screenshot(os.path.join(ARTEFACTS, "capsid-plddt-3d.png"))
+    assert len(shades) > 50 and not [c for c in shades if c[0] < 30 and c[1] < 30 and c[2] > 60]
+    assert_no_errors(browser.get_log("browser"))
 
 
 def test_batch_index_sorts_and_links(browser, tmp_path):

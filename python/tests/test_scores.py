@@ -189,6 +189,10 @@ def test_matrix_faults_are_warnings_in_python_and_on_the_command_line(tmp_path):
     assert done.returncode == 0
     assert done.stderr.splitlines() == [f"python3 -m marrowind: warning: {warning}"
                                         for warning in matrix.warnings]
+    # A profile loads the file once for its scores and its column context: each fault once.
+    with pytest.warns(marrowind.MatrixWarning) as heard:
+        marrowind.conservation_profile(str(alignment), matrix_file)
+    assert [str(warning.message) for warning in heard] == matrix.warnings
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         for shipped in marrowind.available_matrices():

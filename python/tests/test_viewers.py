@@ -1,6 +1,8 @@
 """The exports in the viewers that Debian ships: Jalview places the annotation's bars on the
 reference's residues (read back from the project file it saves), and PyMOL reads the scored
-PDB and mmCIF files with every atom and the scores as B-factors."""
+PDB and mmCIF files with every atom and the scores as B-factors, or the B-factors as they were
+when they are kept."""
+import gzip
 import json
 import os
 import shutil
@@ -67,14 +69,18 @@ for path in sys.argv[1:]:
 """
 
 
-def test_pymol_reads_the_scores_as_b_factors(capsid, tmp_path):
+def test_pymol_reads_the_scores_as_b_factors_or_the_kept_ones(capsid, tmp_path):
     import importlib.util
     if shutil.which("pymol") is None or importlib.util.find_spec("pymol") is None:
         pytest.skip(f"PyMOL is not installed for {sys.executable} (Debian: pymol)")
     _, profile = capsid
-    outputs = [tmp_path / "scored.pdb", tmp_path / "scored.cif"]
+    outputs = [tmp_path / "scored.pdb", tmp_path / "scored.cif", tmp_path / "kept.cif",
+               tmp_path / "original.cif"]
     for name, target in zip(["1A8O.pdb.gz", "1A8O.cif.gz"], outputs):
         marrowind.write_structure(profile, structure(name), target, chain="A")
+    marrowind.write_structure(profile, structure("1A8O.cif.gz"), outputs[2],
+                              keep_b_factors=True)
+    outputs[3].write_bytes(gzip.open(structure("1A8O.cif.gz")).read())
     (tmp_path / "read.py").write_text(PYMOL_READER)
     # Debian's pymol starts the python3 found first on PATH: the one running these tests.
     path = os.path.dirname(sys.executable) + os.pathsep + os.environ.get("PATH", "")
@@ -83,10 +89,12 @@ def test_pymol_reads_the_scores_as_b_factors(capsid, tmp_path):
     assert done.returncode == 0, done.stderr
     loaded = [json.loads(line[len("atoms "):]) for line in done.stdout.decode().splitlines()
               if line.startswith("atoms ")]
-    assert len(loaded) == 2
+    assert len(loaded) == 4
+    # With the B-factors kept, PyMOL reads the very atoms and B-factors of the original.
+    assert loaded[2] == loaded[3]
 
     score_of = {str(FIRST_NUMBER - 1 + row.number): row.score for row in profile.residues}
-    for atoms, precision in zip(loaded, [0.005, 1e-6]):  # PDB keeps two decimals
+    for atoms, precision in zip(loaded[:2], [0.005, 1e-6]):  # PDB keeps two decimals
         assert len(atoms) == 644  # every atom of 1A8O, waters included
         scored = [(resi, b) for chain, resi, resn, b in atoms if resn != "HOH"]
         assert len(scored) == 556 and {resi for resi, _ in scored} == set(score_of)

@@ -1,6 +1,7 @@
 // readers.cpp: the library's alignment readers, on the core's streaming parsers.
 //
-// Contents: range_label, aligned_sequences, read_alignment, parse_alignment, AlignmentReader.
+// Contents: range_label, aligned_sequences, read_alignment, parse_alignment, AlignmentReader,
+// column_chains.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -51,11 +52,12 @@ std::optional<ResidueRange> range_label(std::string_view name)
 
 // The records moved, one at a time, into the library's form.
 AlignedSequences aligned_sequences(std::unique_ptr<Alignment> alignment, AlignmentFormat format,
-                                   const std::string& source)
+                                   const std::string& source, std::vector<ComplexChain> chains)
 {
     AlignedSequences result;
     result.format = format;
     result.source = source;
+    result.chains = std::move(chains);
     std::vector<Prot>& records = alignment->seqs;
     result.names.reserve(records.size());
     result.sequences.reserve(records.size());
@@ -104,7 +106,7 @@ AlignedSequences AlignmentReader::finish()
     });
     AlignmentFormat format = AlignmentFormat::kDetect;
     std::unique_ptr<Alignment> alignment = parser.finish(format);
-    return aligned_sequences(std::move(alignment), format, parts_->source);
+    return aligned_sequences(std::move(alignment), format, parts_->source, parser.take_chains());
 }
 
 AlignedSequences read_alignment(const std::string& path, AlignmentFormat format)
@@ -115,7 +117,7 @@ AlignedSequences read_alignment(const std::string& path, AlignmentFormat format)
     });
     AlignmentFormat read = AlignmentFormat::kDetect;
     std::unique_ptr<Alignment> alignment = parser.finish(read);
-    return aligned_sequences(std::move(alignment), read, path);
+    return aligned_sequences(std::move(alignment), read, path, parser.take_chains());
 }
 
 AlignedSequences parse_alignment(std::string_view text, AlignmentFormat format,
@@ -124,6 +126,15 @@ AlignedSequences parse_alignment(std::string_view text, AlignmentFormat format,
     AlignmentReader reader(source, format);
     reader.feed(text.data(), text.size());
     return reader.finish();
+}
+
+std::vector<std::int32_t> column_chains(const std::vector<ComplexChain>& chains)
+{
+    std::vector<std::int32_t> chain_of;
+    for (std::size_t i = 0; i < chains.size(); ++i)
+        chain_of.insert(chain_of.end(), static_cast<std::size_t>(chains[i].length),
+                        static_cast<std::int32_t>(i));
+    return chain_of;
 }
 
 }  // namespace marrowind

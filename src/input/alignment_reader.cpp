@@ -123,6 +123,9 @@ std::unique_ptr<Alignment> AlignmentParser::finish(AlignmentFormat& format)
         fasta_->finish();
         if (format_ == AlignmentFormat::kA2m || format_ == AlignmentFormat::kA3m) {
             keep_match_columns(*alignment_);
+            if (!alignment_->seqs.empty())
+                chains_ = read_complex_chains(first_record_.first_line(), alignment_->length,
+                                              source_);
         } else if (detecting_ && is_ragged(*alignment_) && looks_like_a3m(*alignment_)) {
             format_ = AlignmentFormat::kA3m;
             keep_match_columns(*alignment_);

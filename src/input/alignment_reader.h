@@ -43,6 +43,10 @@ public:
     // in length (...)".
     std::unique_ptr<Alignment> finish(AlignmentFormat& format);
 
+    // After finish: the chains of a complex that an A2M or A3M file's first line describes
+    // (see read_complex_chains), or none.
+    std::vector<ComplexChain> take_chains() { return std::move(chains_); }
+
 private:
     void start(AlignmentFormat format);
     // Starts the parser of the format that the held start of the text names.
@@ -57,6 +61,7 @@ private:
     std::optional<FastaParser> fasta_;      // FASTA, A2M and A3M
     std::unique_ptr<InterleavedParser> interleaved_;
     FirstRecordSeeker first_record_;        // A2M and A3M
+    std::vector<ComplexChain> chains_;      // A2M and A3M from ColabFold
     std::size_t records_cut_ = 0;           // A2M and A3M records whose inserts are dropped
 };
 

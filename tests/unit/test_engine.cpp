@@ -18,6 +18,7 @@
 #include "matrix/matrix.h"
 #include "scoring/approximate/partners.h"
 #include "scoring/approximate/stages.h"
+#include "scoring/exact/column_scorer.h"
 #include "scoring/exact/stages.h"
 #include "scoring/kernels/kernel_selection.h"
 #include "scoring/kernels/residue_classes.h"
@@ -225,6 +226,83 @@ TEST(Engine, ThirtyLettersInEveryRow)
         for (int k = 0; k < alignment.length; ++k)
             alignment.seqs[i].seq[k] = letters[(k + i) % letters.size()];
     expect_every_path_matches_plain(alignment, *matrix, "30 letters");
+}
+
+// Few columns on many threads cut the columns into narrow blocks, down to one vector of 8, the
+// last often partial, and sequences that do not fill the kernel's last unit of rows. PET91 has
+// more than 16 levels, which the kernel looks up in four tables of products instead of two.
+TEST(Engine, NarrowColumnBlocksOnManyThreads)
+{
+    std::mt19937 rng(26);
+    for (const char* name : {"blosum62.mat2", "pet91.mat2"}) {
+        const auto matrix = shipped(name);
+        for (int nseq : {2, 5, 9, 23}) {
+            for (int length : {1, 7, 8, 9, 17, 40, 64, 65, 130}) {
+                const Alignment alignment = random_alignment(nseq, length, rng);
+                std::vector<double> weights(static_cast<std::size_t>(nseq) + 1);
+                marrowind::plain::weights(alignment, *matrix, weights.data());
+                std::vector<double> plain(static_cast<std::size_t>(length));
+                marrowind::plain::column_scores(alignment, *matrix, weights.data(), plain.data());
+                for (marrowind::KernelLevel level : marrowind::supported_kernel_levels()) {
+                    for (int threads : {2, 3, 5, 16}) {
+                        marrowind::ScoringOptions options;
+                        options.kernel = level;
+                        options.threads = threads;
+                        std::vector<double> scores(plain.size());
+                        marrowind::compute_column_scores(alignment, *matrix, weights.data(),
+                                                         scores.data(), options);
+                        EXPECT_TRUE(same_bits(scores.data(), plain.data(), length))
+                            << name << " " << nseq << " x " << length << " on "
+                            << marrowind::kernel_level_name(level) << " with " << threads
+                            << " threads";
+                    }
+                }
+            }
+        }
+    }
+}
+
+// The blocks cover the columns in order, each full but the last, in widths the kernels have;
+// every thread gets a block while there are vectors to share, and the last round is shared out
+// evenly rather than left to one thread.
+TEST(Engine, ColumnBlocksKeepEveryThreadBusy)
+{
+    for (int max_vectors : {1, 4, 8}) {
+        for (int columns : {1, 7, 8, 9, 64, 65, 200, 1000, 12345}) {
+            for (int threads : {1, 2, 3, 7, 64}) {
+                const auto blocks = marrowind::plan_column_blocks(columns, threads, max_vectors);
+                const std::string where = std::to_string(columns) + " columns, " +
+                                          std::to_string(threads) + " threads, up to " +
+                                          std::to_string(max_vectors) + " vectors";
+                int next = 0;
+                for (std::size_t b = 0; b < blocks.size(); ++b) {
+                    const marrowind::ColumnBlock& block = blocks[b];
+                    ASSERT_EQ(block.first, next) << where;
+                    ASSERT_TRUE(block.vectors >= 1 && block.vectors <= max_vectors &&
+                                (block.vectors & (block.vectors - 1)) == 0)
+                        << where;
+                    ASSERT_GT(block.columns, 8 * block.vectors - 8) << where;
+                    if (b + 1 < blocks.size()) {
+                        ASSERT_EQ(block.columns, 8 * block.vectors) << where;
+                    }
+                    next += block.columns;
+                }
+                EXPECT_EQ(next, columns) << where;
+                const int vectors = (columns + 7) / 8;
+                EXPECT_GE(static_cast<int>(blocks.size()), std::min(threads, vectors)) << where;
+            }
+        }
+    }
+    // 64 columns on 2 threads: two blocks of 32, where one block of 64 would leave a thread idle.
+    const auto halves = marrowind::plan_column_blocks(64, 2, 8);
+    ASSERT_EQ(halves.size(), 2u);
+    EXPECT_EQ(halves[0].columns, 32);
+    EXPECT_EQ(halves[1].columns, 32);
+    // 200 columns (25 vectors) on 3 threads: one round of 8 vectors, then shares of 6, 6 and 5
+    // vectors, the widest blocks first.
+    std::vector<int> widths;
+    for (const auto& block : marrowind::plan_column_blocks(200, 3, 8)) widths.push_back(block.vectors);
+    EXPECT_EQ(widths, (std::vector<int>{8, 4, 4, 4, 2, 2, 1}));
 }
 
 TEST(Engine, FastPathsCoverTheShippedMatrices)

@@ -220,6 +220,41 @@ TEST(Readers, RaggedFastaIsA3mOnlyWhenEveryRecordHasTheQuerysMatchStates)
               (std::vector<std::string>{"ACd", "AcD"}));
 }
 
+// ColabFold's complex: a chain of 5 residues once and one of 3 twice, in columns 0-4 and 5-7.
+TEST(Readers, ColabFoldsFirstLineGivesEachColumnItsChain)
+{
+    const std::string complex = "#5,3\t1,2\r\n>101\t102\nACDEFGHI\n>p\nACDEFgGHI\n"
+                                ">a\nAC-EF---\n>b\n-----GHI\n";
+    for (const std::size_t piece : {std::size_t(1), std::size_t(4096)}) {
+        const marrowind::AlignedSequences read = read_in_pieces(complex, piece);
+        ASSERT_EQ(read.chains.size(), 2u);
+        EXPECT_EQ(read.chains[1].first_column, 5);
+        EXPECT_EQ(read.chains[1].length, 3);
+        EXPECT_EQ(read.chains[1].copies, 2);
+        EXPECT_EQ(read.chains[0].chain_ids, "A");
+        EXPECT_EQ(read.chains[1].chain_ids, "B,C");
+        EXPECT_EQ(marrowind::column_chains(read.chains),
+                  (std::vector<std::int32_t>{0, 0, 0, 0, 0, 1, 1, 1}));
+    }
+    // Other first lines are comments; the lists must agree with each other and the columns.
+    EXPECT_TRUE(marrowind::parse_alignment("#A3M#\n>q\nAC\n").chains.empty());
+    EXPECT_TRUE(marrowind::parse_alignment("# 5,3\t1\n>q\nAC\n").chains.empty());
+    EXPECT_EQ(refusal("#1,2\t1\n>q\nACD\n"),
+              "x: line 1: ColabFold's line of chains gives 2 lengths but 1 numbers of copies");
+    EXPECT_EQ(refusal("#1,2\t1,0\n>q\nACD\n"),
+              "x: line 1: ColabFold's line of chains gives a number of copies of 0; each must "
+              "be at least 1");
+    EXPECT_EQ(refusal("#1,2\t99999,2\n>q\nACD\n"),
+              "x: line 1: ColabFold's line of chains names more than 100000 chains, copies "
+              "included");
+    EXPECT_EQ(refusal("#2,2\t1,1\n>q\nACD\n"),
+              "x: line 1: ColabFold's line of chains has chains of 2,2 residues, 4 columns in "
+              "all, but the alignment has 3");
+    // Chains past Z are named as ColabFold names them.
+    const auto many = marrowind::parse_alignment("#1,1\t26,2\n>q\nAC\n").chains;
+    EXPECT_EQ(many[1].chain_ids, "AA,AB");
+}
+
 TEST(Readers, EachRuleRefusesWithTheFileAndTheLine)
 {
     const std::string sto = "# STOCKHOLM 1.0\n";

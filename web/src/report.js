@@ -12,6 +12,11 @@ const VIRIDIS = [
 const MONOSPACE = "ui-monospace, SFMono-Regular, Menlo, Consolas, monospace";
 const UNSCORED = "#c8c8c8"; // residues with no score: a neutral grey outside the scale
 const HIGHLIGHT = "#e8175d"; // the selected column: a red that viridis never produces
+const OCCUPANCY = "#8d99ae"; // the weighted occupancy track
+const UNRELIABLE = "rgba(214,39,40,0.85)"; // columns too empty to trust
+// pLDDT in the four bands that predicted models are read by: above 90, 70, 50, and below.
+const PLDDT_BANDS = [[90, "#0053d6"], [70, "#65cbf3"], [50, "#ffdb13"], [-Infinity, "#ff7d45"]];
+const plddtColour = (value) => PLDDT_BANDS.find(([low]) => value > low)[1];
 
 function viridis(value) {
   const t = Math.min(1, Math.max(0, value)) * (VIRIDIS.length - 1);
@@ -41,6 +46,23 @@ const columnColour = Array.from(columnLevel, (level) => css(palette[level]));
 // For each column, the index of the reference residue standing in it, or -1 at a gap.
 const residueAt = new Int32Array(ncol).fill(-1);
 data.residues.columns.forEach((column, i) => { residueAt[column] = i; });
+const columnContext = data.context;
+// A complex's chains: the chain of each column, and the columns where a chain begins.
+const chainAt = new Array(ncol);
+data.chains.forEach((chain) => {
+  for (let column = chain.first; column < chain.first + chain.length; column++) {
+    chainAt[column] = chain.ids;
+  }
+});
+const chainStarts = data.chains.slice(1).map((chain) => chain.first);
+// A predicted model's pLDDT at each column, from the first scored chain that has a residue
+// there.
+const plddtAt = new Map();
+if (data.structure && data.structure.predicted) {
+  data.structure.residues.forEach(([, , , column, b]) => {
+    if (column >= 0 && b !== null && !plddtAt.has(column)) plddtAt.set(column, b);
+  });
+}
 
 const listeners = [];
 const state = { selected: -1 };
@@ -66,13 +88,34 @@ function showTooltip(event, lines) {
 }
 const hideTooltip = () => { tooltip.hidden = true; };
 
-// What a column is, in the words the tooltips and the status lines use.
+// What a column is, in the words the tooltips and the status lines use: the reference's
+// residue, the column, its exact score, its grade, how many sequences stand behind it, and
+// what the structure and a complex's chains say of it.
 function describeColumn(column) {
   const residue = residueAt[column];
   const reference = residue < 0 ? `${data.referenceName}: gap`
     : `${data.referenceName} ${data.residues.letters[residue]}${data.residues.numbers[residue]}`;
-  return [reference, `column ${column + 1}`, `score ${data.scores[column]}`,
-    `gaps ${(100 * data.gaps[column]).toFixed(1)}% of sequences`];
+  const lines = [reference, `column ${column + 1}`, `score ${data.scores[column]}`];
+  const { grade, z, smoothed } = columnContext;
+  if (residue >= 0 && grade[residue]) {
+    lines.push(`grade ${grade[residue]} of 9 (z ${z[residue].toFixed(2)})`);
+  }
+  if (residue >= 0 && smoothed && smoothed[residue] !== null) {
+    lines.push(`smoothed over ${columnContext.window}: ${smoothed[residue].toFixed(3)}`);
+  }
+  lines.push(`${columnContext.residues[column]} of ${data.sequenceCount} sequences hold a `
+    + `residue, gaps ${(100 * data.gaps[column]).toFixed(1)}%`);
+  lines.push(`weighted occupancy ${(100 * columnContext.occupancy[column]).toFixed(1)}%`);
+  if (!columnContext.reliable[column]) {
+    // As a percentage to 12 significant digits, so that 0.35 reads 35, not 35.00000000000001.
+    const percent = Number((100 * columnContext.maxGapFraction).toPrecision(12));
+    lines.push(`unreliable: fewer than ${columnContext.minResidues} residues or over `
+      + `${percent}% gaps`);
+  }
+  if (chainAt[column]) lines.push(`complex chain ${chainAt[column]}`);
+  (data.residueNames[column] || []).forEach((line) => lines.push(line));
+  if (plddtAt.has(column)) lines.push(`pLDDT ${plddtAt.get(column).toFixed(2)}`);
+  return lines;
 }
 
 // A canvas whose drawing buffer follows its CSS size at the screen's pixel ratio.
@@ -110,7 +153,15 @@ function profileView() {
   const canvas = document.getElementById("profile");
   const alongSelect = document.getElementById("profile-along");
   const margin = { left: 46, right: 14, top: 12, bottom: 34 };
-  const height = 230;
+  // Under the scores, one track per figure: the weighted occupancy (and unreliable columns),
+  // and a predicted model's pLDDT.
+  const tracks = [{ label: "occup.", draw: drawOccupancy }];
+  if (plddtAt.size) tracks.push({ label: "pLDDT", draw: drawPlddt });
+  const trackHeight = 14;
+  const trackGap = 4;
+  const scoresHeight = 184;
+  const height = margin.top + scoresHeight + trackGap + tracks.length * (trackHeight + trackGap)
+    + margin.bottom;
   let points = []; // columns, in x order
   let labels = []; // the number shown on the axis for each point
   let view = [0, 1]; // the visible range of point positions
@@ -132,8 +183,39 @@ function profileView() {
   const plotWidth = () => canvas.clientWidth - margin.left - margin.right;
   const xOf = (i) => margin.left + ((i - view[0]) / (view[1] - view[0])) * plotWidth();
   const indexAt = (x) => view[0] + ((x - margin.left) / plotWidth()) * (view[1] - view[0]);
-  const plotHeight = height - margin.top - margin.bottom;
+  const plotHeight = scoresHeight;
   const yOf = (value) => margin.top + (1 - value) * plotHeight;
+  const trackTop = (k) => yOf(0) + trackGap + k * (trackHeight + trackGap);
+  const axisY = trackTop(tracks.length);
+
+  // The occupancy as a grey bar, over a red strip where the column is unreliable.
+  function drawOccupancy(context2d, i, x, width, top) {
+    const column = points[i];
+    const strip = 3;
+    if (!columnContext.reliable[column]) {
+      context2d.fillStyle = UNRELIABLE;
+      context2d.fillRect(x, top + trackHeight - strip, width, strip);
+    }
+    const filled = columnContext.occupancy[column] * (trackHeight - strip - 1);
+    context2d.fillStyle = OCCUPANCY;
+    context2d.fillRect(x, top + trackHeight - strip - filled, width, filled);
+  }
+  function drawPlddt(context2d, i, x, width, top) {
+    const value = plddtAt.get(points[i]);
+    if (value === undefined) return;
+    context2d.fillStyle = plddtColour(value);
+    context2d.fillRect(x, top, width, trackHeight);
+  }
+  // The index of the first point at or after a column.
+  const firstPointAt = (column) => {
+    let low = 0;
+    let high = points.length;
+    while (low < high) {
+      const middle = (low + high) >> 1;
+      if (points[middle] < column) low = middle + 1; else high = middle;
+    }
+    return low;
+  };
 
   function draw() {
     const width = canvas.parentElement.clientWidth;
@@ -179,6 +261,33 @@ function profileView() {
     }
     context.stroke();
     context.setLineDash([]);
+    // The smoothed scores, as a line through the points whose column holds a reference residue.
+    if (columnContext.smoothed) {
+      context.strokeStyle = "rgba(232,23,93,0.9)";
+      context.lineWidth = 1.5;
+      context.beginPath();
+      let drawing = false;
+      for (let i = first; i <= last; i++) {
+        const residue = residueAt[points[i]];
+        const value = residue < 0 ? null : columnContext.smoothed[residue];
+        if (value === null) { drawing = false; continue; }
+        if (drawing) context.lineTo(xOf(i), yOf(value)); else context.moveTo(xOf(i), yOf(value));
+        drawing = true;
+      }
+      context.stroke();
+      context.lineWidth = 1;
+    }
+    // Where a complex's next chain begins.
+    context.strokeStyle = "rgba(29,35,48,0.8)";
+    context.setLineDash([5, 3]);
+    chainStarts.forEach((column) => {
+      const x = Math.round(xOf(firstPointAt(column)) - step / 2) + 0.5;
+      context.beginPath();
+      context.moveTo(x, margin.top);
+      context.lineTo(x, yOf(0));
+      context.stroke();
+    });
+    context.setLineDash([]);
     const marked = [[hover, "rgba(0,0,0,0.55)"], [points.indexOf(state.selected), HIGHLIGHT]];
     marked.forEach(([i, colour]) => {
       if (i < 0) return;
@@ -189,7 +298,39 @@ function profileView() {
     });
     context.restore();
 
+    // The tracks, on the same x scale, their names in the margin.
+    tracks.forEach((track, k) => {
+      const top = trackTop(k);
+      context.save();
+      context.beginPath();
+      context.rect(margin.left, top, plotWidth(), trackHeight);
+      context.clip();
+      for (let i = first; i <= last; i++) {
+        track.draw(context, i, xOf(i) - barWidth / 2, barWidth, top);
+      }
+      context.restore();
+      context.fillStyle = "#555";
+      context.font = "10px system-ui, sans-serif";
+      context.textAlign = "right";
+      context.textBaseline = "middle";
+      context.fillText(track.label, margin.left - 4, top + trackHeight / 2);
+      context.strokeStyle = "#ccc";
+      context.strokeRect(margin.left + 0.5, top + 0.5, plotWidth(), trackHeight);
+    });
+    // The chains' names at their starts, above the scores.
+    context.font = "10px system-ui, sans-serif";
+    context.textAlign = "left";
+    context.textBaseline = "top";
+    context.fillStyle = "#1d2330";
+    data.chains.forEach((chain) => {
+      const x = xOf(firstPointAt(chain.first)) - step / 2 + 3;
+      if (x >= margin.left && x < margin.left + plotWidth()) {
+        context.fillText(`chain ${chain.ids}`, x, margin.top + 2);
+      }
+    });
+
     // The x axis: the numbers of the points at round intervals.
+    context.font = "11px system-ui, sans-serif";
     context.fillStyle = "#555";
     context.textAlign = "center";
     context.textBaseline = "top";
@@ -197,8 +338,8 @@ function profileView() {
     for (let i = first; i <= last; i++) {
       if (labels[i] % every !== 0 || i < view[0] || i > view[1]) continue;
       const x = Math.round(xOf(i)) + 0.5;
-      context.fillRect(x, yOf(0), 1, 4);
-      context.fillText(String(labels[i]), x, yOf(0) + 6);
+      context.fillRect(x, axisY, 1, 4);
+      context.fillText(String(labels[i]), x, axisY + 6);
     }
     context.fillText(alongSelect.value === "residue" ? `residue number in ${data.referenceName}`
       : "alignment column", margin.left + plotWidth() / 2, height - 14);
@@ -256,7 +397,9 @@ function profileView() {
     view = [-0.5, points.length - 0.5]; draw();
   });
   alongSelect.addEventListener("change", () => setAlong(alongSelect.value));
-  window.addEventListener("resize", draw);
+  // Redrawn whenever its box changes width: a window resized, or a scroll bar that appears as
+  // the page grows (which no resize event reports).
+  new ResizeObserver(draw).observe(canvas.parentElement);
   listeners.push((column) => {
     const i = points.indexOf(column);
     if (i >= 0 && (i < view[0] || i > view[1])) {
@@ -465,6 +608,13 @@ function alignmentView() {
     context.beginPath();
     context.rect(nameWidth, 0, width - nameWidth, height);
     context.clip();
+    // Where a complex's next chain begins: a line down every row.
+    context.fillStyle = "rgba(29,35,48,0.85)";
+    chainStarts.forEach((column) => {
+      if (column >= first && column <= last) {
+        context.fillRect(left + column * cell.width - 1, 0, 2, height);
+      }
+    });
     if (state.selected >= first && state.selected < last) {
       context.strokeStyle = HIGHLIGHT;
       context.lineWidth = 2;
@@ -551,57 +701,62 @@ function alignmentView() {
   layout();
 }
 
-// ---- The structure, coloured by the scores of the residues aligned with the reference.
+// ---- The structure: every scored chain coloured by the scores of the residues aligned with
+// the reference, or by a predicted model's pLDDT.
 function structureView() {
   const structure = data.structure;
   const element = document.getElementById("structure");
   const status = document.getElementById("structure-status");
+  const colourBy = document.getElementById("colour-by");
   const viewer = $3Dmol.createViewer(element, { backgroundColor: "white", antialias: true });
   const model = viewer.addModel(structure.text, structure.format);
-  // Residues by number and insertion code (the PDB parser's; the mmCIF parser has none).
-  const key = (number, insertion) => `${number}${structure.format === "pdb" ? insertion : ""}`;
+  // Residues by chain, number and insertion code (the PDB parser's; the mmCIF parser has none).
+  const key = (chain, number, insertion) =>
+    `${chain}/${number}${structure.format === "pdb" ? insertion : ""}`;
   const columnOf = new Map();
-  const residueOf = new Map();
-  structure.residues.forEach(([number, insertion, column]) => {
-    if (column >= 0) {
-      columnOf.set(key(number, insertion), column);
-      residueOf.set(column, [number, insertion]);
-    }
+  const residuesOf = new Map(); // column -> [[chain, number, insertion], ...], in chain order
+  structure.residues.forEach(([chain, number, insertion, column]) => {
+    if (column < 0) return;
+    columnOf.set(key(chain, number, insertion), column);
+    if (!residuesOf.has(column)) residuesOf.set(column, []);
+    residuesOf.get(column).push([chain, number, insertion]);
   });
-  const atomColumn = (atom) => columnOf.get(key(atom.resi, (atom.icode || "").trim()));
-  const chain = { chain: structure.chain };
+  const atomColumn = (atom) =>
+    columnOf.get(key(atom.chain, atom.resi, (atom.icode || "").trim()));
+  const scored = { chain: structure.chains };
   // A chain without an ID is named as the command line names it, never as "chain  ".
   const chainName = (id) => (id.trim() ? `chain ${id}` : "chain (blank ID)");
   const colour = (atom) => {
+    if (colourBy.value === "plddt") return plddtColour(atom.b);
     const column = atomColumn(atom);
     return column === undefined ? UNSCORED : columnColour[column];
   };
 
-  // Ligands in sticks; waters and the chain's own modified residues (in the cartoon) left out.
+  // Ligands in sticks; waters and the chains' own modified residues (in the cartoon) left out.
   const ligands = { hetflag: true, not: { resn: ["HOH", "WAT", "DOD", ...structure.polymerNames] } };
 
   function style() {
     viewer.setStyle({}, { cartoon: { color: "#d9d9d9", opacity: 0.6 } });
-    viewer.setStyle(chain, { cartoon: { colorfunc: colour } });
+    viewer.setStyle(scored, { cartoon: { colorfunc: colour } });
     viewer.addStyle(ligands, { stick: { colorscheme: "grayCarbon", radius: 0.18 } });
     viewer.removeAllLabels();
-    const residue = residueOf.get(state.selected);
-    if (residue) {
-      const selection = { ...chain, resi: residue[0] };
+    (residuesOf.get(state.selected) || []).forEach(([chain, number]) => {
+      const selection = { chain, resi: number };
       viewer.addStyle(selection, { stick: { color: HIGHLIGHT, radius: 0.3 } });
       viewer.addResLabels(selection, { backgroundColor: HIGHLIGHT, fontColor: "white",
         fontSize: 12, backgroundOpacity: 0.9 });
-    }
+    });
   }
 
   // Hovering a residue names it as the structure numbers it, with its column's figures.
-  viewer.setHoverable(chain, true, (atom, _, event) => {
+  viewer.setHoverable(scored, true, (atom, _, event) => {
     const column = atomColumn(atom);
     const name = `${chainName(atom.chain)} ${atom.resn} ${atom.resi}${(atom.icode || "").trim()}`;
-    showTooltip(event, column === undefined ? [name, "no score"]
+    const plddt = structure.predicted ? [`pLDDT ${atom.b.toFixed(2)}`] : [];
+    showTooltip(event, column === undefined ? [name, "no score", ...plddt]
       : [name, ...describeColumn(column)]);
   }, hideTooltip);
-  viewer.setClickable(chain, true, (atom) => {
+  viewer.setClickable(scored, true, (atom) => {
     const column = atomColumn(atom);
     if (column !== undefined) select(column, "structure");
     else {
@@ -610,22 +765,27 @@ function structureView() {
     }
   });
   listeners.push((column) => {
-    const residue = residueOf.get(column);
-    status.textContent = residue
-      ? `Selected: ${chainName(structure.chain)} residue ${residue[0]}${residue[1]}, `
+    const residues = residuesOf.get(column);
+    const chains = structure.chains.map(chainName).join(", ");
+    status.textContent = residues
+      ? `Selected: ${residues.map(([chain, number, insertion]) =>
+        `${chainName(chain)} residue ${number}${insertion}`).join(", ")}, `
         + describeColumn(column).join(", ")
-      : `Column ${column + 1} has no residue in ${chainName(structure.chain)}.`;
+      : `Column ${column + 1} has no residue in ${chains}.`;
     style();
     viewer.render();
   });
+  colourBy.addEventListener("change", () => { style(); viewer.render(); });
   style();
-  viewer.zoomTo(chain);
+  viewer.zoomTo(scored);
   viewer.render();
-  // Where a column's residue (its alpha carbon) is drawn, in the window's coordinates.
+  // Where a column's residue (the alpha carbon of its first chain's) is drawn, in the window's
+  // coordinates.
   return (column) => {
-    const residue = residueOf.get(column);
-    if (!residue) return null;
-    const atoms = model.selectedAtoms({ ...chain, resi: residue[0], atom: "CA" });
+    const residues = residuesOf.get(column);
+    if (!residues) return null;
+    const [chain, number] = residues[0];
+    const atoms = model.selectedAtoms({ chain, resi: number, atom: "CA" });
     if (!atoms.length) return null;
     const onPage = viewer.modelToScreen(atoms[0]);
     return { x: onPage.x - window.scrollX, y: onPage.y - window.scrollY };

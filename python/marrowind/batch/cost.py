@@ -22,11 +22,11 @@ from ..report import MAX_SEQUENCES as REPORT_MAX_SEQUENCES
 # one core, with the pair distances at 16.2 G/s per core and the column scores at 6.0 G/s per
 # core (AVX-512, two threads); and on the portable kernels (a processor without AVX-512, or a
 # matrix outside the kernels' limits) at 1.87 and 2.6 G/s per core. The column scores work on
-# blocks of 64 columns, so a narrower alignment costs as much as 64 columns.
+# vectors of 8 columns, so a narrower alignment costs as much as 8 columns.
 DISTANCE_SECONDS_PER_PAIR_COLUMN = 1 / 16.2e9
 COLUMN_SECONDS_PER_PAIR_COLUMN = 1 / 6.0e9
 PORTABLE_SECONDS_PER_PAIR_COLUMN = 1 / 1.87e9 + 1 / 2.6e9
-COLUMN_BLOCK = 64
+COLUMN_BLOCK = 8
 # The approximate mode (README, "Very large alignments: the approximate mode"): the weights
 # compare each sequence with its sample of partners, at 1.4 G pair-columns per second per core
 # (AVX-512; the partners lie all over the alignment, so memory rather than arithmetic sets the

@@ -43,8 +43,9 @@ from ..report import write_report
 from .inputs import family_name
 
 RESULT = "result.json"
-SUMMARY_FIELDS = ("family", "input", "format", "sequences", "columns", "mode", "dops",
-                  "mean_score", "median_score", "wall_s", "peak_mb", "threads", "error")
+SUMMARY_FIELDS = ("family", "input", "format", "sequences", "columns", "unreliable_columns",
+                  "mode", "dops", "mean_score", "median_score", "wall_s", "peak_mb", "threads",
+                  "error")
 
 
 def one_line(message):
@@ -75,7 +76,9 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
     else the CPUs this process may run on).
     approximate, sample, seed: score it in the approximate mode (see score_alignment), which
     its outputs and its result then say.
-    The result holds the family, the input, its format, sequences and columns, the mode
+    The result holds the family, the input, its format, sequences and columns, how many of
+    those columns are not reliable (as the column table's "# reliable:" line counts them), the
+    mode
     ("exact", or "approximate (sample M, seed S)"), the DOPS score, the mean and median column
     score, the wall time from reading to the last output, the process's peak memory and the
     threads it scored on; or, for an alignment that cannot be read or is malformed, the
@@ -113,7 +116,7 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
                 os.unlink(outputs["scored_alignment"])
         else:
             write_scored_alignment(profile, outputs["scored_alignment"])
-        write_tsv(profile, outputs["columns"], per="column")
+        unreliable = write_tsv(profile, outputs["columns"], per="column").unreliable()
         if plot:
             plot_profile(profile, outputs["plot"])
         if jalview:
@@ -122,7 +125,8 @@ def score_family(path, out_dir, family=None, matrix="blosum62", threads=None, pl
             write_report(profile, outputs["report"])
         scores = profile.scores.column_scores
         result.update(format=profile.alignment.format, sequences=len(profile.alignment),
-                      columns=profile.alignment.length, mode=profile.scores.mode_label,
+                      columns=profile.alignment.length,
+                      unreliable_columns=unreliable, mode=profile.scores.mode_label,
                       dops=float(profile.scores.dops),
                       mean_score=float(np.mean(scores)) if len(scores) else None,
                       median_score=float(np.median(scores)) if len(scores) else None)

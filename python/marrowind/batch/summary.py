@@ -51,6 +51,7 @@ INDEX_COLUMNS = (
     ("Family", "family", str, False),
     ("Sequences", "sequences", str, True),
     ("Columns", "columns", str, True),
+    ("Unreliable", "unreliable_columns", str, True),
     ("DOPS", "dops", format_dops, True),
     ("Mean score", "mean_score", format_score, True),
     ("Mode", "mode", str, False),

@@ -2,9 +2,9 @@
 //
 // Contents: Avx512ColumnKernel, avx512_column_kernel_fits, make_avx512_column_kernel.
 //
-// 64 columns side by side, each keeping its own sum in the plain order; each pair's terms are
-// taken from a small table of its weight times the matrix's few distinct values, looked up by
-// level with byte and double permutes (inner_loops_avx512.h).
+// Up to 64 columns side by side, each keeping its own sum in the plain order; each pair's terms
+// are taken from a small table of its weight times the matrix's few distinct values, looked up
+// by level with byte and double permutes (inner_loops_avx512.h).
 #include <algorithm>
 #include <array>
 
@@ -24,23 +24,36 @@ public:
                   level_values_.begin());
     }
 
-    int block_columns() const override { return kColumnBlock; }
+    int max_block_vectors() const override { return kMaxColumnVectors; }
 
-    // The kernel takes a block's columns interleaved (column_lane).
-    void lay_out_row(const uint8_t* codes, int columns, uint8_t* row) const override
+    // Units of 64 bytes, each holding 8 / vectors sequences.
+    std::size_t block_bytes(int nseq, int vectors) const override
     {
-        if (columns < kColumnBlock) std::fill_n(row, kColumnBlock, ResidueClasses::kGapClass);
-        for (int c = 0; c < columns; ++c) row[column_lane(c)] = codes[c];
+        const int rows = kColumnUnitBytes / (8 * vectors);
+        return static_cast<std::size_t>((nseq + rows - 1) / rows) * kColumnUnitBytes;
     }
 
-    void score_block(const uint8_t* block, int nseq, int columns, const double* weights,
-                     double* num) const override
+    // The kernel takes a unit's columns and sequences interleaved (column_byte).
+    void lay_out_row(const uint8_t* codes, int columns, int vectors, int nseq, int seq,
+                     uint8_t* block) const override
+    {
+        const int rows = kColumnUnitBytes / (8 * vectors);
+        uint8_t* unit = block + static_cast<std::size_t>(seq / rows) * kColumnUnitBytes;
+        const int last_slot = seq == nseq - 1 ? rows - 1 : seq % rows;
+        for (int slot = seq % rows; slot <= last_slot; ++slot)
+            for (int c = 0; c < 8 * vectors; ++c)
+                unit[column_byte(vectors, slot, c)] =
+                    slot == seq % rows && c < columns ? codes[c] : ResidueClasses::kGapClass;
+    }
+
+    void score_block(const uint8_t* block, int nseq, int vectors, const double* weights,
+                     double* num, double* den) const override
     {
         const ColumnKernelTables tables = {classes_.column_level.data(), classes_.count,
                                            level_values_.data(),
                                            static_cast<int>(classes_.column_level_value.size()),
                                            classes_.scores_zero.data()};
-        avx512::column_block(block, kColumnBlock, nseq, columns, weights, tables, num);
+        avx512::column_block(block, nseq, vectors, weights, tables, num, den);
     }
 
 private:

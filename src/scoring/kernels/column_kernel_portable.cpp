@@ -12,51 +12,71 @@ namespace marrowind {
 namespace {
 
 // Each column keeps its own sum, which receives its terms in the plain order; eight columns at
-// a time keep their sums in registers. A sequence whose residues in those columns all score 0
-// against everything (gaps, unknown letters) adds +0.0 with every pair, which changes no sum,
-// so its pairs are skipped there.
+// a time (a vector) keep their sums in registers. A sequence whose residues in those columns
+// all score 0 against everything (gaps, unknown letters) adds +0.0 with every pair, which
+// changes no sum, so its pairs are skipped there.
 class PortableColumnKernel final : public ColumnKernel {
 public:
     explicit PortableColumnKernel(const ResidueClasses& classes) : classes_(classes) {}
 
-    int block_columns() const override { return kBlock; }
+    int max_block_vectors() const override { return kMaxVectors; }
 
-    void lay_out_row(const uint8_t* codes, int columns, uint8_t* row) const override
+    // Each sequence's codes of the block in a row of their own.
+    std::size_t block_bytes(int nseq, int vectors) const override
     {
-        std::memcpy(row, codes, static_cast<std::size_t>(columns));
-        std::memset(row + columns, ResidueClasses::kGapClass,
-                    static_cast<std::size_t>(kBlock - columns));
+        const std::size_t bytes = static_cast<std::size_t>(nseq) * kVector * vectors;
+        return (bytes + 63) / 64 * 64;
     }
 
-    void score_block(const uint8_t* block, int nseq, int, const double* weights,
-                     double* num) const override
+    void lay_out_row(const uint8_t* codes, int columns, int vectors, int, int seq,
+                     uint8_t* block) const override
+    {
+        const int width = kVector * vectors;
+        uint8_t* row = block + static_cast<std::size_t>(seq) * width;
+        std::memcpy(row, codes, static_cast<std::size_t>(columns));
+        std::memset(row + columns, ResidueClasses::kGapClass,
+                    static_cast<std::size_t>(width - columns));
+    }
+
+    void score_block(const uint8_t* block, int nseq, int vectors, const double* weights,
+                     double* num, double* den) const override
     {
         const int count = classes_.count;
-        for (int group = 0; group < kBlock; group += kGroup) {
-            double sums[kGroup] = {};
-            const double* rows[kGroup];
+        const std::size_t width = static_cast<std::size_t>(kVector) * vectors;
+        double den_sum = 0.0;
+        for (int group = 0; group < kVector * vectors; group += kVector) {
+            // The first vector's pair loop also sums the denominator, when it is asked for.
+            const bool with_den = den != nullptr && group == 0;
+            double sums[kVector] = {};
+            const double* rows[kVector];
             for (int j = 0; j + 1 < nseq; ++j) {
-                const uint8_t* x = block + static_cast<std::size_t>(j) * kBlock + group;
+                const uint8_t* x = block + static_cast<std::size_t>(j) * width + group;
                 bool all_zero = true;
-                for (int c = 0; c < kGroup; ++c) {
+                for (int c = 0; c < kVector; ++c) {
                     rows[c] = &classes_.value[static_cast<std::size_t>(x[c]) * count];
                     all_zero = all_zero && classes_.scores_zero[x[c]];
                 }
-                if (all_zero) continue;
                 const double weight_j = weights[j];
+                if (all_zero) {
+                    if (with_den)
+                        for (int k = j + 1; k < nseq; ++k) den_sum = den_sum + weight_j * weights[k];
+                    continue;
+                }
                 for (int k = j + 1; k < nseq; ++k) {
                     const double weight = weight_j * weights[k];
-                    const uint8_t* y = block + static_cast<std::size_t>(k) * kBlock + group;
-                    for (int c = 0; c < kGroup; ++c) sums[c] = sums[c] + weight * rows[c][y[c]];
+                    const uint8_t* y = block + static_cast<std::size_t>(k) * width + group;
+                    for (int c = 0; c < kVector; ++c) sums[c] = sums[c] + weight * rows[c][y[c]];
+                    if (with_den) den_sum = den_sum + weight;
                 }
             }
-            std::copy_n(sums, kGroup, num + group);
+            std::copy_n(sums, kVector, num + group);
         }
+        if (den != nullptr) *den = den_sum;
     }
 
 private:
-    static constexpr int kBlock = 32;
-    static constexpr int kGroup = 8;
+    static constexpr int kVector = 8;      // columns whose sums stay in registers together
+    static constexpr int kMaxVectors = 4;  // a block of 32 columns at most
 
     const ResidueClasses& classes_;
 };

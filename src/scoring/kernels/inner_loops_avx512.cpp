@@ -208,21 +208,20 @@ MARROWIND_AVX512 void finish_distances(const uint64_t* units, const uint32_t* co
 
 namespace {
 
-// The classes of one sequence across the 64 columns, grouped four to a 128-byte table: byte
+// The classes of one sequence across a unit's 64 lanes, grouped four to a 128-byte table: byte
 // 32p + c of table s is the level of the set's p-th class against class c. Lanes whose class
 // scores zero against everything belong to no set and keep level 0.
 struct ColumnSets {
     alignas(64) uint8_t tables[kMaxKernelClasses / 4][128];
-    alignas(64) uint8_t offsets[kColumnBlock];
+    alignas(64) uint8_t offsets[64];
     __mmask64 lanes[kMaxKernelClasses / 4];
+    __mmask64 scoring;  // the lanes of every set
     int count;
 };
 
 // Class by class, each class's lanes found with one compare of all 64.
-MARROWIND_AVX512 void group_classes(const uint8_t* codes, const ColumnKernelTables& t,
-                                    ColumnSets& sets)
+MARROWIND_AVX512 void group_classes(__m512i row, const ColumnKernelTables& t, ColumnSets& sets)
 {
-    const __m512i row = _mm512_loadu_si512(codes);
     __m512i offsets = _mm512_setzero_si512();
     for (auto& lanes : sets.lanes) lanes = 0;
     int slots = 0;
@@ -241,55 +240,56 @@ MARROWIND_AVX512 void group_classes(const uint8_t* codes, const ColumnKernelTabl
     }
     _mm512_store_si512(sets.offsets, offsets);
     sets.count = (slots + 3) / 4;
+    sets.scoring = 0;
+    for (int s = 0; s < sets.count; ++s) sets.scoring |= sets.lanes[s];
 }
 
-// Bit g is set when any lane of group g (byte g of each 64-bit lane) belongs to a set.
-unsigned groups_with_lanes(const ColumnSets& sets)
+// Bit g is set when any lane of vector g (see column_byte) belongs to a set.
+template <int kVectors>
+unsigned vectors_with_lanes(const ColumnSets& sets)
 {
-    uint64_t lanes = 0;
-    for (int s = 0; s < sets.count; ++s) lanes |= sets.lanes[s];
+    uint64_t lanes = sets.scoring;
     lanes |= lanes >> 32;
     lanes |= lanes >> 16;
     lanes |= lanes >> 8;
-    return static_cast<unsigned>(lanes & 0xff);
+    unsigned vectors = static_cast<unsigned>(lanes & 0xff);  // bit b: lanes at 8i + b
+    for (int shift = 4; shift >= kVectors; shift /= 2) vectors |= vectors >> shift;
+    return vectors & ((1u << kVectors) - 1);
 }
 
-// The levels of set s, merged into the lanes of that set.
-MARROWIND_AVX512 inline __m512i merge_set(__m512i level, __m512i index, const ColumnSets& sets,
-                                         int s)
+// Set s's levels written over the indices in the lanes of that set. The sets' lanes are
+// disjoint, so each set reads the indices of its own lanes untouched: one permute a set, with no
+// separate merge, and the lanes of no set are cleared once at the end.
+MARROWIND_AVX512 inline __m512i look_up_set(__m512i index, const ColumnSets& sets, int s)
 {
-    return _mm512_mask_mov_epi8(level, sets.lanes[s],
-                                _mm512_permutex2var_epi8(_mm512_load_si512(sets.tables[s]), index,
-                                                         _mm512_load_si512(sets.tables[s] + 64)));
+    return _mm512_mask2_permutex2var_epi8(_mm512_load_si512(sets.tables[s]), index, sets.lanes[s],
+                                          _mm512_load_si512(sets.tables[s] + 64));
 }
 
 // The levels of the row whose sets these are against the codes at `codes_k`, 0 in lanes of no
-// set, for any number of sets. The sets' lanes are disjoint, so the order of the merges does
-// not matter; the switch takes one predictable jump where a loop would test the count at every
-// set.
+// set, for any number of sets. The switch takes one predictable jump where a loop would test
+// the count at every set.
 MARROWIND_AVX512 inline __m512i row_levels(const uint8_t* codes_k, __m512i offsets,
                                           const ColumnSets& sets)
 {
-    const __m512i index = _mm512_add_epi8(_mm512_loadu_si512(codes_k), offsets);
-    __m512i level = _mm512_maskz_permutex2var_epi8(sets.lanes[0], _mm512_load_si512(sets.tables[0]),
-                                                   index, _mm512_load_si512(sets.tables[0] + 64));
-    static_assert(kMaxKernelClasses / 4 == 8, "the switch below merges up to eight sets");
+    __m512i level = _mm512_add_epi8(_mm512_load_si512(codes_k), offsets);
+    static_assert(kMaxKernelClasses / 4 == 8, "the switch below looks up to eight sets");
     switch (sets.count) {
-    case 8: level = merge_set(level, index, sets, 7); [[fallthrough]];
-    case 7: level = merge_set(level, index, sets, 6); [[fallthrough]];
-    case 6: level = merge_set(level, index, sets, 5); [[fallthrough]];
-    case 5: level = merge_set(level, index, sets, 4); [[fallthrough]];
-    case 4: level = merge_set(level, index, sets, 3); [[fallthrough]];
-    case 3: level = merge_set(level, index, sets, 2); [[fallthrough]];
-    case 2: level = merge_set(level, index, sets, 1); [[fallthrough]];
-    default: break;
+    case 8: level = look_up_set(level, sets, 7); [[fallthrough]];
+    case 7: level = look_up_set(level, sets, 6); [[fallthrough]];
+    case 6: level = look_up_set(level, sets, 5); [[fallthrough]];
+    case 5: level = look_up_set(level, sets, 4); [[fallthrough]];
+    case 4: level = look_up_set(level, sets, 3); [[fallthrough]];
+    case 3: level = look_up_set(level, sets, 2); [[fallthrough]];
+    case 2: level = look_up_set(level, sets, 1); [[fallthrough]];
+    default: level = look_up_set(level, sets, 0);
     }
-    return level;
+    return _mm512_maskz_mov_epi8(sets.scoring, level);
 }
 
 // The levels of a row with kSets sets, as row_levels gives them, with the sets' tables and
 // lanes held in registers for the whole pair loop. Compiled for each common count, so that the
-// registers are allotted to exactly the sets there are and no pair takes the count's jump.
+// registers are allotted to exactly the sets there are and no unit takes the count's jump.
 template <int kSets>
 class HeldSets {
 public:
@@ -300,21 +300,21 @@ public:
             high_[s] = _mm512_load_si512(sets.tables[s] + 64);
             lanes_[s] = sets.lanes[s];
         }
+        scoring_ = sets.scoring;
     }
 
     MARROWIND_AVX512 __m512i levels(const uint8_t* codes_k, __m512i offsets) const
     {
-        const __m512i index = _mm512_add_epi8(_mm512_loadu_si512(codes_k), offsets);
-        __m512i level = _mm512_maskz_permutex2var_epi8(lanes_[0], low_[0], index, high_[0]);
-        for (int s = 1; s < kSets; ++s)
-            level = _mm512_mask_mov_epi8(level, lanes_[s],
-                                         _mm512_permutex2var_epi8(low_[s], index, high_[s]));
-        return level;
+        __m512i level = _mm512_add_epi8(_mm512_load_si512(codes_k), offsets);
+        for (int s = 0; s < kSets; ++s)
+            level = _mm512_mask2_permutex2var_epi8(low_[s], level, lanes_[s], high_[s]);
+        return _mm512_maskz_mov_epi8(scoring_, level);
     }
 
 private:
     __m512i low_[kSets], high_[kSets];
     __mmask64 lanes_[kSets];
+    __mmask64 scoring_;
 };
 
 // Any number of sets, left in memory.
@@ -332,19 +332,40 @@ private:
     const ColumnSets& sets_;
 };
 
-// Adds the terms of pairs (j, k), k = j + 1 .. nseq - 1, to the sums of kGroups groups of 8
-// columns. kSomeGroupsIdle: some groups are left out (see groups_scoring), which costs a test
-// per group and pair, so rows that use every group run a copy of the loop without the tests.
-// kSets: the row's number of sets, or 0 for any number.
+// Units whose levels are looked up together before their pairs are added: 2 KB, which stay in
+// the first-level cache between the two passes.
+constexpr int kUnitsPerPass = 32;
+
+// The levels of a pass, 64 bytes a unit, and room for the reads at offsets up to 7 past the
+// last unit.
+struct PassLevels {
+    alignas(64) uint8_t bytes[(kUnitsPerPass + 1) * 64];
+};
+
+// Adds the terms of pairs (j, k), k = j + 1 .. nseq - 1, to the sums of the block's kVectors
+// vectors of columns. kSomeVectorsIdle: some vectors are left out (see vectors_scoring), which
+// costs a test per vector and pair, so rows that use every vector run a copy of the loop
+// without the tests. kSets: the row's number of sets, or 0 for any number.
+//
+// Each pass first looks up the levels of up to kUnitsPerPass units of rows k (several rows at
+// once where a unit holds several) and stores them; then it adds the pairs' terms row by row.
+// Vector g's levels for the row in slot p of a unit then lie at bytes 8i + (kVectors p + g):
+// one load at that offset puts each in the low byte of 64-bit lane i, which is all that the
+// double permute reads, so that no shift or shuffle is spent on the index.
+//
+// kDen: each pair's weight is also added to den, a chain of additions that hides in the
+// time the vectors take.
 //
 // A pair whose levels are all 0 (row k has gaps wherever row j has residues) adds +0.0 in
 // every lane, which changes no sum; testing for it costs more than the rare pair saves.
-template <int kGroups, bool kWide, bool kSomeGroupsIdle, int kSets>
-MARROWIND_AVX512 void add_row_pairs(__m512d (&acc)[kGroups], const uint8_t* codes,
-                                    std::size_t row_stride, int j, int nseq,
-                                    const double* weights, const ColumnSets& sets,
-                                    unsigned groups_scoring, const __m512d* values)
+template <int kVectors, bool kWide, bool kDen, bool kSomeVectorsIdle, int kSets>
+MARROWIND_AVX512 void add_row_pairs(__m512d (&acc)[kVectors], double& den, const uint8_t* codes,
+                                    int j, int nseq, const double* weights,
+                                    const ColumnSets& sets, unsigned vectors_scoring,
+                                    const __m512d* values, PassLevels& pass)
 {
+    constexpr int kRows = kColumnUnitBytes / (8 * kVectors);
+    constexpr int kRowShift = kRows == 8 ? 3 : kRows == 4 ? 2 : kRows == 2 ? 1 : 0;
     const __m512i offsets = _mm512_load_si512(sets.offsets);
     const __m512i bit4 = _mm512_set1_epi64(16);
     const HeldSets<kSets> held(sets);
@@ -356,111 +377,142 @@ MARROWIND_AVX512 void add_row_pairs(__m512d (&acc)[kGroups], const uint8_t* code
     const __m512d weight_j = _mm512_load_pd(weight_j_lanes);
     // Local copies, written back once: sums updated under a condition would otherwise be
     // tracked through memory.
-    __m512d sums[kGroups];
-    for (int g = 0; g < kGroups; ++g) sums[g] = acc[g];
-    for (int k = j + 1; k < nseq; ++k) {
-        const __m512i level = held.levels(codes + static_cast<std::size_t>(k) * row_stride,
-                                          offsets);
-
-        // The products are formed exactly as the plain loop forms each term:
-        // (w_j * w_k) first, then times the pair's value.
-        const __m512d weight = _mm512_mul_pd(weight_j, _mm512_set1_pd(weights[k]));
-        const __m512d low = _mm512_mul_pd(weight, values[0]);
-        const __m512d high = _mm512_mul_pd(weight, values[1]);
-        __m512d low2 = low, high2 = high;
-        if (kWide) {
-            low2 = _mm512_mul_pd(weight, values[2]);
-            high2 = _mm512_mul_pd(weight, values[3]);
-        }
-        // Group g's levels are byte g of each 64-bit lane (see column_lane); the double
-        // permute reads only the low bits of each lane, so a shift is all it takes.
-        for (int g = 0; g < kGroups; ++g) {
-            if (kSomeGroupsIdle && (groups_scoring >> g & 1u) == 0) continue;
-            const __m512i index8 = _mm512_srli_epi64(level, static_cast<unsigned>(8 * g));
-            __m512d term = _mm512_permutex2var_pd(low, index8, high);
-            if (kWide)
-                term = _mm512_mask_mov_pd(term, _mm512_test_epi64_mask(index8, bit4),
-                                          _mm512_permutex2var_pd(low2, index8, high2));
-            sums[g] = _mm512_add_pd(sums[g], term);
+    __m512d sums[kVectors];
+    for (int g = 0; g < kVectors; ++g) sums[g] = acc[g];
+    double den_sum = den;
+    const int units = (nseq + kRows - 1) >> kRowShift;
+    for (int first_unit = (j + 1) >> kRowShift; first_unit < units; first_unit += kUnitsPerPass) {
+        const int end_unit = std::min(units, first_unit + kUnitsPerPass);
+        for (int u = first_unit; u < end_unit; ++u)
+            _mm512_store_si512(pass.bytes + 64 * (u - first_unit),
+                               held.levels(codes + static_cast<std::size_t>(u) * 64, offsets));
+        const int end_k = std::min(nseq, end_unit << kRowShift);
+        for (int k = std::max(j + 1, first_unit << kRowShift); k < end_k; ++k) {
+            const uint8_t* levels = pass.bytes + 64 * ((k >> kRowShift) - first_unit) +
+                                    kVectors * (k & (kRows - 1));
+            // The products are formed exactly as the plain loop forms each term:
+            // (w_j * w_k) first, then times the pair's value.
+            const __m512d weight = _mm512_mul_pd(weight_j, _mm512_set1_pd(weights[k]));
+            if (kDen) den_sum = den_sum + _mm512_cvtsd_f64(weight);
+            const __m512d low = _mm512_mul_pd(weight, values[0]);
+            const __m512d high = _mm512_mul_pd(weight, values[1]);
+            __m512d low2 = low, high2 = high;
+            if (kWide) {
+                low2 = _mm512_mul_pd(weight, values[2]);
+                high2 = _mm512_mul_pd(weight, values[3]);
+            }
+            for (int g = 0; g < kVectors; ++g) {
+                if (kSomeVectorsIdle && (vectors_scoring >> g & 1u) == 0) continue;
+                const __m512i index = _mm512_loadu_si512(levels + g);
+                __m512d term = _mm512_permutex2var_pd(low, index, high);
+                if (kWide)
+                    term = _mm512_mask_mov_pd(term, _mm512_test_epi64_mask(index, bit4),
+                                              _mm512_permutex2var_pd(low2, index, high2));
+                sums[g] = _mm512_add_pd(sums[g], term);
+            }
         }
     }
-    for (int g = 0; g < kGroups; ++g) acc[g] = sums[g];
+    for (int g = 0; g < kVectors; ++g) acc[g] = sums[g];
+    den = den_sum;
 }
 
 // add_row_pairs for the row's number of sets: compiled for one to kSets (six covers rows of up
-// to 24 letters in 64 columns), and for any number past those.
-template <int kGroups, bool kWide, bool kSomeGroupsIdle, int kSets = 6>
-MARROWIND_AVX512 inline void add_row_pairs_for_sets(__m512d (&acc)[kGroups],
-                                                    const uint8_t* codes, std::size_t row_stride,
-                                                    int j, int nseq, const double* weights,
+// to 24 letters in a unit), and for any number past those.
+template <int kVectors, bool kWide, bool kDen, bool kSomeVectorsIdle, int kSets = 6>
+MARROWIND_AVX512 inline void add_row_pairs_for_sets(__m512d (&acc)[kVectors], double& den,
+                                                    const uint8_t* codes, int j, int nseq,
+                                                    const double* weights,
                                                     const ColumnSets& sets,
-                                                    unsigned groups_scoring,
-                                                    const __m512d* values)
+                                                    unsigned vectors_scoring,
+                                                    const __m512d* values, PassLevels& pass)
 {
     if constexpr (kSets == 0) {
-        add_row_pairs<kGroups, kWide, kSomeGroupsIdle, 0>(acc, codes, row_stride, j, nseq,
-                                                          weights, sets, groups_scoring, values);
+        add_row_pairs<kVectors, kWide, kDen, kSomeVectorsIdle, 0>(
+            acc, den, codes, j, nseq, weights, sets, vectors_scoring, values, pass);
     } else if (sets.count == kSets) {
-        add_row_pairs<kGroups, kWide, kSomeGroupsIdle, kSets>(
-            acc, codes, row_stride, j, nseq, weights, sets, groups_scoring, values);
+        add_row_pairs<kVectors, kWide, kDen, kSomeVectorsIdle, kSets>(
+            acc, den, codes, j, nseq, weights, sets, vectors_scoring, values, pass);
     } else {
-        add_row_pairs_for_sets<kGroups, kWide, kSomeGroupsIdle, kSets - 1>(
-            acc, codes, row_stride, j, nseq, weights, sets, groups_scoring, values);
+        add_row_pairs_for_sets<kVectors, kWide, kDen, kSomeVectorsIdle, kSets - 1>(
+            acc, den, codes, j, nseq, weights, sets, vectors_scoring, values, pass);
     }
 }
 
-// kGroups groups of 8 columns: 8 for a whole block, fewer for the last block of an alignment.
-// kWide: more than 16 levels, so that the products fill four vectors instead of two.
-template <int kGroups, bool kWide>
-MARROWIND_AVX512 void column_block_groups(const uint8_t* codes, std::size_t row_stride, int nseq,
-                                          const double* weights, const ColumnKernelTables& tables,
-                                          double* num)
+// Row j's codes copied from its slot into every slot of a unit, so that its sets cover the
+// lanes of every row k that a unit holds.
+template <int kVectors>
+MARROWIND_AVX512 inline __m512i row_in_every_slot(const uint8_t* codes, int j)
 {
-    __m512d acc[kGroups];
+    constexpr int kRows = kColumnUnitBytes / (8 * kVectors);
+    const __m512i unit = _mm512_load_si512(codes + static_cast<std::size_t>(j / kRows) * 64);
+    if (kRows == 1) return unit;
+    const __m512i lane = _mm512_set_epi8(
+        63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41,
+        40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18,
+        17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    // Byte 8i + kVectors q + g takes byte 8i + kVectors p + g, p being row j's slot.
+    const __m512i source = _mm512_or_si512(
+        _mm512_and_si512(lane, _mm512_set1_epi8(static_cast<char>(56 | (kVectors - 1)))),
+        _mm512_set1_epi8(static_cast<char>(kVectors * (j % kRows))));
+    return _mm512_permutexvar_epi8(source, unit);
+}
+
+// A block of kVectors vectors of 8 columns. kWide: more than 16 levels, so that the products
+// fill four vectors instead of two. kDen: the denominator is summed too.
+template <int kVectors, bool kWide, bool kDen>
+MARROWIND_AVX512 void column_block_vectors(const uint8_t* codes, int nseq, const double* weights,
+                                           const ColumnKernelTables& tables, double* num,
+                                           double* den)
+{
+    __m512d acc[kVectors];
     for (__m512d& a : acc) a = _mm512_setzero_pd();
+    double den_sum = 0.0;
     __m512d values[4];
     for (int v = 0; v < 4; ++v) values[v] = _mm512_loadu_pd(tables.level_value + 8 * v);
 
     ColumnSets sets;
+    PassLevels pass;
+    std::memset(pass.bytes, 0, sizeof pass.bytes);
     for (int j = 0; j + 1 < nseq; ++j) {
-        group_classes(codes + static_cast<std::size_t>(j) * row_stride, tables, sets);
-        if (sets.count == 0) continue;  // every pair of this sequence scores 0 here
-        // A group of eight columns where this sequence scores 0 against everything (a run of
+        group_classes(row_in_every_slot<kVectors>(codes, j), tables, sets);
+        if (sets.count == 0) {  // every pair of this sequence scores 0 here
+            if (kDen)
+                for (int k = j + 1; k < nseq; ++k) den_sum = den_sum + weights[j] * weights[k];
+            continue;
+        }
+        // A vector of eight columns where this sequence scores 0 against everything (a run of
         // gaps, say) adds +0.0 with every pair, so its sums are left alone for every k.
-        const unsigned groups_scoring = groups_with_lanes(sets);
-        if (groups_scoring == (1u << kGroups) - 1)
-            add_row_pairs_for_sets<kGroups, kWide, false>(acc, codes, row_stride, j, nseq,
-                                                          weights, sets, groups_scoring, values);
+        const unsigned vectors_scoring = vectors_with_lanes<kVectors>(sets);
+        if (vectors_scoring == (1u << kVectors) - 1)
+            add_row_pairs_for_sets<kVectors, kWide, kDen, false>(
+                acc, den_sum, codes, j, nseq, weights, sets, vectors_scoring, values, pass);
         else
-            add_row_pairs_for_sets<kGroups, kWide, true>(acc, codes, row_stride, j, nseq,
-                                                         weights, sets, groups_scoring, values);
+            add_row_pairs_for_sets<kVectors, kWide, kDen, true>(
+                acc, den_sum, codes, j, nseq, weights, sets, vectors_scoring, values, pass);
     }
-    for (int g = 0; g < kGroups; ++g) _mm512_storeu_pd(num + 8 * g, acc[g]);
+    for (int g = 0; g < kVectors; ++g) _mm512_storeu_pd(num + 8 * g, acc[g]);
+    if (kDen) *den = den_sum;
 }
 
-using ColumnGroupsKernel = void (*)(const uint8_t*, std::size_t, int, const double*,
-                                    const ColumnKernelTables&, double*);
+using ColumnBlockKernel = void (*)(const uint8_t*, int, const double*, const ColumnKernelTables&,
+                                   double*, double*);
 
-// The kernels for 1 to 8 groups of columns.
-template <bool kWide, int... kGroupsLess1>
-constexpr std::array<ColumnGroupsKernel, sizeof...(kGroupsLess1)> groups_kernels(
-    std::integer_sequence<int, kGroupsLess1...>)
-{
-    return {&column_block_groups<kGroupsLess1 + 1, kWide>...};
-}
-
-constexpr auto kNarrowKernels = groups_kernels<false>(std::make_integer_sequence<int, 8>());
-constexpr auto kWideKernels = groups_kernels<true>(std::make_integer_sequence<int, 8>());
+// The kernels for blocks of 1, 2, 4 and 8 vectors.
+template <bool kWide, bool kDen>
+constexpr std::array<ColumnBlockKernel, 4> kBlockKernels = {
+    &column_block_vectors<1, kWide, kDen>, &column_block_vectors<2, kWide, kDen>,
+    &column_block_vectors<4, kWide, kDen>, &column_block_vectors<8, kWide, kDen>};
 
 }  // namespace
 
-void column_block(const uint8_t* codes, std::size_t row_stride, int nseq, int columns,
-                  const double* weights, const ColumnKernelTables& tables, double* num)
+void column_block(const uint8_t* codes, int nseq, int vectors, const double* weights,
+                  const ColumnKernelTables& tables, double* num, double* den)
 {
-    const int groups = (columns + 7) / 8;
-    if (groups == 0) return;
-    const auto& kernels = tables.levels > 16 ? kWideKernels : kNarrowKernels;
-    kernels[groups - 1](codes, row_stride, nseq, weights, tables, num);
+    const int width = vectors == 1 ? 0 : vectors == 2 ? 1 : vectors == 4 ? 2 : 3;
+    const bool wide = tables.levels > 16;
+    const auto& kernels = den ? (wide ? kBlockKernels<true, true> : kBlockKernels<false, true>)
+                              : (wide ? kBlockKernels<true, false> : kBlockKernels<false, false>);
+    kernels[width](codes, nseq, weights, tables, num, den);
 }
 
 }  // namespace avx512

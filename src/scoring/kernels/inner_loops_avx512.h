@@ -7,7 +7,7 @@
 //   avx512::finish_distances  pair distances from those sums, divided as the caller asks
 //   avx512::gather_block   one block of the distance layout from any 16 sequences' residues
 //   ColumnKernelTables     what the column kernel needs of the residue classes
-//   avx512::column_block   weighted pair sums of 64 columns
+//   avx512::column_block   weighted pair sums of a block of columns
 //
 // These functions are compiled for AVX-512 (F, BW, DQ, VBMI, VNNI) and must only be called when
 // cpu_supports() is true. They take plain arrays, so that nothing else is compiled for it. They
@@ -31,12 +31,18 @@ constexpr int kMaxKernelClasses = 32;
 constexpr int kMaxDistanceLevels = 64;
 constexpr int kDistancePlanes = 5;  // four bytes of the units, then the count
 
-// Column kernel: 64 columns side by side; class codes below 32 and at most 32 levels. Column
-// 8g + i of a block lies in byte lane 8i + g, so that the levels of the eight columns that share
-// a vector of sums (g) are byte g of each 64-bit lane.
-constexpr int kColumnBlock = 64;
+// Column kernel: a block holds 1, 2, 4 or 8 vectors of 8 columns; class codes below 32 and at
+// most 32 levels. A block is a run of 64-byte units, each holding 8 / vectors sequences in
+// ascending order (the last unit padded with gap codes): column 8g + i of the sequence in slot p
+// lies in byte 8i + vectors * p + g, so that the levels of a vector (g) of any slot are one byte
+// apart by 8 and a load at offset vectors * p + g puts them in the low bytes of 64-bit lanes.
+constexpr int kColumnUnitBytes = 64;
+constexpr int kMaxColumnVectors = 8;
 constexpr int kMaxColumnLevels = 32;
-constexpr int column_lane(int column) { return 8 * (column % 8) + column / 8; }
+constexpr int column_byte(int vectors, int slot, int column)
+{
+    return 8 * (column % 8) + vectors * slot + column / 8;
+}
 
 struct ColumnKernelTables {
     const uint8_t* level;        // level[a * classes + b]
@@ -71,12 +77,11 @@ void finish_distances(const uint64_t* units, const uint32_t* counts, int n, doub
 void gather_block(const uint8_t* const* rows, int count, int length, const uint8_t* class_of,
                   uint8_t* block);
 
-// num[0..columns) for the first `columns` columns of `codes` (class codes, row_stride bytes a
-// sequence, 64 columns in the lanes given by column_lane, padded with gap codes): the weighted
-// pair sums in the plain order, pair (j, k) adding (w_j * w_k) * value. columns is at most 64;
-// the sums are formed eight columns at a time, so a short block takes less work.
-void column_block(const uint8_t* codes, std::size_t row_stride, int nseq, int columns,
-                  const double* weights, const ColumnKernelTables& tables, double* num);
+// num[0..8 * vectors) for a block of `vectors` vectors (1, 2, 4 or 8) of nseq sequences laid
+// out as above: the weighted pair sums in the plain order, pair (j, k) adding
+// (w_j * w_k) * value; where den is not null, *den = the sum of w_j * w_k in the same order.
+void column_block(const uint8_t* codes, int nseq, int vectors, const double* weights,
+                  const ColumnKernelTables& tables, double* num, double* den);
 
 }  // namespace avx512
 }  // namespace marrowind
