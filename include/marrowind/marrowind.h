@@ -192,7 +192,8 @@ ConservationScores score_alignment(const std::vector<std::string>& sequences,
                                    const ScoringOptions& options = ScoringOptions());
 
 // As score_alignment, on views of sequences held elsewhere (a million sequences need not be
-// copied into strings first); the views must stay valid until it returns.
+// copied into strings first); the views must stay valid until it returns. Both read the
+// sequences where they lie, normalised as they are read, and never change them.
 ConservationScores score_alignment_views(const std::vector<std::string_view>& sequences,
                                          const SubstitutionMatrix& matrix,
                                          const ScoringOptions& options = ScoringOptions());

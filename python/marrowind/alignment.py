@@ -40,6 +40,8 @@ GAPS = "-."
 READ_PIECE = 1 << 16
 # About how many residues the rows of one block hold (see Alignment.residue_blocks).
 BLOCK_BYTES = 1 << 20
+# The bytes counted at a time by count_nucleotides, widened to 8 bytes each: a block's worth.
+TALLY_BYTES = BLOCK_BYTES // 8
 
 
 class ComplexChain(NamedTuple):
@@ -141,8 +143,12 @@ class Alignment:
         Every character is one byte, so the bytes are tallied, a block of rows at a time."""
         tally = np.zeros(256, dtype=np.int64)
         for block in self.residue_blocks():
-            # bincount counts in 8-byte integers: one block's worth, not the alignment's.
-            tally += np.bincount(block.ravel(), minlength=256)
+            # bincount widens what it counts to 8-byte integers: a block (one row of a very long
+            # alignment may be many megabytes) is tallied in slices of an eighth of a block, so
+            # that the widened slice is no larger than the block.
+            flat = block.ravel()
+            for start in range(0, len(flat), TALLY_BYTES):
+                tally += np.bincount(flat[start:start + TALLY_BYTES], minlength=256)
         residues = int(tally.sum() - sum(tally[ord(gap)] for gap in GAPS))
         nucleotides = int(sum(tally[ord(base)] for base in NUCLEOTIDES))
         return nucleotides, residues

@@ -202,12 +202,14 @@ marrowind::ScoringMode mode_argument(const py::object& mode)
 // (names, sequences, starts, format, chains): names as str (UTF-8, other bytes as surrogate escapes),
 // sequences as str of one character per byte (ASCII as itself, other bytes as surrogate
 // escapes), starts as int or None, chains as (first_column, length, copies, chain_ids) tuples
-// of a complex's chains (see ComplexChain). Each record is released once it is copied, and every so
-// often the freed memory is handed back to the system (Python keeps its objects elsewhere, so
-// it would not reuse it): a large alignment is then never held twice.
+// of a complex's chains (see ComplexChain). Each record is released once it is copied, and
+// after every few megabytes released the freed memory is handed back to the system (Python
+// keeps its small objects elsewhere, so it would not reuse it): a large alignment is then never
+// held twice, only the few megabytes between two trims.
 py::tuple to_python(marrowind::AlignedSequences& read)
 {
-    constexpr std::size_t kRecordsBetweenTrims = 1 << 16;
+    constexpr std::size_t kBytesBetweenTrims = std::size_t{4} << 20;
+    std::size_t released = 0;
     py::list names;
     py::list sequences;
     py::list starts;
@@ -220,10 +222,14 @@ py::tuple to_python(marrowind::AlignedSequences& read)
             starts.append(read.ranges[i]->start);
         else
             starts.append(py::none());
+        released += read.names[i].capacity() + row.capacity();
         std::string().swap(read.names[i]);
         std::string().swap(read.sequences[i]);
 #ifdef __GLIBC__
-        if ((i + 1) % kRecordsBetweenTrims == 0) malloc_trim(0);
+        if (released >= kBytesBetweenTrims) {
+            malloc_trim(0);
+            released = 0;
+        }
 #endif
     }
     py::list chains;

@@ -1,5 +1,6 @@
 """Peak memory: the package scores and tabulates a very long alignment within half again the
-program's peak, and the batch's estimate of a job's memory lies between the job's peak and
+program's peak, and many short sequences within the program's peak and the interpreter's own
+(the rows are scored where Python holds them, never copied); the batch's estimate of a job's memory lies between the job's peak and
 twice it, for many short sequences, a few long ones, an approximate family and a job with every
 output. (bench/measure_memory.py measures every shape; these are small ones of each kind.)"""
 import os
@@ -55,6 +56,20 @@ def test_long_alignment_within_half_again_the_program(tmp_path, python_side):
                  for a in python_side]
     python = peak_mb([sys.executable, *arguments])
     assert python <= 1.5 * program, (python, program)
+
+
+@needs_time
+@pytest.mark.skipif(not os.path.exists(PROGRAM), reason="MARROWIND_EXE names no program")
+def test_many_sequences_within_the_program_and_the_interpreter(tmp_path):
+    alignment = tmp_path / "many.fasta"
+    write_family(alignment, 20000, 100)
+    program = peak_mb([PROGRAM, "-a", alignment, "-m", os.path.join(DATA, "blosum62.mat2"),
+                       "-o", tmp_path / "scored.txt"])
+    interpreter = peak_mb([sys.executable, "-c", "import marrowind"])
+    python = peak_mb([sys.executable, "-c", "import sys, marrowind; marrowind.score_alignment("
+                      "marrowind.read_alignment(sys.argv[1]))", alignment])
+    # A copy of the rows would add a fifth of the program's peak.
+    assert python - interpreter <= 1.15 * program, (python, interpreter, program)
 
 
 @needs_time

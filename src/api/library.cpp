@@ -35,24 +35,31 @@ Sequences to_sequences(std::unique_ptr<Alignment> alignment)
     return sequences;
 }
 
-// An alignment record holding copies of the sequences, as given; refused when larger than the
-// records hold.
-std::unique_ptr<Alignment> alignment_of(const std::vector<std::string_view>& sequences)
+// An alignment record of the sequences' count and length, without their residues; refused
+// when larger than the records hold.
+std::unique_ptr<Alignment> record_of(const std::vector<std::string_view>& sequences)
 {
     detail::check_sequence_count("", sequences.size());
     for (std::size_t i = 0; i < sequences.size(); ++i)
         detail::check_column_count("", i, sequences[i].size());
     auto alignment = std::make_unique<Alignment>();
     alignment->nseq = static_cast<int32_t>(sequences.size());
-    alignment->seqs.resize(sequences.size());
-    for (std::size_t i = 0; i < sequences.size(); ++i) alignment->seqs[i].seq = sequences[i];
     alignment->length =
-        sequences.empty() ? 0 : static_cast<int32_t>(sequences.back().size());
+        sequences.empty() ? 0 : static_cast<int32_t>(sequences.front().size());
     return alignment;
 }
 
-// The library's side of a run: the caller's sequences and matrix, each stage told to the
-// caller's report.
+// The same, holding copies of the sequences as given.
+std::unique_ptr<Alignment> alignment_of(const std::vector<std::string_view>& sequences)
+{
+    auto alignment = record_of(sequences);
+    alignment->seqs.resize(sequences.size());
+    for (std::size_t i = 0; i < sequences.size(); ++i) alignment->seqs[i].seq = sequences[i];
+    return alignment;
+}
+
+// The library's side of a run: the caller's sequences, scored where they lie, and matrix, each
+// stage told to the caller's report.
 class SequencesRun : public detail::FrontEnd {
 public:
     SequencesRun(const std::vector<std::string_view>& sequences, const ::Matrix& matrix,
@@ -60,7 +67,8 @@ public:
         : sequences_(sequences), matrix_(matrix), stage_begins_(stage_begins)
     {
     }
-    std::unique_ptr<Alignment> take_alignment() override { return alignment_of(sequences_); }
+    std::unique_ptr<Alignment> take_alignment() override { return record_of(sequences_); }
+    const std::vector<std::string_view>* rows_in_place() override { return &sequences_; }
     const ::Matrix& matrix() override { return matrix_; }
     void begin(ScoringStage stage) override
     {

@@ -2,7 +2,8 @@
 //
 // Contents:
 //   CheckSeqs             refuses an empty or ragged alignment; turns "." into "-" and a-z into A-Z
-//   check_rows            the same refusals, the residues left as they are
+//   check_rows            the same refusals, the residues left as they are (in a record, or
+//                         held elsewhere)
 //   check_column_count    refuses a sequence longer than an alignment can hold
 //   check_sequence_count  refuses more sequences than an alignment can hold
 #ifndef MARROWIND_INPUT_VALIDATE_H
@@ -10,6 +11,8 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/records.h"
 
@@ -27,6 +30,8 @@ namespace marrowind::detail {
 // The checks of CheckSeqs without its normalisation, for residues compared exactly as given:
 // throws the same InputErrors and changes nothing.
 void check_rows(const Alignment& alignment);
+// The same for rows held elsewhere, sequence i being rows[i].
+void check_rows(const std::vector<std::string_view>& rows);
 
 // Throws marrowind::InputError when sequence `index` of `source` (a file's path; empty for
 // sequences held in memory) has more than kMostColumns columns: "\nError: <source>: sequence

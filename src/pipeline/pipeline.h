@@ -7,7 +7,9 @@
 //   run_pipeline    every stage, in order
 //
 // A run, in order: create the results record; take the alignment from the front end; validate
-// it, and normalise it unless its residues are compared exactly as given; size the results;
+// it, and normalise it unless its residues are compared exactly as given (rows that the front
+// end holds elsewhere are scored where they lie instead, the residue classes reading them as
+// normalised); size the results;
 // take the matrix; weights (from full-precision pair distances, from a single-precision table
 // of them, or from sampled partners); column scores; hand the scored alignment to the front
 // end; the DOPS score. Every failure is one of the exceptions of <marrowind/errors.h>; the
@@ -16,6 +18,8 @@
 #define MARROWIND_PIPELINE_PIPELINE_H
 
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "core/records.h"
 #include "matrix/matrix.h"
@@ -28,6 +32,10 @@ public:
     virtual ~FrontEnd() = default;
     // The alignment to score; the pipeline owns it from here on.
     virtual std::unique_ptr<Alignment> take_alignment() = 0;
+    // Rows held elsewhere that the run scores where they lie, or nullptr (the default) for the
+    // residues of the alignment taken. With rows, the alignment taken is a record of their
+    // count and length only, without residues, and the rows must outlive the run.
+    virtual const std::vector<std::string_view>* rows_in_place() { return nullptr; }
     // The rescaled matrix, asked for once the alignment is validated and the results sized;
     // it must outlive the run.
     virtual const Matrix& matrix() = 0;

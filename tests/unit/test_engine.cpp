@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/records.h"
@@ -21,6 +22,7 @@
 #include "scoring/exact/stages.h"
 #include "scoring/kernels/kernel_selection.h"
 #include "scoring/kernels/residue_classes.h"
+#include "scoring/kernels/residue_rows.h"
 #include "scoring/parallel/buffers.h"
 #include "scoring/parallel/worker_threads.h"
 #include "scoring/reference/plain_loops.h"
@@ -87,6 +89,24 @@ bool same_bits(const double* a, const double* b, int n)
     return std::memcmp(a, b, sizeof(double) * static_cast<std::size_t>(n)) == 0;
 }
 
+// The rows of a normalised alignment as a user may have written them: some letters in lower
+// case and some gaps as ".". Read as scored, in place, they must give the alignment's own bits.
+std::vector<std::string> as_written(const Alignment& alignment)
+{
+    std::mt19937 rng(static_cast<unsigned>(alignment.nseq));
+    std::bernoulli_distribution rewrite(0.4);
+    std::vector<std::string> rows;
+    for (const Prot& prot : alignment.seqs) {
+        std::string row = prot.seq;
+        for (char& c : row) {
+            if (c >= 'A' && c <= 'Z' && rewrite(rng)) c = static_cast<char>(c - 'A' + 'a');
+            if (c == '-' && rewrite(rng)) c = '.';
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 void expect_every_path_matches_plain(const Alignment& alignment, const Matrix& matrix,
                                      const std::string& label)
 {
@@ -98,27 +118,38 @@ void expect_every_path_matches_plain(const Alignment& alignment, const Matrix& m
     f2dsquare plain_dist(n);
     marrowind::plain::distance_table(alignment, matrix, plain_dist);
 
+    // The alignment's own rows, and the same residues as written, scored where they lie.
+    const std::vector<std::string> written = as_written(alignment);
+    const std::vector<std::string_view> views(written.begin(), written.end());
+    const marrowind::ResidueRows own(alignment);
+    const marrowind::ResidueRows in_place(views, alignment.length, true);
     for (marrowind::KernelLevel level : marrowind::supported_kernel_levels()) {
         for (int threads : {1, 3}) {
-            const std::string where = label + " on " + marrowind::kernel_level_name(level) +
-                                      " with " + std::to_string(threads) + " threads";
-            marrowind::ScoringOptions options;
-            options.kernel = level;
-            options.threads = threads;
-            std::vector<double> weights(plain_weights.size());
-            marrowind::compute_weights(alignment, matrix, weights.data(), options);
-            EXPECT_TRUE(same_bits(weights.data(), plain_weights.data(), n)) << where;
+            for (const marrowind::ResidueRows* rows : {&own, &in_place}) {
+                const std::string where = label + " on " + marrowind::kernel_level_name(level) +
+                                          " with " + std::to_string(threads) + " threads" +
+                                          (rows == &own ? "" : ", rows as written");
+                marrowind::ScoringOptions options;
+                options.kernel = level;
+                options.threads = threads;
+                std::vector<double> weights(plain_weights.size());
+                marrowind::compute_weights(*rows, matrix, weights.data(), options);
+                EXPECT_TRUE(same_bits(weights.data(), plain_weights.data(), n)) << where;
 
-            std::vector<double> scores(plain_scores.size());
-            marrowind::compute_column_scores(alignment, matrix, plain_weights.data(),
-                                             scores.data(), options);
-            EXPECT_TRUE(same_bits(scores.data(), plain_scores.data(), alignment.length)) << where;
+                std::vector<double> scores(plain_scores.size());
+                marrowind::compute_column_scores(*rows, matrix, plain_weights.data(),
+                                                 scores.data(), options);
+                EXPECT_TRUE(same_bits(scores.data(), plain_scores.data(), alignment.length))
+                    << where;
 
-            f2dsquare dist(n);
-            marrowind::compute_distance_table(alignment, matrix, dist, options);
-            EXPECT_EQ(dist.cells, plain_dist.cells) << where;
+                f2dsquare dist(n);
+                marrowind::compute_distance_table(*rows, matrix, dist, options);
+                EXPECT_EQ(dist.cells, plain_dist.cells) << where;
+            }
         }
     }
+    EXPECT_EQ(std::vector<std::string>(views.begin(), views.end()), written)
+        << label << ": rows scored in place must be left as they were";
 }
 
 }  // namespace
@@ -400,15 +431,23 @@ TEST(Approximate, EveryPartnerGivesTheExactWeights)
         const Alignment alignment = random_alignment(41, 170, rng);
         std::vector<double> exact(42), sampled(42);
         marrowind::plain::weights(alignment, *matrix, exact.data());
+        // The partners' kernels read the residues where they lie: the rows as written too.
+        const std::vector<std::string> written = as_written(alignment);
+        const std::vector<std::string_view> views(written.begin(), written.end());
+        const marrowind::ResidueRows own(alignment);
+        const marrowind::ResidueRows in_place(views, alignment.length, true);
         marrowind::ScoringOptions options;
         options.mode = marrowind::ScoringMode::kApproximate;
         for (marrowind::KernelLevel level : marrowind::supported_kernel_levels()) {
             options.kernel = level;
             for (int sample : {40, 1000}) {
                 options.sample = sample;
-                marrowind::compute_sampled_weights(alignment, *matrix, sampled.data(), options);
-                EXPECT_TRUE(same_bits(sampled.data(), exact.data(), 41))
-                    << marrowind::kernel_level_name(level) << ", sample " << sample;
+                for (const marrowind::ResidueRows* rows : {&own, &in_place}) {
+                    marrowind::compute_sampled_weights(*rows, *matrix, sampled.data(), options);
+                    EXPECT_TRUE(same_bits(sampled.data(), exact.data(), 41))
+                        << marrowind::kernel_level_name(level) << ", sample " << sample
+                        << (rows == &own ? "" : ", rows as written");
+                }
             }
         }
     }

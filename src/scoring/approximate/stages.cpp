@@ -30,20 +30,20 @@
 
 namespace marrowind {
 
-void compute_sampled_weights(const Alignment& alignment, const Matrix& matrix, double* weights,
+void compute_sampled_weights(const ResidueRows& rows, const Matrix& matrix, double* weights,
                              const ScoringOptions& options)
 {
     if (options.sample < 1)
         throw InputError("\nError: the sample of partners per sequence must be at least 1\n");
-    const int nseq = alignment.nseq;
+    const int nseq = rows.nseq();
     constexpr int kSequencesPerClaim = 64;
     const int claims = (nseq + kSequencesPerClaim - 1) / kSequencesPerClaim;
     const int threads = thread_count(options.threads, claims);
     const int partners_each = PartnerSampler::partners_each(nseq, options.sample);
-    const ResidueClasses classes = make_residue_classes(matrix);
+    const ResidueClasses classes = make_residue_classes(matrix, rows.read_as_scored());
     // Each term divided before it is added, as the exact weights take theirs.
     const auto kernel =
-        make_distance_kernel(alignment, classes, static_cast<double>(partners_each),
+        make_distance_kernel(rows, classes, static_cast<double>(partners_each),
                              options.kernel, threads, DistancePairs::kPartners);
     const int group = kernel->partner_group();
     struct Scratch {
@@ -92,14 +92,14 @@ void compute_sampled_weights(const Alignment& alignment, const Matrix& matrix, d
         });
 }
 
-void compute_grouped_column_scores(const Alignment& alignment, const Matrix& matrix,
+void compute_grouped_column_scores(const ResidueRows& rows, const Matrix& matrix,
                                    const double* weights, double* scores,
                                    const ScoringOptions& options)
 {
-    const int nseq = alignment.nseq;
-    const int length = alignment.length;
+    const int nseq = rows.nseq();
+    const int length = rows.length();
     if (length <= 0) return;
-    const ResidueClasses classes = make_residue_classes(matrix);
+    const ResidueClasses classes = make_residue_classes(matrix, rows.read_as_scored());
     const int count = classes.count;
     const double* value = classes.value.data();
     const bool symmetric = classes.symmetric;
@@ -133,8 +133,7 @@ void compute_grouped_column_scores(const Alignment& alignment, const Matrix& mat
                 std::fill(s.within.begin(), s.within.end(), 0.0);
                 for (int i = 0; i < nseq; ++i) {
                     const double w = weights[i];
-                    const auto* row =
-                        reinterpret_cast<const uint8_t*>(alignment.seqs[i].seq.data()) + first;
+                    const uint8_t* row = rows[i] + first;
                     for (int c = 0; c < columns; ++c) {
                         const uint8_t a = classes.class_of[row[c]];
                         if (classes.scores_zero[a]) continue;

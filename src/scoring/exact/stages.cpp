@@ -10,6 +10,7 @@
 #include "scoring/exact/stages.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "scoring/exact/column_scorer.h"
 #include "scoring/exact/pair_distance_rows.h"
@@ -20,45 +21,61 @@
 
 namespace marrowind {
 
+namespace {
+
+// The alignment record that the rows belong to, or, for rows held elsewhere, `copy` made to
+// hold them: for the code that reads records.
+const Alignment& as_record(const ResidueRows& rows, std::unique_ptr<Alignment>& copy)
+{
+    if (rows.alignment()) return *rows.alignment();
+    copy = holding_copies(rows);
+    return *copy;
+}
+
+}  // namespace
+
 #ifdef MARROWIND_PLAIN_STAGES
-void compute_weights(const Alignment& alignment, const Matrix& matrix, double* weights,
+void compute_weights(const ResidueRows& rows, const Matrix& matrix, double* weights,
                      const ScoringOptions&)
 {
-    plain::weights(alignment, matrix, weights);
+    std::unique_ptr<Alignment> copy;
+    plain::weights(as_record(rows, copy), matrix, weights);
 }
 
-void compute_distance_table(const Alignment& alignment, const Matrix& matrix, f2dsquare& dist,
+void compute_distance_table(const ResidueRows& rows, const Matrix& matrix, f2dsquare& dist,
                             const ScoringOptions&)
 {
-    plain::distance_table(alignment, matrix, dist);
+    std::unique_ptr<Alignment> copy;
+    plain::distance_table(as_record(rows, copy), matrix, dist);
 }
 
-void compute_column_scores(const Alignment& alignment, const Matrix& matrix,
+void compute_column_scores(const ResidueRows& rows, const Matrix& matrix,
                            const double* weights, double* scores, const ScoringOptions&)
 {
-    plain::column_scores(alignment, matrix, weights, scores);
+    std::unique_ptr<Alignment> copy;
+    plain::column_scores(as_record(rows, copy), matrix, weights, scores);
 }
 #else
 namespace {
 
 // The rows of every pair's distance divided by `divisor`, handed to consume in ascending order.
-void for_distance_rows(const Alignment& alignment, const Matrix& matrix, double divisor,
+void for_distance_rows(const ResidueRows& rows, const Matrix& matrix, double divisor,
                        const ScoringOptions& options, const PairDistanceRows::Consumer& consume)
 {
-    const ResidueClasses classes = make_residue_classes(matrix);
-    const int threads = thread_count(options.threads, alignment.nseq);
-    const auto kernel = make_distance_kernel(alignment, classes, divisor, options.kernel, threads,
+    const ResidueClasses classes = make_residue_classes(matrix, rows.read_as_scored());
+    const int threads = thread_count(options.threads, rows.nseq());
+    const auto kernel = make_distance_kernel(rows, classes, divisor, options.kernel, threads,
                                              DistancePairs::kEveryPair);
-    PairDistanceRows(*kernel, alignment.nseq, alignment.length, threads)
+    PairDistanceRows(*kernel, rows.nseq(), rows.length(), threads)
         .run(consume, options.progress);
 }
 
 }  // namespace
 
-void compute_weights(const Alignment& alignment, const Matrix& matrix, double* weights,
+void compute_weights(const ResidueRows& rows, const Matrix& matrix, double* weights,
                      const ScoringOptions& options)
 {
-    const int nseq = alignment.nseq;
+    const int nseq = rows.nseq();
     std::fill_n(weights, nseq, 0.0);
     // Each weight receives its terms in the plain order: from the rows above it, one per row
     // in ascending order, then its own row in ascending order. A group's pairs among its own
@@ -66,7 +83,7 @@ void compute_weights(const Alignment& alignment, const Matrix& matrix, double* w
     // row, while the rows' own sums advance side by side, each still in ascending order, so
     // that their additions overlap instead of waiting on each other.
     for_distance_rows(
-        alignment, matrix, static_cast<double>(nseq - 1), options,
+        rows, matrix, static_cast<double>(nseq - 1), options,
         [&](int first, int end, const double* terms) {
             double own[PairDistanceRows::kMaxGroup];
             auto row = [&](int i) { return terms + static_cast<std::size_t>(i - first) * nseq; };
@@ -90,16 +107,17 @@ void compute_weights(const Alignment& alignment, const Matrix& matrix, double* w
         });
 }
 
-void compute_distance_table(const Alignment& alignment, const Matrix& matrix, f2dsquare& dist,
+void compute_distance_table(const ResidueRows& rows, const Matrix& matrix, f2dsquare& dist,
                             const ScoringOptions& options)
 {
-    for (int i = 0; i < alignment.nseq; ++i) dist.assign(i, i, 0.0f);
-    for_distance_rows(alignment, matrix, 1.0, options,
+    const int nseq = rows.nseq();
+    for (int i = 0; i < nseq; ++i) dist.assign(i, i, 0.0f);
+    for_distance_rows(rows, matrix, 1.0, options,
                       [&](int first, int end, const double* distances) {
                           for (int i = first; i < end; ++i) {
                               const double* row =
-                                  distances + static_cast<std::size_t>(i - first) * alignment.nseq;
-                              for (int j = i + 1; j < alignment.nseq; ++j) {
+                                  distances + static_cast<std::size_t>(i - first) * nseq;
+                              for (int j = i + 1; j < nseq; ++j) {
                                   const float d = static_cast<float>(row[j]);
                                   dist.assign(i, j, d);
                                   dist.assign(j, i, d);
@@ -108,14 +126,19 @@ void compute_distance_table(const Alignment& alignment, const Matrix& matrix, f2
                       });
 }
 
-void compute_column_scores(const Alignment& alignment, const Matrix& matrix,
+void compute_column_scores(const ResidueRows& rows, const Matrix& matrix,
                            const double* weights, double* scores, const ScoringOptions& options)
 {
-    if (alignment.length <= 0) return;
-    const ResidueClasses classes = make_residue_classes(matrix);
+    if (rows.length() <= 0) return;
+    const ResidueClasses classes = make_residue_classes(matrix, rows.read_as_scored());
     const auto kernel = make_column_kernel(classes, options.kernel);
-    ColumnScorer(alignment, classes, *kernel, options.threads)
-        .run(weights, scores, options.progress);
+    // The scorer lays an alignment record out in its blocks once, then reads only its layout:
+    // rows held elsewhere are copied for the layout alone, and the copy is gone before the
+    // first column is scored, while the distance stage's layout and ring are long gone too.
+    std::unique_ptr<Alignment> copy;
+    const ColumnScorer scorer(as_record(rows, copy), classes, *kernel, options.threads);
+    copy.reset();
+    scorer.run(weights, scores, options.progress);
 }
 #endif
 

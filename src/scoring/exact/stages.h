@@ -16,28 +16,30 @@
 // The pieces: kernels/kernel_selection.h chooses and makes each stage's kernel,
 // pair_distance_rows.h and column_scorer.h run a kernel on several threads
 // (parallel/worker_threads.h), and stages.cpp puts each stage together. KernelLevel and
-// ScoringOptions are public: <marrowind/marrowind.h>.
+// ScoringOptions are public: <marrowind/marrowind.h>. Every stage reads the rows where they lie
+// (kernels/residue_rows.h): an Alignment's own, or a caller's, read as validation would leave
+// them.
 #ifndef MARROWIND_SCORING_EXACT_STAGES_H
 #define MARROWIND_SCORING_EXACT_STAGES_H
-
 
 #include "core/records.h"
 #include "marrowind/marrowind.h"
 #include "matrix/matrix.h"
+#include "scoring/kernels/residue_rows.h"
 
 namespace marrowind {
 
 // weights[0..nseq) as the plain pair loop leaves them. Throws OutOfMemory.
-void compute_weights(const Alignment& alignment, const Matrix& matrix, double* weights,
+void compute_weights(const ResidueRows& rows, const Matrix& matrix, double* weights,
                      const ScoringOptions& options = ScoringOptions());
 
 // dist(i, j) for all i, j below nseq: the pair distance rounded to single precision, 0 on the
 // diagonal. dist must have side at least nseq. Throws OutOfMemory.
-void compute_distance_table(const Alignment& alignment, const Matrix& matrix, f2dsquare& dist,
+void compute_distance_table(const ResidueRows& rows, const Matrix& matrix, f2dsquare& dist,
                             const ScoringOptions& options = ScoringOptions());
 
 // scores[0..length) as the plain column loop leaves them. Throws OutOfMemory.
-void compute_column_scores(const Alignment& alignment, const Matrix& matrix,
+void compute_column_scores(const ResidueRows& rows, const Matrix& matrix,
                            const double* weights, double* scores,
                            const ScoringOptions& options = ScoringOptions());
 

@@ -3,7 +3,6 @@
 // Contents:
 //   DistancePairs                  which pairs a kernel is made for: every pair, or partners
 //   DistanceKernel                 compares one sequence with a tile of others, or with partners
-//   ResidueRows                    where each sequence's residues lie, for the partners' loops
 //   make_portable_distance_kernel  plain C++ over class codes, for any matrix and processor
 //   avx512_distance_kernel_fits    whether a matrix and length suit the AVX-512 kernel
 //   make_avx512_distance_kernel    the AVX-512 kernel (only where it is compiled)
@@ -22,8 +21,8 @@
 #include <memory>
 #include <vector>
 
-#include "core/records.h"
 #include "scoring/kernels/residue_classes.h"
+#include "scoring/kernels/residue_rows.h"
 #include "scoring/parallel/buffers.h"
 
 namespace marrowind {
@@ -69,36 +68,10 @@ public:
     virtual void prefetch_partners(const int* partners, int count) const = 0;
 };
 
-// Where each sequence's residues lie: one small table of pointers saves a second random access
-// per partner (the sequence record, then its residues).
-class ResidueRows {
-public:
-    // Throws OutOfMemory.
-    explicit ResidueRows(const Alignment& alignment)
-        : length_(alignment.length),
-          rows_(allocate<const uint8_t*>(static_cast<std::size_t>(alignment.nseq)))
-    {
-        for (int i = 0; i < alignment.nseq; ++i)
-            rows_[i] = reinterpret_cast<const uint8_t*>(alignment.seqs[i].seq.data());
-    }
-
-    const uint8_t* operator[](int sequence) const { return rows_[sequence]; }
-
-    void prefetch(const int* sequences, int count) const
-    {
-        for (int t = 0; t < count; ++t)
-            for (int k = 0; k < length_; k += 64) __builtin_prefetch(rows_[sequences[t]] + k);
-    }
-
-private:
-    int length_;
-    std::vector<const uint8_t*> rows_;
-};
-
 // The weights take every distance divided by the number of distances they average (`divisor`;
 // 1 for the distances themselves), and the divisions cost less in the kernels than where the
 // distances are summed. Each throws OutOfMemory.
-std::unique_ptr<DistanceKernel> make_portable_distance_kernel(const Alignment& alignment,
+std::unique_ptr<DistanceKernel> make_portable_distance_kernel(const ResidueRows& rows,
                                                               const ResidueClasses& classes,
                                                               double divisor,
                                                               DistancePairs pairs);
@@ -106,7 +79,7 @@ std::unique_ptr<DistanceKernel> make_portable_distance_kernel(const Alignment& a
 // The AVX-512 kernel, defined only where it is compiled (MARROWIND_AVX512_KERNELS). It lays the
 // alignment out for every pair on up to `threads` threads.
 bool avx512_distance_kernel_fits(const ResidueClasses& classes, int length);
-std::unique_ptr<DistanceKernel> make_avx512_distance_kernel(const Alignment& alignment,
+std::unique_ptr<DistanceKernel> make_avx512_distance_kernel(const ResidueRows& rows,
                                                             const ResidueClasses& classes,
                                                             double divisor, int threads,
                                                             DistancePairs pairs);

@@ -14,7 +14,6 @@
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <optional>
 #include <vector>
 
 #include "scoring/kernels/distance_kernel.h"
@@ -61,10 +60,10 @@ LevelTables make_level_tables(const ResidueClasses& classes)
 
 class Avx512DistanceKernel final : public DistanceKernel {
 public:
-    Avx512DistanceKernel(const Alignment& alignment, const ResidueClasses& classes,
+    Avx512DistanceKernel(const ResidueRows& rows, const ResidueClasses& classes,
                          double divisor, int threads, DistancePairs pairs)
-        : alignment_(alignment), classes_(classes), nseq_(alignment.nseq),
-          length_(alignment.length), divisor_(divisor),
+        : rows_(rows), classes_(classes), nseq_(rows.nseq()), length_(rows.length()),
+          divisor_(divisor),
           // A row compared with earlier partners reads the pair from the other side, which
           // only a matrix that is not symmetric tells apart.
           row_tables_(pairs == DistancePairs::kPartners && !classes.symmetric ? 2 : 1),
@@ -73,7 +72,7 @@ public:
         if (pairs == DistancePairs::kEveryPair)
             build_layout(threads);
         else
-            residues_.emplace(alignment);
+            residues_ = &rows;
     }
 
     // For each quad of columns, the row's level against every class at each of the four
@@ -87,9 +86,9 @@ public:
     // Columns past the end are gaps: a gap against a gap neither counts nor adds anything.
     void prepare_row(int i, uint8_t* table) const override
     {
-        const char* x = alignment_.seqs[i].seq.data();
+        const uint8_t* x = rows_[i];
         for (int k = 0; k < quads() * kQuad; ++k) {
-            const uint8_t code = k < length_ ? classes_.class_of[static_cast<unsigned char>(x[k])]
+            const uint8_t code = k < length_ ? classes_.class_of[x[k]]
                                              : ResidueClasses::kGapClass;
             const std::size_t at = static_cast<std::size_t>(k / kQuad) * 128 + 32 * (k % kQuad);
             std::memcpy(&table[at], tables_.as_row[code].data(), kMaxKernelClasses);
@@ -178,7 +177,7 @@ private:
                                 store_quad(i, q, 0x01010101u * ResidueClasses::kGapClass);
                             continue;
                         }
-                        encode_residues(classes_, alignment_.seqs[i].seq.data(),
+                        encode_residues(classes_, reinterpret_cast<const char*>(rows_[i]),
                                         static_cast<std::size_t>(length_), row.data());
                         for (int q = 0; q < quads(); ++q) {
                             uint32_t word;
@@ -191,7 +190,7 @@ private:
             });
     }
 
-    const Alignment& alignment_;
+    const ResidueRows& rows_;
     const ResidueClasses& classes_;
     int nseq_;
     int length_;
@@ -199,7 +198,7 @@ private:
     int row_tables_;
     LevelTables tables_;
     CodeBuffer codes_;                       // every pair: the layout of the whole alignment
-    std::optional<ResidueRows> residues_;    // partners: the residues where they lie
+    const ResidueRows* residues_ = nullptr;  // partners: the residues where they lie
 };
 
 }  // namespace
@@ -215,12 +214,12 @@ bool avx512_distance_kernel_fits(const ResidueClasses& classes, int length)
            classes.distance_level_value.size() <= kMaxDistanceLevels;
 }
 
-std::unique_ptr<DistanceKernel> make_avx512_distance_kernel(const Alignment& alignment,
+std::unique_ptr<DistanceKernel> make_avx512_distance_kernel(const ResidueRows& rows,
                                                             const ResidueClasses& classes,
                                                             double divisor, int threads,
                                                             DistancePairs pairs)
 {
-    return make_owned<Avx512DistanceKernel>(alignment, classes, divisor, threads, pairs);
+    return make_owned<Avx512DistanceKernel>(rows, classes, divisor, threads, pairs);
 }
 
 }  // namespace marrowind

@@ -9,7 +9,6 @@
 // sequence's gap columns instead of a test in the summing loops.
 #include <algorithm>
 #include <bitset>
-#include <optional>
 
 #include "scoring/kernels/distance_kernel.h"
 #include "scoring/parallel/buffers.h"
@@ -77,16 +76,16 @@ PairTerms<Term> make_pair_terms(int count, TermOf term_of)
 
 class PortableDistanceKernel final : public DistanceKernel {
 public:
-    PortableDistanceKernel(const Alignment& alignment, const ResidueClasses& classes,
+    PortableDistanceKernel(const ResidueRows& rows, const ResidueClasses& classes,
                            double divisor, DistancePairs pairs)
-        : classes_(classes), nseq_(alignment.nseq), length_(alignment.length),
+        : classes_(classes), nseq_(rows.nseq()), length_(rows.length()),
           divisor_(divisor),
           in_units_(classes.sums_are_exact(length_) && classes.max_units < (uint64_t{1} << 32))
     {
         if (pairs == DistancePairs::kEveryPair) {
             codes_ = CodeBuffer(static_cast<std::size_t>(nseq_) * length_);  // encoded below
         } else {
-            residues_.emplace(alignment);
+            residues_ = &rows;
             make_partner_terms();
         }
         // Each sequence's gap columns as bits, from its codes: laid out for the tiles, or
@@ -96,7 +95,7 @@ public:
             allocate<uint8_t>(pairs == DistancePairs::kPartners ? length_ : 0);
         for (int i = 0; i < nseq_; ++i) {
             uint8_t* row = pairs == DistancePairs::kEveryPair ? codes(i) : row_codes.data();
-            encode_residues(classes_, alignment.seqs[i].seq.data(),
+            encode_residues(classes_, reinterpret_cast<const char*>(rows[i]),
                             static_cast<std::size_t>(length_), row);
             uint64_t* mask = gap_masks_.data() + static_cast<std::size_t>(i) * gap_words();
             for (int k = 0; k < length_; ++k)
@@ -232,7 +231,7 @@ private:
     double divisor_;
     bool in_units_;
     CodeBuffer codes_;                       // every pair: the class codes, row by row
-    std::optional<ResidueRows> residues_;    // partners: the residues where they lie
+    const ResidueRows* residues_ = nullptr;  // partners: the residues where they lie
     PairTerms<uint32_t> unit_terms_;         // partners, sums in units
     PairTerms<double> value_terms_;          // partners, sums in column order
     std::vector<uint64_t> gap_masks_;
@@ -240,12 +239,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<DistanceKernel> make_portable_distance_kernel(const Alignment& alignment,
+std::unique_ptr<DistanceKernel> make_portable_distance_kernel(const ResidueRows& rows,
                                                               const ResidueClasses& classes,
                                                               double divisor,
                                                               DistancePairs pairs)
 {
-    return make_owned<PortableDistanceKernel>(alignment, classes, divisor, pairs);
+    return make_owned<PortableDistanceKernel>(rows, classes, divisor, pairs);
 }
 
 }  // namespace marrowind

@@ -66,15 +66,15 @@ const char* kernel_level_name(KernelLevel level)
     return level == KernelLevel::kAvx512 ? "avx512" : "portable";
 }
 
-std::unique_ptr<DistanceKernel> make_distance_kernel(const Alignment& alignment,
+std::unique_ptr<DistanceKernel> make_distance_kernel(const ResidueRows& rows,
                                                      const ResidueClasses& classes,
                                                      double divisor, KernelLevel wanted,
                                                      int threads, DistancePairs pairs)
 {
     if constexpr (kAvx512Compiled)
-        if (distance_kernel_level(classes, alignment.length, wanted) == KernelLevel::kAvx512)
-            return make_avx512_distance_kernel(alignment, classes, divisor, threads, pairs);
-    return make_portable_distance_kernel(alignment, classes, divisor, pairs);
+        if (distance_kernel_level(classes, rows.length(), wanted) == KernelLevel::kAvx512)
+            return make_avx512_distance_kernel(rows, classes, divisor, threads, pairs);
+    return make_portable_distance_kernel(rows, classes, divisor, pairs);
 }
 
 std::unique_ptr<ColumnKernel> make_column_kernel(const ResidueClasses& classes,

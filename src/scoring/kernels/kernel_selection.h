@@ -16,7 +16,6 @@
 
 #include <memory>
 
-#include "core/records.h"
 #include "marrowind/marrowind.h"
 #include "scoring/kernels/column_kernel.h"
 #include "scoring/kernels/distance_kernel.h"
@@ -29,8 +28,8 @@ KernelLevel distance_kernel_level(const ResidueClasses& classes, int length, Ker
 KernelLevel column_kernel_level(const ResidueClasses& classes, KernelLevel wanted);
 
 // Throws OutOfMemory. `divisor`, `threads` and `pairs` as make_portable_distance_kernel and
-// make_avx512_distance_kernel take them.
-std::unique_ptr<DistanceKernel> make_distance_kernel(const Alignment& alignment,
+// make_avx512_distance_kernel take them; the kernel reads `rows`, which must outlive it.
+std::unique_ptr<DistanceKernel> make_distance_kernel(const ResidueRows& rows,
                                                      const ResidueClasses& classes,
                                                      double divisor, KernelLevel wanted,
                                                      int threads, DistancePairs pairs);

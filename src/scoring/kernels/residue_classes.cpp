@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/residues.h"
 #include "scoring/parallel/buffers.h"
 
 namespace marrowind {
@@ -81,7 +82,7 @@ bool ResidueClasses::sums_are_exact(int64_t columns) const
     return max_units < kExactLimit / static_cast<uint64_t>(columns);
 }
 
-ResidueClasses make_residue_classes(const Matrix& matrix)
+ResidueClasses make_residue_classes(const Matrix& matrix, bool read_as_scored)
 {
     ResidueClasses classes;
     classes.class_of.fill(ResidueClasses::kUnknownClass);
@@ -104,6 +105,13 @@ ResidueClasses make_residue_classes(const Matrix& matrix)
     }
     for (int b = 0; b < 256 && representative[1] < 0; ++b)
         if (classes.class_of[b] == ResidueClasses::kUnknownClass) representative[1] = b;
+    // Each class value comes from the bytes as they are (Mut on the representatives); only
+    // the bytes' classes change, after the representatives are chosen.
+    if (read_as_scored) {
+        const std::array<uint8_t, 256> as_they_are = classes.class_of;
+        for (int b = 0; b < 256; ++b)
+            classes.class_of[b] = as_they_are[detail::as_scored(static_cast<unsigned char>(b))];
+    }
 
     const int count = static_cast<int>(representative.size());
     classes.count = count;

@@ -65,8 +65,10 @@ struct ResidueClasses {
     bool sums_are_exact(int64_t columns) const;
 };
 
-// Throws OutOfMemory.
-ResidueClasses make_residue_classes(const Matrix& matrix);
+// With read_as_scored, every byte falls into the class of the byte that validation would
+// make of it ("." into the gaps' class, a-z into the classes of A-Z), so that rows that were
+// never normalised score as if they had been. Throws OutOfMemory.
+ResidueClasses make_residue_classes(const Matrix& matrix, bool read_as_scored = false);
 
 // Writes the class codes of residues[0..length) to codes.
 void encode_residues(const ResidueClasses& classes, const char* residues, std::size_t length,
