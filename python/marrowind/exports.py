@@ -135,28 +135,26 @@ def write_tsv(profile, target, per="residue", settings=None, structure=None):
                 numbers = np.where(found, at + first_number, -1)
             else:
                 numbers = np.full(len(columns), -1)
-            column_scores = scores[columns]
-            cells = zip(
-                columns.tolist(), numbers.tolist(), format_figures(column_scores),
-                format_figures(block["gap_fraction"]), format_figures(block["weighted_occupancy"]),
-                block["reliable"].tolist(),
-                _blank_missing(format_figures(block["z"]), block["z"].tolist()),
-                block["grade"].tolist(),
-                _blank_missing(format_figures(block["smoothed"]), block["smoothed"].tolist())
-                if settings.window else [None] * len(columns))
-            for column, number, score, gaps, occupancy, reliable, z, grade, smoothed in cells:
-                row = [str(number) if number >= 0 else "", shown[reference[column]],
-                       str(column + 1)]
-                if chain_of is not None:
-                    row.append(chain_ids[chain_of[column]])
-                row += [score, gaps, occupancy, "yes" if reliable else "no", z,
-                        str(grade) if grade else ""]
-                if smoothed is not None:
-                    row.append(smoothed)
-                line = "\t".join(row)
-                if added:
-                    line += fields_of.get(column, empty)
-                out.write(line + "\n")
+            # Whole columns of text, joined row by row in C: a loop of Python per row would
+            # cost more than the scoring on alignments of millions of columns.
+            fields = [[str(number) if number >= 0 else "" for number in numbers.tolist()],
+                      [shown[reference[column]] for column in columns.tolist()],
+                      list(map(str, (columns + 1).tolist()))]
+            if chain_of is not None:
+                fields.append([chain_ids[chain] for chain in chain_of[columns].tolist()])
+            fields += [format_figures(scores[columns]), format_figures(block["gap_fraction"]),
+                       format_figures(block["weighted_occupancy"]),
+                       ["yes" if reliable else "no" for reliable in block["reliable"].tolist()],
+                       _blank_missing(format_figures(block["z"]), block["z"].tolist()),
+                       [str(grade) if grade else "" for grade in block["grade"].tolist()]]
+            if settings.window:
+                fields.append(_blank_missing(format_figures(block["smoothed"]),
+                                             block["smoothed"].tolist()))
+            lines = map("\t".join, zip(*fields))
+            if added:
+                lines = map(str.__add__, lines,
+                            [fields_of.get(column, empty) for column in columns.tolist()])
+            out.write("\n".join(lines) + "\n" if len(columns) else "")
     return context
 
 
