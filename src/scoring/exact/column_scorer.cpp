@@ -51,9 +51,9 @@ std::vector<ColumnBlock> plan_column_blocks(int columns, int threads, int max_ve
     return blocks;
 }
 
-ColumnScorer::ColumnScorer(const Alignment& alignment, const ResidueClasses& classes,
+ColumnScorer::ColumnScorer(const ResidueRows& rows, const ResidueClasses& classes,
                            const ColumnKernel& kernel, int threads)
-    : kernel_(kernel), nseq_(alignment.nseq), length_(alignment.length),
+    : kernel_(kernel), nseq_(rows.nseq()), length_(rows.length()),
       threads_(thread_count(threads, (std::int64_t{length_} + 7) / 8)),
       blocks_(plan_column_blocks(length_, threads_, kernel.max_block_vectors()))
 {
@@ -64,13 +64,13 @@ ColumnScorer::ColumnScorer(const Alignment& alignment, const ResidueClasses& cla
         bytes += kernel_.block_bytes(nseq_, blocks_[b].vectors);
     }
     codes_ = CodeBuffer(bytes);
-    lay_out(alignment, classes);
+    lay_out(rows, classes);
 }
 
 // Block by block: the codes of every sequence in one block of columns lie together, so that the
 // pair loops stream through memory. The threads take sequences a few dozen at a time and write
 // each of their rows whole, so that the first touches of fresh pages are shared out too.
-void ColumnScorer::lay_out(const Alignment& alignment, const ResidueClasses& classes)
+void ColumnScorer::lay_out(const ResidueRows& rows, const ResidueClasses& classes)
 {
     constexpr int kSequencesPerClaim = 64;
     const int claims = (nseq_ + kSequencesPerClaim - 1) / kSequencesPerClaim;
@@ -82,7 +82,7 @@ void ColumnScorer::lay_out(const Alignment& alignment, const ResidueClasses& cla
             for (int claim = next_claim++; claim < claims; claim = next_claim++) {
                 const int end = std::min(nseq_, (claim + 1) * kSequencesPerClaim);
                 for (int i = claim * kSequencesPerClaim; i < end; ++i) {
-                    encode_residues(classes, alignment.seqs[i].seq.data(),
+                    encode_residues(classes, reinterpret_cast<const char*>(rows[i]),
                                     static_cast<std::size_t>(length_), codes.data());
                     for (std::size_t b = 0; b < blocks_.size(); ++b)
                         kernel_.lay_out_row(codes.data() + blocks_[b].first, blocks_[b].columns,

@@ -11,8 +11,8 @@
 #include <functional>
 #include <vector>
 
-#include "core/records.h"
 #include "scoring/kernels/column_kernel.h"
+#include "scoring/kernels/residue_rows.h"
 #include "scoring/parallel/buffers.h"
 
 namespace marrowind {
@@ -32,8 +32,9 @@ std::vector<ColumnBlock> plan_column_blocks(int columns, int threads, int max_ve
 
 class ColumnScorer {
 public:
-    // Lays the alignment out. `threads` as ScoringOptions::threads asks. Throws OutOfMemory.
-    ColumnScorer(const Alignment& alignment, const ResidueClasses& classes,
+    // Lays the rows out; they are not read again after. `threads` as ScoringOptions::threads
+    // asks. Throws OutOfMemory.
+    ColumnScorer(const ResidueRows& rows, const ResidueClasses& classes,
                  const ColumnKernel& kernel, int threads);
 
     // scores[0..length) as the plain column loop leaves them; progress (if any) is called now
@@ -43,7 +44,7 @@ public:
              const std::function<void(double)>& progress) const;
 
 private:
-    void lay_out(const Alignment& alignment, const ResidueClasses& classes);
+    void lay_out(const ResidueRows& rows, const ResidueClasses& classes);
 
     const ColumnKernel& kernel_;
     int nseq_;

@@ -132,12 +132,9 @@ void compute_column_scores(const ResidueRows& rows, const Matrix& matrix,
     if (rows.length() <= 0) return;
     const ResidueClasses classes = make_residue_classes(matrix, rows.read_as_scored());
     const auto kernel = make_column_kernel(classes, options.kernel);
-    // The scorer lays an alignment record out in its blocks once, then reads only its layout:
-    // rows held elsewhere are copied for the layout alone, and the copy is gone before the
-    // first column is scored, while the distance stage's layout and ring are long gone too.
-    std::unique_ptr<Alignment> copy;
-    const ColumnScorer scorer(as_record(rows, copy), classes, *kernel, options.threads);
-    copy.reset();
+    // The scorer lays the rows out in its blocks once, where they lie, then reads only its
+    // layout.
+    const ColumnScorer scorer(rows, classes, *kernel, options.threads);
     scorer.run(weights, scores, options.progress);
 }
 #endif
