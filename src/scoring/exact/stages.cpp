@@ -21,10 +21,11 @@
 
 namespace marrowind {
 
+#ifdef MARROWIND_PLAIN_STAGES
 namespace {
 
 // The alignment record that the rows belong to, or, for rows held elsewhere, `copy` made to
-// hold them: for the code that reads records.
+// hold them: the plain loops read records.
 const Alignment& as_record(const ResidueRows& rows, std::unique_ptr<Alignment>& copy)
 {
     if (rows.alignment()) return *rows.alignment();
@@ -34,7 +35,6 @@ const Alignment& as_record(const ResidueRows& rows, std::unique_ptr<Alignment>& 
 
 }  // namespace
 
-#ifdef MARROWIND_PLAIN_STAGES
 void compute_weights(const ResidueRows& rows, const Matrix& matrix, double* weights,
                      const ScoringOptions&)
 {
