@@ -1,11 +1,11 @@
 """bench/peers as a user reruns it: its NumPy code computes the package's weights and scores,
 and a run on a small family reports every scorer, names the peers that are missing and stops a
 run at the time limit."""
-import importlib.machinery
-import importlib.util
 import os
+import runpy
 import subprocess
 import sys
+from types import SimpleNamespace
 
 import numpy as np
 import pytest
@@ -20,10 +20,8 @@ PEERS_AND_PACKAGES = (("ProDy", "python3-prody"), ("scikit-bio", "python3-skbio"
 
 
 def load_peers():
-    loader = importlib.machinery.SourceFileLoader("peers", PEERS)
-    module = importlib.util.module_from_spec(importlib.util.spec_from_loader("peers", loader))
-    loader.exec_module(module)
-    return module
+    """The script's functions, its main part not run."""
+    return SimpleNamespace(**runpy.run_path(PEERS))
 
 
 @pytest.mark.parametrize("sequences", [

@@ -3,14 +3,15 @@ summary row per input with the failed ones' errors, files of any name, settings 
 refused before any job, a batch interrupted and resumed, a dry run through the SLURM profile, the
 profile's reading of each SLURM job state, and the size estimates behind each job's resources."""
 import gzip
-import importlib.util
 import os
 import re
+import runpy
 import shutil
 import signal
 import subprocess
 import time
 from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
 
@@ -342,11 +343,8 @@ def test_slurm_profile_dry_run_sizes_each_job(tmp_path):
 
 
 def load_profile_script(name):
-    path = os.path.join(SLURM_PROFILE, f"{name}.py")
-    spec = importlib.util.spec_from_file_location(name, path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    """The script's functions, run as a module of its own (its main part not run)."""
+    return SimpleNamespace(**runpy.run_path(os.path.join(SLURM_PROFILE, f"{name}.py")))
 
 
 @pytest.mark.parametrize("state, verdict", [
